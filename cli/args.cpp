@@ -1,0 +1,60 @@
+#include "args.h"
+
+#include <cctype>
+#include <cstdint>
+
+#include "kova/settings.h"
+
+namespace kova::cli {
+
+std::optional<long> parse_rate(const std::string& text)
+{
+    for (const auto& choice : kRates) {
+        const std::string label = choice.label;  // "44.1 kHz"
+        const std::string number = label.substr(0, label.find(' '));
+        if (text == std::to_string(choice.rate) || text == number + "k" || text == number + "K")
+            return choice.rate;
+    }
+    return std::nullopt;
+}
+
+int max_duration(long rate)
+{
+    // 36 = "WAVE" + fmt chunk (24) + data chunk header (8)
+    return static_cast<int>((INT32_MAX - 36) / (static_cast<std::int64_t>(rate) * 3));
+}
+
+std::optional<int> parse_duration(const std::string& text, long rate)
+{
+    std::size_t i = 0;
+    std::int64_t value = 0;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+        value = value * 10 + (text[i] - '0');
+        if (value > INT32_MAX)
+            return std::nullopt;
+        ++i;
+    }
+    if (i == 0 || i + 1 < text.size())
+        return std::nullopt;
+
+    std::int64_t unit = 1;
+    if (i < text.size()) {
+        switch (text[i]) {
+        case 's': unit = 1; break;
+        case 'm': unit = 60; break;
+        case 'h': unit = 3600; break;
+        default: return std::nullopt;
+        }
+    }
+    const std::int64_t seconds = value * unit;
+    if (seconds < 1 || seconds > max_duration(rate))
+        return std::nullopt;
+    return static_cast<int>(seconds);
+}
+
+std::string default_file_name(long rate, int seconds)
+{
+    return "kova-" + std::to_string(rate) + "Hz-" + std::to_string(seconds) + "s.wav";
+}
+
+}  // namespace kova::cli

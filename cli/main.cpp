@@ -1,0 +1,125 @@
+// kova-gen: writes the KOVA test-pattern WAV file from the command line.
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "args.h"
+#include "fd_output.h"
+#include "kova/generate.h"
+#include "kova/settings.h"
+#include "kova/status.h"
+#include "progress.h"
+#include "target.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr int kRunError = 1;
+
+int fail(int code, const std::string& message)
+{
+    std::cerr << "kova-gen: " << message << '\n';
+    return code;
+}
+
+void print_list()
+{
+    std::printf("Sample rates:\n");
+    for (const auto& r : kova::kRates)
+        std::printf("  %-8ld %s\n", r.rate, r.label);
+    std::printf("Durations:\n");
+    for (const auto& d : kova::kDurations)
+        std::printf("  %-8d %s\n", d.seconds, d.label);
+}
+
+std::string rate_choices()
+{
+    std::string all;
+    for (const auto& r : kova::kRates)
+        all += (all.empty() ? "" : ", ") + std::to_string(r.rate);
+    return all;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string rate_text = "44100";
+    std::string duration_text = "1";
+    std::string path;
+    bool force = false;
+    bool quiet = false;
+    bool list = false;
+
+    CLI::App app{"Writes a KOVA test-pattern WAV file (PCM, mono, 24-bit).", "kova-gen"};
+    app.set_version_flag("--version", "KOVA Generator 1.1");
+    app.add_option("-r,--rate", rate_text, "Sample rate: 44100, 48000, 88200, 96000, 176400, 192000 or 44.1k ... 192k")
+        ->capture_default_str();
+    app.add_option("-d,--duration", duration_text, "Whole seconds, or a number with s, m or h (10s, 1m, 1h)")
+        ->capture_default_str();
+    app.add_option("-o,--output", path, "Output file, - for standard output [default: kova-<rate>Hz-<seconds>s.wav]");
+    app.add_flag("-f,--force", force, "Replace an existing file");
+    app.add_flag("-q,--quiet", quiet, "Print nothing on success");
+    app.add_flag("--list", list, "List the sample rates and durations and exit");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0)
+            return app.exit(e);  // --help, --version
+        return fail(kUsageError, e.what());
+    }
+    if (list) {
+        print_list();
+        return 0;
+    }
+
+    const auto rate = kova::cli::parse_rate(rate_text);
+    if (!rate)
+        return fail(kUsageError, "unknown rate '" + rate_text + "' (one of " + rate_choices() + ", or 44.1k ... 192k)");
+    const auto seconds = kova::cli::parse_duration(duration_text, *rate);
+    if (!seconds)
+        return fail(kUsageError, "bad duration '" + duration_text + "' (whole seconds from 1 to " +
+                                     std::to_string(kova::cli::max_duration(*rate)) + " at " +
+                                     std::to_string(*rate) + " Hz, or a number with s, m or h)");
+    if (path.empty())
+        path = kova::cli::default_file_name(*rate, *seconds);
+
+    kova::Wav_Data wav{};
+    wav.Format.dwSamplesPerSec = *rate;
+    wav.iDuration = *seconds;
+    const std::uint64_t total = kova::kHeaderBytes + static_cast<std::uint64_t>(*rate) * *seconds * 3;
+
+    kova::cli::Target target;
+    if (const auto err = target.open(path, force); !err.empty())
+        return fail(kRunError, err);
+
+    kova::cli::Progress progress(total);
+    kova::cli::Fd_Output out(target.fd(), [&](std::uint64_t n) { progress.update(n); });
+    kova::Block_Buffer buffer;
+    const int status = kova::generate(wav, buffer, out);
+    progress.clear();
+
+    if (status == kova::kNoMemory) {
+        target.discard();
+        return fail(kRunError, "out of memory");
+    }
+    if (status != kova::kOk || out.error() != 0) {
+        target.discard();
+        return fail(kRunError, std::string("write failed: ") + std::strerror(out.error() ? out.error() : EIO));
+    }
+    if (const auto err = target.commit(); !err.empty())
+        return fail(kRunError, err);
+
+    if (!quiet) {
+        // With the data on standard output the summary must not join it.
+        std::FILE* to = path == "-" ? stderr : stdout;
+        std::fprintf(to, "%s: %ld Hz, %d s, %llu bytes\n", path.c_str(), *rate, *seconds,
+                     static_cast<unsigned long long>(out.written()));
+    }
+    return 0;
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+// Where a generation writes. Each front-end adapts its own file to this in a
+// few lines: a Win32 handle, a POSIX descriptor, the macOS file handler.
+
+#include <cstddef>
+
+namespace kova {
+
+class Output {
+public:
+    virtual ~Output() = default;
+    // Returns the number of bytes written; anything short of size is a failure.
+    virtual std::size_t write(const unsigned char* data, std::size_t size) = 0;
+    // Called exactly once by the generation, on every path.
+    virtual void close() = 0;
+};
+
+}  // namespace kova
