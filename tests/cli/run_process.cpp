@@ -1,0 +1,62 @@
+#include "run_process.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+std::string slurp(int fd)
+{
+    std::string all;
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        all.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+    return all;
+}
+
+// Drained by files rather than pipes, so a large stdout cannot dead-lock us.
+int temp_fd()
+{
+    char name[] = "/tmp/kova-run-XXXXXX";
+    const int fd = mkstemp(name);
+    unlink(name);
+    return fd;
+}
+
+}  // namespace
+
+Run_Result run_kova_gen(const std::vector<std::string>& args, const std::string& cwd,
+                        const std::function<void()>& before_exec)
+{
+    const int out = temp_fd(), err = temp_fd();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        if (chdir(cwd.c_str()) != 0)
+            _exit(126);
+        if (before_exec)
+            before_exec();
+        std::vector<char*> argv{const_cast<char*>(KOVA_GEN_PATH)};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(KOVA_GEN_PATH, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Run_Result r;
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    lseek(out, 0, SEEK_SET);
+    lseek(err, 0, SEEK_SET);
+    r.out = slurp(out);
+    r.err = slurp(err);
+    return r;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+// Runs kova-gen as a child process and collects what it said.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct Run_Result {
+    int exit_code = -1;  // 128 + signal when killed
+    std::string out;
+    std::string err;
+};
+
+// before_exec runs in the child, after fork, to set limits or drop privileges.
+Run_Result run_kova_gen(const std::vector<std::string>& args, const std::string& cwd = ".",
+                        const std::function<void()>& before_exec = {});
