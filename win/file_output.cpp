@@ -1,0 +1,21 @@
+#include "file_output.h"
+
+namespace kova::win {
+
+std::size_t File_Output::write(const unsigned char* data, std::size_t size)
+{
+    DWORD written = 0;
+    if (!WriteFile(file_, data, static_cast<DWORD>(size), &written, nullptr))
+        return 0;
+    return written;
+}
+
+void File_Output::close()
+{
+    if (file_ == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+}
+
+}  // namespace kova::win

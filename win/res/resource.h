@@ -1,0 +1,15 @@
+#ifndef KOVA_WIN_RESOURCE_H
+#define KOVA_WIN_RESOURCE_H
+
+#define IDB_BACKGROUND 100
+#define IDI_KOVA 102
+
+#define IDM_GENERATE 60
+#define IDM_QUIT 100
+#define IDM_ABOUT 101
+
+#define IDC_GENERATE 60
+#define IDC_SAMPLE_RATE 501
+#define IDC_DURATION 502
+
+#endif
