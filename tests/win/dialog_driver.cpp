@@ -1,0 +1,157 @@
+#include "dialog_driver.h"
+
+#include <dlgs.h>
+
+#include <cstring>
+
+#include "harness.h"
+
+namespace kova::win::test {
+namespace {
+
+constexpr DWORD kPollMs = 20;
+constexpr DWORD kGiveUpMs = 60000;
+
+struct Driver {
+    DWORD ui_thread;
+    std::vector<Step> steps;
+    std::vector<Seen> seen;
+    std::vector<HWND> handled;
+    HANDLE action_done;
+};
+
+struct Search {
+    const Driver* driver;
+    HWND found;
+};
+
+bool is_handled(const Driver& driver, HWND window)
+{
+    for (const HWND h : driver.handled)
+        if (h == window)
+            return true;
+    return false;
+}
+
+// A dialog waiting for the user is visible and enabled; a save dialog that
+// shows the overwrite prompt is disabled until the prompt is answered.
+BOOL CALLBACK find_dialog(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<Search*>(context);
+    char window_class[16] = {};
+    GetClassNameA(window, window_class, sizeof window_class);
+    if (std::strcmp(window_class, "#32770") != 0 || !IsWindowVisible(window) || !IsWindowEnabled(window) ||
+        is_handled(*search->driver, window))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND wait_for_dialog(const Driver& driver)
+{
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < kGiveUpMs) {
+        Search search = {&driver, nullptr};
+        EnumThreadWindows(driver.ui_thread, find_dialog, reinterpret_cast<LPARAM>(&search));
+        if (search.found)
+            return search.found;
+        if (WaitForSingleObject(driver.action_done, kPollMs) == WAIT_OBJECT_0)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+BOOL CALLBACK read_box_child(HWND child, LPARAM context)
+{
+    auto* seen = reinterpret_cast<Seen*>(context);
+    char child_class[16] = {};
+    GetClassNameA(child, child_class, sizeof child_class);
+    if (lstrcmpiA(child_class, "Static") != 0)
+        return TRUE;
+    if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+        seen->icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+    else if (seen->text.empty())
+        seen->text = window_text(child);
+    return TRUE;
+}
+
+HWND name_field(HWND dialog)
+{
+    const HWND combo = GetDlgItem(dialog, cmb13);
+    return combo ? combo : GetDlgItem(dialog, edt1);
+}
+
+Seen describe(HWND dialog)
+{
+    Seen seen;
+    seen.caption = window_text(dialog);
+    seen.owner = GetWindow(dialog, GW_OWNER);
+    if (const HWND name = name_field(dialog)) {
+        seen.save_dialog = true;
+        seen.text = window_text(name);
+        char folder[MAX_PATH] = {};
+        SendMessageA(dialog, CDM_GETFOLDERPATH, sizeof folder, reinterpret_cast<LPARAM>(folder));
+        seen.folder = folder;
+    } else {
+        seen.has_yes = GetDlgItem(dialog, IDYES) != nullptr;
+        EnumChildWindows(dialog, read_box_child, reinterpret_cast<LPARAM>(&seen));
+    }
+    return seen;
+}
+
+void press(HWND dialog, int id)
+{
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+void answer(HWND dialog, const Seen& seen, const Step* step)
+{
+    if (!step) {
+        // Not in the script: get it out of the way, the caller will see it.
+        press(dialog, seen.save_dialog ? IDCANCEL : seen.has_yes ? IDYES : IDOK);
+        return;
+    }
+    switch (step->answer) {
+    case Answer::kSave:
+    case Answer::kCancel:
+        if (!step->file_name.empty())
+            SetWindowTextA(name_field(dialog), step->file_name.c_str());
+        press(dialog, step->answer == Answer::kSave ? IDOK : IDCANCEL);
+        break;
+    case Answer::kYes:
+        press(dialog, IDYES);
+        break;
+    case Answer::kOk:
+        press(dialog, IDOK);
+        break;
+    }
+}
+
+DWORD WINAPI drive_dialogs(LPVOID context)
+{
+    auto* driver = static_cast<Driver*>(context);
+    while (const HWND dialog = wait_for_dialog(*driver)) {
+        Sleep(100);  // let the dialog finish filling itself
+        const std::size_t index = driver->seen.size();
+        driver->seen.push_back(describe(dialog));
+        driver->handled.push_back(dialog);
+        answer(dialog, driver->seen.back(), index < driver->steps.size() ? &driver->steps[index] : nullptr);
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::vector<Seen> answer_dialogs(const std::vector<Step>& steps, const std::function<void()>& action)
+{
+    Driver driver = {GetCurrentThreadId(), steps, {}, {}, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    const HANDLE thread = CreateThread(nullptr, 0, drive_dialogs, &driver, 0, nullptr);
+    action();
+    SetEvent(driver.action_done);
+    pump_messages_until(thread);
+    CloseHandle(thread);
+    CloseHandle(driver.action_done);
+    return driver.seen;
+}
+
+}  // namespace kova::win::test
