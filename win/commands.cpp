@@ -78,7 +78,7 @@ int set_up_save_dialog(HWND main_window)
         return kNoMemory;
     }
     g_save_dialog = OPENFILENAMEA{};
-    g_save_dialog.lStructSize = sizeof(OPENFILENAMEA);
+    g_save_dialog.lStructSize = static_cast<DWORD>(sizeof(OPENFILENAMEA));
     g_save_dialog.hwndOwner = main_window;
     g_save_dialog.lpstrFilter = kFilter;
     g_save_dialog.lpstrFile = g_save_path;

@@ -22,7 +22,8 @@ HFONT make_font(LONG height)
     font.lfHeight = height;
     font.lfWeight = FW_THIN;
     font.lfCharSet = ANSI_CHARSET;
-    std::strcpy(font.lfFaceName, "Tahoma");
+    constexpr char kFace[] = "Tahoma";
+    std::memcpy(font.lfFaceName, kFace, sizeof kFace);
     return CreateFontIndirectA(&font);
 }
 

@@ -35,7 +35,7 @@ HWND start_up(HINSTANCE instance, const char* command_line)
     g_resources = MainWindowResources{};
 
     // Case-sensitive and anywhere, even inside a longer word or a path.
-    const bool large = command_line && std::strstr(command_line, "-d");
+    const bool large = command_line && std::strstr(command_line, "-d") != nullptr;
     const int width = large ? 760 : 320;
     const int height = large ? 732 : 185;
 
