@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs KOVA.exe under Wine in a private Xvfb and saves pictures of its window:
+#   docs/screenshots/windows.png          the window as it opens
+#   docs/screenshots/windows-96k-open.png the sample-rate list open on 96 kHz
+# Needs the win32 preset built (cmake --preset win32 && cmake --build build/win32).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+exe=build/win32/bin/KOVA.exe
+out=docs/screenshots
+[[ -f $exe ]] || { echo "screenshot-win: $exe is missing; build the win32 preset first" >&2; exit 1; }
+if [[ -z ${KOVA_SCREENSHOT_DISPLAY:-} ]]; then
+  exec scripts/with-xvfb.sh env KOVA_SCREENSHOT_DISPLAY=1 "$0" "$@"
+fi
+
+source scripts/wine-env.sh
+scripts/wine-prefix.sh
+# Caption buttons are drawn with Marlett; a prefix made before fonts-wine
+# was installed lacks it.
+fonts=$WINEPREFIX/drive_c/windows/Fonts
+[[ -f $fonts/marlett.ttf || ! -f /usr/share/wine/fonts/marlett.ttf ]] || cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+mkdir -p "$out"
+
+wine "$exe" >/dev/null 2>&1 &
+kova=$!
+cleanup() { kill "$kova" 2>/dev/null || true; wineserver -k 2>/dev/null || true; }
+trap cleanup EXIT
+
+window=$(xdotool search --sync --onlyvisible --name '^KOVA Generator 1\.1$' | head -1)
+sleep 2  # let the first paint settle
+import -window "$window" "$out/windows.png"
+
+# Wine draws the frame itself, so the client area starts below the caption and
+# the menu bar: find that offset from the X window's size, which is the
+# program's outer size of 320 x 185 pixels.
+eval "$(xdotool getwindowgeometry --shell "$window")"
+client_top=$(( HEIGHT - 142 - 4 ))  # below: picture 142 high, bottom border ~4
+xdotool mousemove --window "$window" $(( 75 + 50 )) $(( client_top + 20 )) click 1
+sleep 1
+xdotool key Down Down Down
+sleep 1
+
+# The open list is a window of its own below the main window: take the
+# screen area that holds both.
+left=$X top=$Y right=$(( X + WIDTH )) bottom=$(( Y + HEIGHT ))
+for id in $(xdotool search --onlyvisible --classname 'kova.exe'); do
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  (( X < left )) && left=$X
+  (( Y < top )) && top=$Y
+  (( X + WIDTH > right )) && right=$(( X + WIDTH ))
+  (( Y + HEIGHT > bottom )) && bottom=$(( Y + HEIGHT ))
+done
+import -window root -crop "$(( right - left ))x$(( bottom - top ))+$left+$top" +repage "$out/windows-96k-open.png"
+xdotool key Escape
+echo "screenshot-win: wrote $out/windows.png and $out/windows-96k-open.png"
