@@ -27,6 +27,14 @@ void delete_object(Handle& slot)
     slot = nullptr;
 }
 
+void destroy_control(HWND& slot)
+{
+    if (!slot)
+        return;
+    DestroyWindow(slot);
+    slot = nullptr;
+}
+
 // Runs for every WM_DESTROY, and a close and a Quit may both queue one:
 // each release empties its slot so the second run frees nothing.
 LRESULT on_destroy()
@@ -36,9 +44,9 @@ LRESULT on_destroy()
     delete_object(g_resources.background);
     delete_object(g_resources.label_font);
     delete_object(g_resources.control_font);
-    DestroyWindow(g_resources.sample_rate_list);
-    DestroyWindow(g_resources.duration_list);
-    DestroyWindow(g_resources.generate_button);
+    destroy_control(g_resources.sample_rate_list);
+    destroy_control(g_resources.duration_list);
+    destroy_control(g_resources.generate_button);
     PostQuitMessage(0);
     return 0;
 }

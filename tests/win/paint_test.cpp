@@ -1,5 +1,4 @@
-// What the window paints, checked pixel by pixel on a memory canvas, and the
-// resources the program ships.
+// What the window paints, checked pixel by pixel on a memory canvas.
 
 #include <windows.h>
 
@@ -10,7 +9,6 @@
 
 #include "controls.h"
 #include "harness.h"
-#include "res/resource.h"
 #include "state.h"
 
 namespace kova::win::test {
@@ -64,13 +62,6 @@ private:
 };
 
 int brightness(std::uint32_t pixel) { return (pixel & 0xFF) + ((pixel >> 8) & 0xFF) + ((pixel >> 16) & 0xFF); }
-
-const BITMAPINFOHEADER* resource_header(LPCSTR name, LPCSTR type)
-{
-    const HMODULE module = GetModuleHandleA(nullptr);
-    const HRSRC found = FindResourceA(module, name, type);
-    return found ? static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, found))) : nullptr;
-}
 
 TEST_F(Main_Window, BackgroundIsDrawnUnscaledAtTheOriginAndNothingAroundIt)
 {
@@ -147,42 +138,6 @@ TEST_F(Main_Window, LabelsAreWhiteLettersOverThePictureAtTheirPlaces)
         // Transparent: the picture still shows between the letters.
         EXPECT_LT(changed[i], area / 2) << labels[i].text;
     }
-}
-
-TEST(Resources, BitmapIconAndVersionAreWhatTheProgramShips)
-{
-    const BITMAPINFOHEADER* bitmap = resource_header(MAKEINTRESOURCEA(IDB_BACKGROUND), MAKEINTRESOURCEA(2));
-    ASSERT_NE(bitmap, nullptr);
-    EXPECT_EQ(bitmap->biWidth, 320);
-    EXPECT_EQ(bitmap->biHeight < 0 ? -bitmap->biHeight : bitmap->biHeight, 142);
-    EXPECT_EQ(bitmap->biBitCount, 24);
-    EXPECT_EQ(bitmap->biCompression, static_cast<DWORD>(BI_RGB));
-
-    const HMODULE module = GetModuleHandleA(nullptr);
-    const HRSRC group = FindResourceA(module, MAKEINTRESOURCEA(IDI_KOVA), MAKEINTRESOURCEA(14));
-    ASSERT_NE(group, nullptr);
-    auto* directory = static_cast<BYTE*>(LockResource(LoadResource(module, group)));
-    EXPECT_EQ(reinterpret_cast<const WORD*>(directory)[2], 1) << "one image in the icon group";
-    const int image = LookupIconIdFromDirectoryEx(directory, TRUE, 32, 32, LR_DEFAULTCOLOR);
-    const BITMAPINFOHEADER* icon = resource_header(MAKEINTRESOURCEA(image), MAKEINTRESOURCEA(3));
-    ASSERT_NE(icon, nullptr);
-    EXPECT_EQ(icon->biWidth, 32);
-    EXPECT_EQ(icon->biHeight, 64) << "colour and mask";
-    EXPECT_EQ(icon->biBitCount, 32);
-
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::vector<char> version(GetFileVersionInfoSizeA(path, nullptr));
-    ASSERT_FALSE(version.empty());
-    ASSERT_TRUE(GetFileVersionInfoA(path, 0, static_cast<DWORD>(version.size()), version.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(version.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010001u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010001u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
-    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 }
 
 }  // namespace

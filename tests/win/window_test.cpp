@@ -203,6 +203,9 @@ TEST_F(Main_Window, CloseAndQuitQueuedTogetherReleaseEverythingOnceAndEndTheLoop
     EXPECT_EQ(GetObjectType(before.background), 0u) << "bitmap not deleted";
     EXPECT_EQ(GetObjectType(before.label_font), 0u) << "label font not deleted";
     EXPECT_EQ(GetObjectType(before.control_font), 0u) << "control font not deleted";
+    EXPECT_EQ(g_resources.sample_rate_list, nullptr);
+    EXPECT_EQ(g_resources.duration_list, nullptr);
+    EXPECT_EQ(g_resources.generate_button, nullptr);
     EXPECT_FALSE(IsWindow(before.sample_rate_list));
     EXPECT_FALSE(IsWindow(before.duration_list));
     EXPECT_FALSE(IsWindow(before.generate_button));
