@@ -1,0 +1,28 @@
+// The only part of the application that touches the file system: it asks
+// where to save, creates the file with the header and appends the blocks.
+
+#import <Foundation/Foundation.h>
+
+@interface kovaFileHandler : NSObject {
+    NSString *path;
+    BOOL inOpened;
+    BOOL outOpened;
+    NSMutableData *fileData;
+    int bytesToWrite;
+    char fileHeader[12];
+    int headerSize;
+}
+
+// Save panel, then creates or replaces the chosen file holding exactly the
+// given bytes. 0 when written, -1 when the write failed, -2 when cancelled.
+- (int)createWavFile:(const unsigned char *)bytes :(int)length;
+
+// Adds the bytes at the end of the file made by createWavFile::.
+// 0 when written; -1 when the file is gone or could not be written.
+- (int)appendWavFile:(const unsigned char *)bytes :(int)length;
+
+// Deletes the file made by createWavFile::, so that a failed generation
+// leaves nothing half-written behind.
+- (void)removeWavFile;
+
+@end

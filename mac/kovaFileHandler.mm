@@ -1,0 +1,91 @@
+#import "kovaFileHandler.h"
+
+#import "kovaSavePanel.h"
+
+@implementation kovaFileHandler
+
+- (id)init
+{
+    self = [super init];
+    if (self != nil) {
+        inOpened = NO;
+        outOpened = NO;
+    }
+    return self;
+}
+
+- (void)dealloc
+{
+    [fileData release];
+    [path release];
+    [super dealloc];
+}
+
+- (int)createWavFile:(const unsigned char *)bytes :(int)length
+{
+    NSString *chosen = [[kovaSavePanel chooser] chooseWavPath];
+    if (chosen == nil)
+        return -2;
+
+    [chosen retain];
+    [path release];
+    path = chosen;
+
+    [fileData release];
+    fileData = [[NSMutableData alloc] initWithBytes:bytes length:(NSUInteger)length];
+
+    // GNUstep reports a failed write by its result alone, Cocoa also fills
+    // in the error; either one means the file was not written.
+    NSError *error = nil;
+    BOOL written = [fileData writeToFile:path options:NSDataWritingAtomic error:&error];
+    if (!written || error != nil) {
+        NSString *reason = error != nil ? [error localizedDescription]
+                                        : [NSString stringWithFormat:@"could not write %@", path];
+        NSLog(@"Writing File failed with error %li: %@", (long)[error code], reason);
+        return -1;
+    }
+    return 0;
+}
+
+- (int)appendWavFile:(const unsigned char *)bytes :(int)length
+{
+    if (path == nil || ![[NSFileManager defaultManager] fileExistsAtPath:path]) {
+        NSLog(@"File does not exist!");
+        return -1;
+    }
+
+    [fileData release];
+    fileData = [[NSMutableData alloc] initWithBytes:bytes length:(NSUInteger)length];
+
+    NSFileHandle *file = [NSFileHandle fileHandleForUpdatingAtPath:path];
+    if (file == nil) {
+        NSLog(@"Appending to file failed!");
+        return -1;
+    }
+    // writeData: raises on a full disk or any other write error; it must not
+    // unwind through the generation.
+    BOOL written = NO;
+    @try {
+        [file seekToEndOfFile];
+        [file writeData:fileData];
+        written = YES;
+    } @catch (id) {
+    }
+    @try {
+        [file closeFile];
+    } @catch (id) {
+    }
+    if (!written) {
+        NSLog(@"Appending to file failed!");
+        return -1;
+    }
+    return 0;
+}
+
+- (void)removeWavFile
+{
+    if (path != nil)
+        [[NSFileManager defaultManager] removeItemAtPath:path error:NULL];
+}
+
+@end
