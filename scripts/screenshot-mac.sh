@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Runs KOVA-mac.app (built against GNUstep) in a private Xvfb and saves a
+# picture of its window as docs/screenshots/gnustep.png.
+# Needs the linux preset built (cmake --preset linux && cmake --build build/linux).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+app=build/linux/bin/KOVA-mac.app/KOVA-mac
+out=docs/screenshots
+[[ -x $app ]] || { echo "screenshot-mac: $app is missing; build the linux preset first" >&2; exit 1; }
+if [[ -z ${KOVA_SCREENSHOT_DISPLAY:-} ]]; then
+  exec scripts/with-xvfb.sh env KOVA_SCREENSHOT_DISPLAY=1 "$0" "$@"
+fi
+mkdir -p "$out"
+
+# GNUstep's per-user state goes to a scratch folder; with no window manager
+# running, GNUstep draws the window's title bar itself.
+state=$(mktemp -d)
+mkdir -p "$state/Defaults"
+printf '{\n  GSX11HandlesWindowDecorations = NO;\n  GSSuppressAppIcon = YES;\n}\n' >"$state/Defaults/NSGlobalDomain.plist"
+printf 'GNUSTEP_USER_DEFAULTS_DIR=%s\nGNUSTEP_USER_DIR_LIBRARY=%s\n' "$state/Defaults" "$state/Library" >"$state/GNUstep.conf"
+export GNUSTEP_CONFIG_FILE=$state/GNUstep.conf
+
+"$app" 2>/dev/null &
+kova=$!
+cleanup() { kill "$kova" 2>/dev/null && wait "$kova" 2>/dev/null; rm -rf "$state"; }
+trap cleanup EXIT
+
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KOVA Generator$' | head -1)
+sleep 1  # let the first paint settle
+import -window "$window" -strip "$out/gnustep.png"
+echo "screenshot-mac: wrote $out/gnustep.png"
