@@ -23,7 +23,11 @@ export GNUSTEP_CONFIG_FILE=$state/GNUstep.conf
 
 "$app" 2>/dev/null &
 kova=$!
-cleanup() { kill "$kova" 2>/dev/null && wait "$kova" 2>/dev/null; rm -rf "$state"; }
+cleanup() {
+  kill "$kova" 2>/dev/null || true
+  wait "$kova" 2>/dev/null || true
+  rm -rf "$state"
+}
 trap cleanup EXIT
 
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KOVA Generator$' | head -1)

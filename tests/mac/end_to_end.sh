@@ -12,7 +12,10 @@ kova_gen=$2
 work=$(mktemp -d "$PWD/end_to_end.XXXXXX")
 pid=
 cleanup() {
-  [[ -n $pid ]] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  if [[ -n $pid ]]; then
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -77,14 +80,14 @@ save_as() {
 }
 
 expected() {
-  "$kova_gen" -q -f -r "$1" -d "$2" -o "$work/kova-gen-$1-$2.wav"
+  "$kova_gen" -q -f -r "$1" -d "$2" -o "$work/kova-gen-$1-$2.wav" || return 1
   echo "$work/kova-gen-$1-$2.wav"
 }
 
 # Defaults straight after launch: 44.1 kHz, 1 second.
 press_generate
 save_as defaults.wav
-want=$(expected 44100 1)
+want=$(expected 44100 1) || fail "kova-gen failed"
 wait_size defaults.wav "$(stat -c %s "$want")"
 cmp defaults.wav "$want" || fail "defaults.wav differs from kova-gen's"
 
@@ -103,7 +106,7 @@ xdotool key Down Return
 sleep 0.2
 press_generate
 save_as button.wav
-want=$(expected 96000 10)
+want=$(expected 96000 10) || fail "kova-gen failed"
 wait_size button.wav 2880044
 cmp button.wav "$want" || fail "button.wav differs from kova-gen's"
 
