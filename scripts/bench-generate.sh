@@ -2,6 +2,8 @@
 # Times kova-gen writing the largest file against the plain disk writes of
 # dd (same bytes, same write size) and against sox synthesising a file of the
 # same size, all in one hyperfine run so the ratios compare like with like.
+# Each run starts with no dirty pages (sync in --prepare), so write-back of an
+# earlier run cannot land on a later one.
 # Then the peak memory of kova-gen for the smallest and the largest setting.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,7 +15,7 @@ dir=$(mktemp -d "${TMPDIR:-/tmp}/kova-bench-XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 
 hyperfine --style basic --runs "$runs" --warmup 1 --export-csv "$dir/times.csv" \
-  --prepare "rm -f $dir/out" \
+  --prepare "rm -f $dir/out; sync" \
   -n kova-gen "$gen -q -f -r 192000 -d 1h -o $dir/out" \
   -n dd "dd if=/dev/zero of=$dir/out bs=576000 count=3600 status=none" \
   -n sox "sox -r 192000 -n -b 24 -c 1 -t wav $dir/out synth 3600 square 8000"
