@@ -5,11 +5,12 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ pkg-config git
+  cmake make g++ pkg-config git python3
   googletest libgtest-dev libbenchmark-dev libcli11-dev
   libsndfile1-dev sndfile-programs sox hyperfine time
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386 fonts-wine xvfb xauth x11-utils xdotool
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils xdotool
   imagemagick fonts-dejavu-core
   gnustep-devel gobjc++
 )

@@ -13,8 +13,8 @@ if [[ -z ${KOVA_SCREENSHOT_DISPLAY:-} ]]; then
   exec scripts/with-xvfb.sh env KOVA_SCREENSHOT_DISPLAY=1 "$0" "$@"
 fi
 
-source scripts/wine-env.sh
-scripts/wine-prefix.sh
+source scripts/wine-env.sh win32
+scripts/wine-prefix.sh win32
 # Caption buttons are drawn with Marlett; a prefix made before fonts-wine
 # was installed lacks it.
 fonts=$WINEPREFIX/drive_c/windows/Fonts

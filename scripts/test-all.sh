@@ -39,12 +39,12 @@ if mount -t tmpfs -o size=1m kova-full "$full_dir" 2>/dev/null; then
 else
   echo "test-all: cannot mount a tmpfs here; the Windows failed-write test will be skipped" >&2
 fi
-source scripts/wine-env.sh
+source scripts/wine-env.sh win32
 run_wine_tests() {
-  scripts/wine-prefix.sh
+  scripts/wine-prefix.sh win32
   local rc=0
   ctest --test-dir build/win32 --output-on-failure || rc=$?
-  wineserver -k 2>/dev/null || true
+  "$WINESERVER" -k 2>/dev/null || true
   return $rc
 }
 export -f run_wine_tests

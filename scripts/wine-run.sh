@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The cross-compiling emulator: runs a Windows program under Wine in the
-# project's prefix, making the prefix first if needed.
+# project's prefix for its architecture, making the prefix first if needed.
+#   scripts/wine-run.sh win32|win64 PROGRAM [ARGUMENT...]
 set -euo pipefail
-source "$(dirname "$0")/wine-env.sh"
-[[ -f $WINEPREFIX/.kova-ready ]] || "$KOVA_ROOT/scripts/wine-prefix.sh"
-exec wine "$@"
+source "$(dirname "$0")/wine-env.sh" "$1"
+shift
+[[ -f $WINEPREFIX/.kova-ready ]] || "$KOVA_ROOT/scripts/wine-prefix.sh" "$KOVA_WINE_ARCH"
+exec "$WINELOADER" "$@"
