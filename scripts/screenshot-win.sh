@@ -2,28 +2,32 @@
 # Runs KOVA.exe under Wine in a private Xvfb and saves pictures of its window:
 #   docs/screenshots/windows.png          the window as it opens
 #   docs/screenshots/windows-96k-open.png the sample-rate list open on 96 kHz
-# Needs the win32 preset built (cmake --preset win32 && cmake --build build/win32).
+#   scripts/screenshot-win.sh [win32|win64]
+# Takes the 32-bit program where this kernel runs i386 programs, else the
+# 64-bit one (they draw the same window); the argument chooses. Needs that
+# preset built (cmake --preset win32 && cmake --build build/win32).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-exe=build/win32/bin/KOVA.exe
+arch=${1:-}
+if [[ -z $arch ]]; then
+  arch=win64
+  /usr/lib/wine/wine --version >/dev/null 2>&1 && arch=win32
+fi
+exe=build/$arch/bin/KOVA.exe
 out=docs/screenshots
-[[ -f $exe ]] || { echo "screenshot-win: $exe is missing; build the win32 preset first" >&2; exit 1; }
+[[ -f $exe ]] || { echo "screenshot-win: $exe is missing; build the $arch preset first" >&2; exit 1; }
 if [[ -z ${KOVA_SCREENSHOT_DISPLAY:-} ]]; then
-  exec scripts/with-xvfb.sh env KOVA_SCREENSHOT_DISPLAY=1 "$0" "$@"
+  exec scripts/with-xvfb.sh env KOVA_SCREENSHOT_DISPLAY=1 "$0" "$arch"
 fi
 
-source scripts/wine-env.sh win32
-scripts/wine-prefix.sh win32
-# Caption buttons are drawn with Marlett; a prefix made before fonts-wine
-# was installed lacks it.
-fonts=$WINEPREFIX/drive_c/windows/Fonts
-[[ -f $fonts/marlett.ttf || ! -f /usr/share/wine/fonts/marlett.ttf ]] || cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+source scripts/wine-env.sh "$arch"
+scripts/wine-prefix.sh "$arch"
 mkdir -p "$out"
 
-wine "$exe" >/dev/null 2>&1 &
+"$WINELOADER" "$exe" >/dev/null 2>&1 &
 kova=$!
-cleanup() { kill "$kova" 2>/dev/null || true; wineserver -k 2>/dev/null || true; }
+cleanup() { kill "$kova" 2>/dev/null || true; "$WINESERVER" -k 2>/dev/null || true; }
 trap cleanup EXIT
 
 window=$(xdotool search --sync --onlyvisible --name '^KOVA Generator 1\.1$' | head -1)
@@ -52,4 +56,4 @@ for id in $(xdotool search --onlyvisible --classname 'kova.exe'); do
 done
 import -window root -crop "$(( right - left ))x$(( bottom - top ))+$left+$top" +repage "$out/windows-96k-open.png"
 xdotool key Escape
-echo "screenshot-win: wrote $out/windows.png and $out/windows-96k-open.png"
+echo "screenshot-win: wrote $out/windows.png and $out/windows-96k-open.png from the $arch program"

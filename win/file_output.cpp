@@ -4,8 +4,10 @@ namespace kova::win {
 
 std::size_t File_Output::write(const unsigned char* data, std::size_t size)
 {
+    // WriteFile takes 32 bits: a larger request is cut, and so reports short.
+    const DWORD request = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
     DWORD written = 0;
-    if (!WriteFile(file_, data, static_cast<DWORD>(size), &written, nullptr))
+    if (!WriteFile(file_, data, request, &written, nullptr))
         return 0;
     return written;
 }
