@@ -46,7 +46,7 @@ public:
             last_two = {size > 1 ? data[size - 2] : last_two[1], data[size - 1]};
         return size;
     }
-    void close() override { ++closes; }
+    bool close() override { ++closes; return true; }
 
     std::vector<unsigned char> header;
     std::vector<std::size_t> sizes;
@@ -69,7 +69,7 @@ public:
             return size;
         return short_by_ ? size - short_by_ : 0;
     }
-    void close() override { ++closes; }
+    bool close() override { ++closes; return true; }
     int writes = 0;
     int closes = 0;
 
