@@ -69,9 +69,10 @@ public:
             return size;
         return short_by_ ? size - short_by_ : 0;
     }
-    bool close() override { ++closes; return true; }
+    bool close() override { ++closes; return close_succeeds; }
     int writes = 0;
     int closes = 0;
+    bool close_succeeds = true;
 
 private:
     int fail_at_;
@@ -167,6 +168,17 @@ TEST(Generate, FailedOrShortBlockWriteStopsWithWriteFailed)
             EXPECT_EQ(out.closes, 1);
         }
     }
+}
+
+TEST(Generate, FailedCloseIsAFailedWrite)
+{
+    Wav_Data wav{};
+    set_defaults(wav);
+    Block_Buffer buffer;
+    Failing_Output out(-1, 0);
+    out.close_succeeds = false;
+    EXPECT_EQ(generate(wav, buffer, out), kWriteFailed);
+    EXPECT_EQ(out.closes, 1);
 }
 
 TEST(Generate, ShortHeaderWriteIsFatal)
