@@ -16,7 +16,7 @@ public:
         benchmark::DoNotOptimize(data);
         return size;
     }
-    void close() override {}
+    bool close() override { return true; }
 };
 
 void BM_FillBlock(benchmark::State& state)

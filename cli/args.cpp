@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "kova/settings.h"
+#include "kova/sizes.h"
 
 namespace kova::cli {
 
@@ -18,11 +19,7 @@ std::optional<long> parse_rate(const std::string& text)
     return std::nullopt;
 }
 
-int max_duration(long rate)
-{
-    // 36 = "WAVE" + fmt chunk (24) + data chunk header (8)
-    return static_cast<int>((INT32_MAX - 36) / (static_cast<std::int64_t>(rate) * 3));
-}
+int max_duration(long rate) { return kova::max_duration(rate); }
 
 std::optional<int> parse_duration(const std::string& text, long rate)
 {

@@ -10,6 +10,8 @@ Fd_Output::Fd_Output(int fd, std::function<void(std::uint64_t)> on_progress)
 {
 }
 
+Fd_Output::~Fd_Output() { close(); }
+
 std::size_t Fd_Output::write(const unsigned char* data, std::size_t size)
 {
     // write() may take less than asked (pipes, signals); keep going until the
@@ -32,15 +34,19 @@ std::size_t Fd_Output::write(const unsigned char* data, std::size_t size)
     return done;
 }
 
-void Fd_Output::close()
+bool Fd_Output::close()
 {
-    if (fd_ < 0)
-        return;
-    // Standard output stays open for the process; a file is closed here, and
-    // a failing close (late write-back error) is a failed write.
-    if (fd_ != STDOUT_FILENO && ::close(fd_) != 0 && !error_)
-        error_ = errno;
+    const int fd = fd_;
     fd_ = -1;
+    if (fd < 0 || fd == STDOUT_FILENO)
+        return true;
+    // A late write-back error (a full disk, a network share) may show only
+    // here. The descriptor is gone either way: never closed twice.
+    if (::close(fd) == 0)
+        return true;
+    if (!error_)
+        error_ = errno;
+    return false;
 }
 
 }  // namespace kova::cli

@@ -6,13 +6,18 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 
 #include "args.h"
 #include "fd_output.h"
 #include "kova/generate.h"
 #include "kova/settings.h"
+#include "kova/sizes.h"
 #include "kova/status.h"
+#include "printable.h"
 #include "progress.h"
+#include "signal_cleanup.h"
+#include "standard_fds.h"
 #include "target.h"
 
 namespace {
@@ -20,9 +25,14 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr int kRunError = 1;
 
+// Cleared when standard error is the output itself: nothing but the file's
+// bytes may reach it.
+bool g_may_report = true;
+
 int fail(int code, const std::string& message)
 {
-    std::cerr << "kova-gen: " << message << '\n';
+    if (g_may_report)
+        std::cerr << "kova-gen: " << kova::cli::printable(message) << '\n';
     return code;
 }
 
@@ -48,6 +58,10 @@ std::string rate_choices()
 
 int main(int argc, char** argv)
 {
+    if (!kova::cli::open_standard_descriptors())
+        return kRunError;  // nowhere to say so
+    kova::cli::install_signal_cleanup();
+
     std::string rate_text = "44100";
     std::string duration_text = "1";
     std::string path;
@@ -92,14 +106,18 @@ int main(int argc, char** argv)
     kova::Wav_Data wav{};
     wav.Format.dwSamplesPerSec = *rate;
     wav.iDuration = *seconds;
-    const std::uint64_t total = kova::kHeaderBytes + static_cast<std::uint64_t>(*rate) * *seconds * 3;
 
     kova::cli::Target target;
     if (const auto err = target.open(path, force); !err.empty())
         return fail(kRunError, err);
+    const int fd = target.take_fd();
+    // Decided by what the output is, not by how it was named.
+    const bool output_is_stdout = kova::cli::same_file(fd, STDOUT_FILENO);
+    const bool output_is_stderr = kova::cli::same_file(fd, STDERR_FILENO);
+    g_may_report = !output_is_stderr;
 
-    kova::cli::Progress progress(total);
-    kova::cli::Fd_Output out(target.fd(), [&](std::uint64_t n) { progress.update(n); });
+    kova::cli::Progress progress(kova::file_size(*rate, *seconds), !output_is_stderr);
+    kova::cli::Fd_Output out(fd, [&](std::uint64_t n) { progress.update(n); });
     kova::Block_Buffer buffer;
     const int status = kova::generate(wav, buffer, out);
     progress.clear();
@@ -115,11 +133,11 @@ int main(int argc, char** argv)
     if (const auto err = target.commit(); !err.empty())
         return fail(kRunError, err);
 
-    if (!quiet) {
-        // With the data on standard output the summary must not join it.
-        std::FILE* to = path == "-" ? stderr : stdout;
-        std::fprintf(to, "%s: %ld Hz, %d s, %llu bytes\n", path.c_str(), *rate, *seconds,
+    // The summary never joins the data: standard error when the data went
+    // to standard output, nowhere when both are the output.
+    std::FILE* const to = !output_is_stdout ? stdout : !output_is_stderr ? stderr : nullptr;
+    if (!quiet && to)
+        std::fprintf(to, "%s: %ld Hz, %d s, %llu bytes\n", kova::cli::printable(path).c_str(), *rate, *seconds,
                      static_cast<unsigned long long>(out.written()));
-    }
     return 0;
 }

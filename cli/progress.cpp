@@ -9,8 +9,8 @@ namespace {
 constexpr std::uint64_t kShowFrom = 50u * 1000 * 1000;  // about 50 MB
 }
 
-Progress::Progress(std::uint64_t total_bytes)
-    : total_(total_bytes), active_(total_bytes > kShowFrom && isatty(STDERR_FILENO))
+Progress::Progress(std::uint64_t total_bytes, bool allowed)
+    : total_(total_bytes), active_(allowed && total_bytes > kShowFrom && isatty(STDERR_FILENO))
 {
 }
 

@@ -8,9 +8,10 @@ namespace kova::cli {
 
 class Progress {
 public:
-    // Active only when standard error is a terminal and the file is large
-    // enough for the wait to be noticed.
-    explicit Progress(std::uint64_t total_bytes);
+    // Active only when allowed (standard error is not the output itself),
+    // standard error is a terminal and the file is large enough for the wait
+    // to be noticed.
+    Progress(std::uint64_t total_bytes, bool allowed);
     void update(std::uint64_t written);
     void clear();
 

@@ -2,37 +2,20 @@
 
 #include <cerrno>
 #include <climits>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "rename_noreplace.h"
+#include "signal_cleanup.h"
+
 namespace kova::cli {
 namespace {
 
-// The temporary file of this process, for the signal handler: an interrupted
-// run must not leave it behind.
-char g_temp_path[PATH_MAX];
-
-extern "C" void remove_temp_and_die(int sig)
-{
-    if (g_temp_path[0])
-        unlink(g_temp_path);
-    signal(sig, SIG_DFL);
-    raise(sig);
-}
-
-void guard_temp(const std::string& path)
-{
-    std::snprintf(g_temp_path, sizeof g_temp_path, "%s", path.c_str());
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        signal(sig, remove_temp_and_die);
-}
-
-void unguard_temp() { g_temp_path[0] = '\0'; }
+// ".NAME.XXXXXX": the dot hides it, the six X are mkstemp's.
+constexpr std::size_t kTempExtraBytes = 8;
 
 std::string reason(const std::string& what, int err) { return what + ": " + std::strerror(err); }
 
@@ -50,6 +33,51 @@ std::string name_of(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::size_t longest_name(const std::string& folder)
+{
+    const long max = pathconf(folder.c_str(), _PC_NAME_MAX);
+    return max > 0 ? static_cast<std::size_t>(max) : NAME_MAX;
+}
+
+// The rule the kernel applies to a plain open where protected_symlinks is
+// on: in a sticky, world-writable folder (/tmp) a link is followed only when
+// it belongs to the folder's owner or to whoever follows it. Otherwise
+// anyone could point a name there at a file of ours.
+bool may_follow(const std::string& link, const struct stat& link_st)
+{
+    struct stat folder {};
+    if (stat(folder_of(link).c_str(), &folder) != 0)
+        return true;
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return !shared || link_st.st_uid == folder.st_uid || link_st.st_uid == geteuid();
+}
+
+// Checks every link on the way from path to the file it names.
+bool links_may_be_followed(std::string path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true;
+        if (!may_follow(path, st))
+            return false;
+        char to[PATH_MAX];
+        const ssize_t n = readlink(path.c_str(), to, sizeof to - 1);
+        if (n < 0)
+            return true;
+        to[n] = '\0';
+        path = to[0] == '/' ? std::string(to) : folder_of(path) + "/" + to;
+    }
+    return true;  // a loop: the open itself will say so
+}
+
+mode_t plain_create_mode()
+{
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
 }  // namespace
 
 Target::~Target() { discard(); }
@@ -62,9 +90,12 @@ std::string Target::open(const std::string& path, bool force)
         fd_ = STDOUT_FILENO;
         return {};
     }
+    if (!links_may_be_followed(path))
+        return path + " is a link in a shared folder, owned by someone else: not followed";
 
     struct stat st {};
     final_ = path;
+    mode_t mode = plain_create_mode();
     if (stat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return reason("cannot create " + path, EISDIR);
@@ -75,53 +106,71 @@ std::string Target::open(const std::string& path, bool force)
         }
         if (!force)
             return path + " exists (use --force to replace it)";
-        // Replace the file a symbolic link points at, not the link.
+        // Replace the file a symbolic link points at, not the link, and keep
+        // its permissions as an editor would. Not the set-id bits: the new
+        // file may have another owner.
         char resolved[PATH_MAX];
         if (realpath(path.c_str(), resolved))
             final_ = resolved;
+        mode = st.st_mode & 0777;
     }
+    return open_temp(folder_of(final_), name_of(final_), mode);
+}
 
-    std::string temp = folder_of(final_) + "/." + name_of(final_) + ".XXXXXX";
-    fd_ = mkstemp(temp.data());
+std::string Target::open_temp(const std::string& folder, const std::string& name, mode_t mode)
+{
+    // The temporary name must be a legal name too: shorten it when the
+    // target's name is already near the limit.
+    const std::size_t longest = longest_name(folder);
+    if (name.size() > longest)
+        return reason("cannot create " + path_, ENAMETOOLONG);
+    const std::size_t keep = longest < kTempExtraBytes ? 0 : longest - kTempExtraBytes;
+    std::string temp = folder + "/." + name.substr(0, keep) + ".XXXXXX";
+    {
+        Signals_Held held;
+        fd_ = mkostemp(temp.data(), O_CLOEXEC);
+        if (fd_ >= 0)
+            remove_on_signal(temp.c_str());
+    }
     if (fd_ < 0)
-        return reason("cannot create " + path, errno);
+        return reason("cannot create " + path_, errno);
     temp_ = temp;
-    guard_temp(temp_);
-
-    // mkstemp makes the file private; give it the mode a plain create would.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd_, 0666 & ~mask);
+    // mkstemp makes the file private.
+    fchmod(fd_, mode);
     return {};
+}
+
+int Target::take_fd()
+{
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
 }
 
 std::string Target::commit()
 {
-    fd_ = -1;  // the output has closed it
     if (temp_.empty())
         return {};
 
-    int rc;
-    if (force_) {
-        rc = rename(temp_.c_str(), final_.c_str());
-    } else {
-        // Without --force a file that appeared meanwhile is still not replaced.
-        rc = renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, final_.c_str(), RENAME_NOREPLACE);
-        if (rc != 0 && errno == EINVAL)  // file system without it; we checked above
-            rc = rename(temp_.c_str(), final_.c_str());
-        if (rc != 0 && errno == EEXIST) {
-            discard();
-            return path_ + " exists (use --force to replace it)";
+    int err = 0;
+    {
+        Signals_Held held;
+        if (force_)
+            err = rename(temp_.c_str(), final_.c_str()) == 0 ? 0 : errno;
+        else
+            // Without --force a file that appeared meanwhile is still not replaced.
+            err = rename_noreplace(temp_.c_str(), final_.c_str());
+        if (err == 0) {
+            remove_on_signal(nullptr);
+            temp_.clear();
         }
     }
-    if (rc != 0) {
-        const int err = errno;
-        discard();
-        return reason("cannot create " + path_, err);
-    }
-    temp_.clear();
-    unguard_temp();
-    return {};
+    if (err == 0)
+        return {};
+    discard();
+    if (err == EEXIST)
+        return path_ + " exists (use --force to replace it)";
+    return reason("cannot create " + path_, err);
 }
 
 void Target::discard()
@@ -129,11 +178,12 @@ void Target::discard()
     if (fd_ >= 0 && fd_ != STDOUT_FILENO)
         ::close(fd_);
     fd_ = -1;
-    if (!temp_.empty()) {
-        unlink(temp_.c_str());
-        temp_.clear();
-        unguard_temp();
-    }
+    if (temp_.empty())
+        return;
+    Signals_Held held;
+    unlink(temp_.c_str());
+    remove_on_signal(nullptr);
+    temp_.clear();
 }
 
 }  // namespace kova::cli

@@ -5,6 +5,8 @@
 // run never costs the user an existing file. Anything else that exists (a
 // pipe, /dev/null) is written in place; "-" is standard output.
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace kova::cli {
@@ -18,7 +20,10 @@ public:
 
     // Returns an empty string on success, else the one-line reason.
     std::string open(const std::string& path, bool force);
-    int fd() const { return fd_; }
+
+    // Hands the open descriptor over to whoever writes and closes it; from
+    // then on this object never touches it. Standard output stays open.
+    int take_fd();
 
     // After the output has been closed: puts the file in place.
     std::string commit();
@@ -26,6 +31,8 @@ public:
     void discard();
 
 private:
+    std::string open_temp(const std::string& folder, const std::string& name, mode_t mode);
+
     std::string path_;      // what the user named
     std::string final_;     // where the file ends up (symbolic links resolved)
     std::string temp_;      // empty unless writing under a temporary name

@@ -30,7 +30,7 @@
 
 - (void)generateFile;
 // Writes `cycles` cycles of the pattern from buffer[offset]; returns the
-// offset after the last byte written.
+// offset after the last byte written, or -1 (logged) for a negative offset.
 - (int)copyData:(unsigned char *)buffer :(int)cycles :(int)offset;
 
 @end

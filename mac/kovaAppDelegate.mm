@@ -1,11 +1,15 @@
 #import "kovaAppDelegate.h"
 
-#include <cstdlib>
-
 #import "kovaFileHandler.h"
-#include "kova/header.h"
+#import "kovaHandlerOutput.h"
+#include "kova/generate.h"
 #include "kova/pattern.h"
 #include "kova/settings.h"
+#include "kova/status.h"
+
+@interface kovaAppDelegate ()
+- (void)logGeneration:(int)status :(const kova::mac::Handler_Output &)output;
+@end
 
 @implementation kovaAppDelegate
 
@@ -64,46 +68,46 @@
 
 - (void)generateFile
 {
-    if (kova::build_header(wav, kova::sample_count(wav)) != 0) {
-        NSLog(@"Failed to create WAV Header");
-        return;
+    kova::mac::Handler_Output output;
+    kova::Block_Buffer buffer;
+    const int status = kova::generate(wav, buffer, output);
+    if (output.handler() != nil) {
+        [_FileHandler release];
+        _FileHandler = [output.handler() retain];
     }
-    kova::set_pattern_words(wav);
+    [self logGeneration:status :output];
+}
 
-    // Allocated before the save panel: without memory there is no point in
-    // asking for a file.
-    unsigned char *buffer = static_cast<unsigned char *>(std::malloc(kova::kBlockBytes));
-    if (buffer == NULL) {
+// The one place where the outcome of a generation becomes a log line.
+- (void)logGeneration:(int)status :(const kova::mac::Handler_Output &)output
+{
+    if (status == kova::kOk)
+        return;
+    if (status == kova::kNoMemory) {
         NSLog(@"Failed to allocate memory for file data!");
         return;
     }
-    kova::serialise_header(wav, buffer);
-
-    [_FileHandler release];
-    _FileHandler = [[kovaFileHandler alloc] init];
-    if ([_FileHandler createWavFile:buffer :static_cast<int>(kova::kHeaderBytes)] != 0) {
-        std::free(buffer);
+    if (!output.created()) {
+        // A cancelled panel says nothing; a failed create has said why.
+        if (output.status() == 0)
+            NSLog(@"Failed to create WAV Header");
         return;
     }
-
-    const std::uint32_t dataSize = static_cast<std::uint32_t>(wav.Data.lChunkSize);
-    const std::size_t cycleBytes = kova::bytes_per_cycle(wav.Format.dwSamplesPerSec);
-    const std::uint32_t blocks = kova::block_count(dataSize);
-    for (std::uint32_t i = 0; i < blocks; ++i) {
-        const int cycles = static_cast<int>(kova::block_bytes(dataSize, i) / cycleBytes);
-        const int bytes = [self copyData:buffer :cycles :0];
-        // A file with a gap in its data is worse than no file.
-        if ([_FileHandler appendWavFile:buffer :bytes] != 0) {
-            [_FileHandler removeWavFile];
-            NSLog(@"Generation failed, incomplete file removed");
-            break;
-        }
-    }
-    std::free(buffer);
+    // A file with a gap in its data is worse than no file.
+    if ([_FileHandler removeWavFile])
+        NSLog(@"Generation failed, incomplete file removed");
+    else if ([_FileHandler wavFileExists])
+        NSLog(@"Generation failed, incomplete file could not be removed");
+    else
+        NSLog(@"Generation failed");
 }
 
 - (int)copyData:(unsigned char *)buffer :(int)cycles :(int)offset
 {
+    if (offset < 0) {
+        NSLog(@"Rejected negative offset: %d", offset);
+        return -1;
+    }
     return static_cast<int>(kova::fill_block(wav, buffer, cycles, static_cast<std::size_t>(offset)));
 }
 

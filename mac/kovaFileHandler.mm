@@ -2,6 +2,16 @@
 
 #import "kovaSavePanel.h"
 
+// A negative length would become a huge size: never from the generation,
+// but refused all the same.
+static BOOL rejectNegative(int length)
+{
+    if (length >= 0)
+        return NO;
+    NSLog(@"Rejected negative length: %d", length);
+    return YES;
+}
+
 @implementation kovaFileHandler
 
 - (id)init
@@ -23,6 +33,8 @@
 
 - (int)createWavFile:(const unsigned char *)bytes :(int)length
 {
+    if (rejectNegative(length))
+        return -1;
     NSString *chosen = [[kovaSavePanel chooser] chooseWavPath];
     if (chosen == nil)
         return -2;
@@ -49,7 +61,9 @@
 
 - (int)appendWavFile:(const unsigned char *)bytes :(int)length
 {
-    if (path == nil || ![[NSFileManager defaultManager] fileExistsAtPath:path]) {
+    if (rejectNegative(length))
+        return -1;
+    if (![self wavFileExists]) {
         NSLog(@"File does not exist!");
         return -1;
     }
@@ -62,8 +76,10 @@
         NSLog(@"Appending to file failed!");
         return -1;
     }
-    // writeData: raises on a full disk or any other write error; it must not
-    // unwind through the generation.
+    // writeData: raises on a full disk or any other write error, and
+    // closeFile on an error found only at close (a network share); neither
+    // may unwind through the generation, and either means the data is not
+    // in the file.
     BOOL written = NO;
     @try {
         [file seekToEndOfFile];
@@ -74,6 +90,7 @@
     @try {
         [file closeFile];
     } @catch (id) {
+        written = NO;
     }
     if (!written) {
         NSLog(@"Appending to file failed!");
@@ -82,10 +99,14 @@
     return 0;
 }
 
-- (void)removeWavFile
+- (BOOL)removeWavFile
 {
-    if (path != nil)
-        [[NSFileManager defaultManager] removeItemAtPath:path error:NULL];
+    return [self wavFileExists] && [[NSFileManager defaultManager] removeItemAtPath:path error:NULL];
+}
+
+- (BOOL)wavFileExists
+{
+    return path != nil && [[NSFileManager defaultManager] fileExistsAtPath:path];
 }
 
 @end

@@ -64,8 +64,6 @@ int create_controls(MainWindowResources& resources, HWND parent)
         add_entry(resources.sample_rate_list, rate.label);
     set_font(resources.sample_rate_list, resources.control_font);
     SendMessageA(resources.sample_rate_list, CB_SETCURSEL, 0, 0);
-    // CB_SETCURSEL sends no notification, so the defaults are stored here.
-    g_wav.Format.dwSamplesPerSec = kDefaultRate;
 
     resources.duration_list = make_control(parent, "combobox", nullptr, kListStyle, 75, 52, 100, 300,
                                            IDC_DURATION);
@@ -74,7 +72,8 @@ int create_controls(MainWindowResources& resources, HWND parent)
     for (const auto& duration : kDurations)
         add_entry(resources.duration_list, duration.label);
     SendMessageA(resources.duration_list, CB_SETCURSEL, 0, 0);
-    g_wav.iDuration = kDefaultDuration;
+    // CB_SETCURSEL sends no notification, so the defaults are stored here.
+    set_defaults(g_wav);
     set_font(resources.duration_list, resources.control_font);
 
     resources.generate_button = make_control(parent, "button", "Generate...", kButtonStyle, 200, 32, 100,

@@ -12,12 +12,15 @@ std::size_t File_Output::write(const unsigned char* data, std::size_t size)
     return written;
 }
 
-void File_Output::close()
+bool File_Output::close()
 {
     if (file_ == INVALID_HANDLE_VALUE)
-        return;
-    CloseHandle(file_);
+        return true;
+    // On a network share a delayed write error is reported here and
+    // nowhere else. The handle is gone either way.
+    const BOOL closed = CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
+    return closed != FALSE;
 }
 
 }  // namespace kova::win

@@ -19,7 +19,7 @@ public:
     File_Output& operator=(const File_Output&) = delete;
 
     std::size_t write(const unsigned char* data, std::size_t size) override;
-    void close() override;
+    bool close() override;
 
 private:
     HANDLE file_;

@@ -46,8 +46,8 @@ int run(Wav_Data& wav, Block_Buffer& buffer, Output& out, const Line_Sink& log)
 int generate(Wav_Data& wav, Block_Buffer& buffer, Output& out, const Line_Sink& log)
 {
     const int status = run(wav, buffer, out, log);
-    out.close();
-    return status;
+    const bool closed = out.close();
+    return status == kOk && !closed ? kWriteFailed : status;
 }
 
 }  // namespace kova

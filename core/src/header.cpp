@@ -54,13 +54,12 @@ int build_header(Wav_Data& wav, std::int32_t samples, const Line_Sink& log)
     wav.Format.lChunkSize = 16;
     wav.Format.wFormatTag = 1;  // PCM
     wav.Format.wChannels = 1;
-    wav.Format.wBlockAlign = 3;
-    wav.Format.wBitsPerSample = 24;
-    wav.Format.dwAvgBytesPerSec = wav.Format.dwSamplesPerSec * 24 / 8;
+    wav.Format.wBlockAlign = kBytesPerSample;
+    wav.Format.wBitsPerSample = 8 * kBytesPerSample;
+    wav.Format.dwAvgBytesPerSec = wav.Format.dwSamplesPerSec * kBytesPerSample;
 
-    wav.Data.lChunkSize = static_cast<std::int32_t>(static_cast<std::uint32_t>(samples) * 3u);
-    // 36 = "WAVE" (4) + fmt chunk (24) + data chunk header (8)
-    wav.Riff.dwFileSize = wav.Data.lChunkSize + 36;
+    wav.Data.lChunkSize = static_cast<std::int32_t>(data_size(samples));
+    wav.Riff.dwFileSize = wav.Data.lChunkSize + kRiffOverhead;
 
     if (log) {
         char line[64];

@@ -2,11 +2,13 @@
 
 #include <cstring>
 
+#include "kova/sizes.h"
+
 namespace kova {
 
 void set_pattern_words(Wav_Data& wav)
 {
-    for (int i = 0; i < 3; ++i)
+    for (std::size_t i = 0; i < kPatternLength; ++i)
         wav.Data.iWavData[i] = kPatternWords[i];
 }
 
@@ -22,7 +24,7 @@ int repetitions_per_word(long rate)
 
 std::size_t bytes_per_cycle(long rate)
 {
-    return 3u * 3u * static_cast<std::size_t>(repetitions_per_word(rate));
+    return kPatternLength * kBytesPerSample * static_cast<std::size_t>(repetitions_per_word(rate));
 }
 
 int cycles_per_block(long rate) { return static_cast<int>(kBlockBytes / bytes_per_cycle(rate)); }

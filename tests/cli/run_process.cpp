@@ -24,15 +24,15 @@ std::string slurp(int fd)
 int temp_fd()
 {
     char name[] = "/tmp/kova-run-XXXXXX";
-    const int fd = mkstemp(name);
+    const int fd = mkostemp(name, O_CLOEXEC);
     unlink(name);
     return fd;
 }
 
 }  // namespace
 
-Run_Result run_kova_gen(const std::vector<std::string>& args, const std::string& cwd,
-                        const std::function<void()>& before_exec)
+Running start_kova_gen(const std::vector<std::string>& args, const std::string& cwd,
+                       const std::function<void()>& before_exec)
 {
     const int out = temp_fd(), err = temp_fd();
     const pid_t pid = fork();
@@ -50,13 +50,24 @@ Run_Result run_kova_gen(const std::vector<std::string>& args, const std::string&
         execv(KOVA_GEN_PATH, argv.data());
         _exit(127);
     }
+    return {pid, out, err};
+}
+
+Run_Result wait_for(const Running& running)
+{
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(running.pid, &status, 0);
     Run_Result r;
     r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    lseek(out, 0, SEEK_SET);
-    lseek(err, 0, SEEK_SET);
-    r.out = slurp(out);
-    r.err = slurp(err);
+    lseek(running.out, 0, SEEK_SET);
+    lseek(running.err, 0, SEEK_SET);
+    r.out = slurp(running.out);
+    r.err = slurp(running.err);
     return r;
+}
+
+Run_Result run_kova_gen(const std::vector<std::string>& args, const std::string& cwd,
+                        const std::function<void()>& before_exec)
+{
+    return wait_for(start_kova_gen(args, cwd, before_exec));
 }

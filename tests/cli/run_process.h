@@ -2,6 +2,8 @@
 
 // Runs kova-gen as a child process and collects what it said.
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,3 +17,13 @@ struct Run_Result {
 // before_exec runs in the child, after fork, to set limits or drop privileges.
 Run_Result run_kova_gen(const std::vector<std::string>& args, const std::string& cwd = ".",
                         const std::function<void()>& before_exec = {});
+
+// The same in two steps, for a test that acts while kova-gen runs.
+struct Running {
+    pid_t pid;
+    int out;
+    int err;
+};
+Running start_kova_gen(const std::vector<std::string>& args, const std::string& cwd = ".",
+                       const std::function<void()>& before_exec = {});
+Run_Result wait_for(const Running& running);

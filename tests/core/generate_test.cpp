@@ -46,7 +46,7 @@ public:
             last_two = {size > 1 ? data[size - 2] : last_two[1], data[size - 1]};
         return size;
     }
-    void close() override { ++closes; }
+    bool close() override { ++closes; return true; }
 
     std::vector<unsigned char> header;
     std::vector<std::size_t> sizes;
@@ -69,9 +69,10 @@ public:
             return size;
         return short_by_ ? size - short_by_ : 0;
     }
-    void close() override { ++closes; }
+    bool close() override { ++closes; return close_succeeds; }
     int writes = 0;
     int closes = 0;
+    bool close_succeeds = true;
 
 private:
     int fail_at_;
@@ -167,6 +168,17 @@ TEST(Generate, FailedOrShortBlockWriteStopsWithWriteFailed)
             EXPECT_EQ(out.closes, 1);
         }
     }
+}
+
+TEST(Generate, FailedCloseIsAFailedWrite)
+{
+    Wav_Data wav{};
+    set_defaults(wav);
+    Block_Buffer buffer;
+    Failing_Output out(-1, 0);
+    out.close_succeeds = false;
+    EXPECT_EQ(generate(wav, buffer, out), kWriteFailed);
+    EXPECT_EQ(out.closes, 1);
 }
 
 TEST(Generate, ShortHeaderWriteIsFatal)

@@ -4,8 +4,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 #import "kovaFileHandler.h"
 #include "kova/pattern.h"
@@ -270,6 +272,74 @@ TEST_F(MacAppDelegate, FailingAppendStopsTheGenerationAndRemovesTheFile)
 
     // The next generation is unaffected.
     EXPECT_EQ(read_file(generate("again.wav")), read_file(kova_gen(44100, 10)));
+}
+
+// A delayed write error that shows only when the file is closed.
+TEST_F(MacAppDelegate, FailingCloseStopsTheGenerationAndRemovesTheFile)
+{
+    choose([delegate DurationBox], 1);  // three blocks
+    Stderr_Capture log;
+    std::string file;
+    {
+        Close_Hook failing;
+        file = generate("late-error.wav");
+    }
+    const std::string text = log.text();
+    EXPECT_FALSE(exists(file));
+    EXPECT_EQ(count_lines(text, "Appending to file failed!"), 1) << text;
+    EXPECT_EQ(count_lines(text, "Generation failed, incomplete file removed"), 1) << text;
+}
+
+TEST_F(MacAppDelegate, VanishedFileIsNotSaidToBeRemoved)
+{
+    choose([delegate DurationBox], 1);
+    const std::string file = dir.file("vanishing.wav");
+    Stderr_Capture log;
+    {
+        Close_Hook vanishing(file);  // gone after the first block
+        [chooser answer:file];
+        [delegate generateFile];
+    }
+    const std::string text = log.text();
+    EXPECT_EQ(count_lines(text, "File does not exist!"), 1) << text;
+    EXPECT_EQ(count_lines(text, "Generation failed"), 1) << text;
+    EXPECT_EQ(count_lines(text, "Generation failed, incomplete file removed"), 0) << text;
+}
+
+// The buffer is allocated before the panel: without memory nobody is asked
+// for a file name in vain.
+TEST_F(MacAppDelegate, NoMemoryLogsAndShowsNoPanel)
+{
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
+    long pages = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    ASSERT_NE(statm, nullptr) << "needs /proc/self/statm to set a limit just above what is in use";
+    ASSERT_EQ(std::fscanf(statm, "%ld", &pages), 1);
+    std::fclose(statm);
+    // Room for small allocations, not for a 576,000-byte block.
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + 256 * 1024;
+
+    [chooser answer:dir.file("never.wav")];
+    Stderr_Capture log;
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    [delegate generateFile];
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &saved), 0);
+    const std::string text = log.text();
+    EXPECT_EQ([chooser asked], 0);
+    EXPECT_EQ(count_lines(text, "Failed to allocate memory for file data!"), 1) << text;
+    [chooser cancel];
+    [delegate generateFile];  // takes the unused answer out of the queue
+}
+
+TEST_F(MacAppDelegate, NegativeOffsetIsRejected)
+{
+    Bytes buffer(64, 0xAA);
+    Stderr_Capture log;
+    EXPECT_EQ([delegate copyData:buffer.data() + 32 :1 :-9], -1);
+    EXPECT_EQ(count_lines(log.text(), "Rejected negative offset: -9"), 1);
+    EXPECT_EQ(buffer, Bytes(64, 0xAA));
 }
 
 }  // namespace

@@ -143,4 +143,33 @@ TEST_F(MacFileHandler, AppendThatCannotWriteLogsAndReturnsMinusOne)
     }
 }
 
+TEST_F(MacFileHandler, FailingCloseLogsAndReturnsMinusOne)
+{
+    const std::string target = dir.file("late-error.wav");
+    [chooser answer:target];
+    ASSERT_EQ(create(kHeader), 0);
+    Stderr_Capture log;
+    {
+        Close_Hook failing;
+        EXPECT_EQ(append(pattern_bytes(576000, 6)), -1);
+    }
+    EXPECT_EQ(count_lines(log.text(), "Appending to file failed!"), 1);
+}
+
+TEST_F(MacFileHandler, NegativeLengthsAreRejected)
+{
+    Stderr_Capture log;
+    EXPECT_EQ([handler createWavFile:kHeader.data() :-44], -1);
+    EXPECT_EQ([chooser asked], 0) << "no panel for a call that cannot succeed";
+
+    const std::string target = dir.file("kept.wav");
+    [chooser answer:target];
+    ASSERT_EQ(create(kHeader), 0);
+    EXPECT_EQ([handler appendWavFile:kHeader.data() :-1], -1);
+    EXPECT_EQ(read_file(target), kHeader);
+    const std::string text = log.text();
+    EXPECT_EQ(count_lines(text, "Rejected negative length: -44"), 1) << text;
+    EXPECT_EQ(count_lines(text, "Rejected negative length: -1"), 1) << text;
+}
+
 }  // namespace

@@ -57,6 +57,17 @@ Bytes pattern_bytes(std::size_t size, unsigned char seed);
 
 NSString* ns(const std::string& text);
 
+// While alive, every closeFile of a file handle closes for real and then
+// fails: it raises, as Foundation does when close() reports an error, or,
+// given a path, deletes that file as if it had vanished.
+class Close_Hook {
+public:
+    explicit Close_Hook(const std::string& delete_path = "");
+    ~Close_Hook();
+    Close_Hook(const Close_Hook&) = delete;
+    Close_Hook& operator=(const Close_Hook&) = delete;
+};
+
 }  // namespace kova_test
 
 // Answers the save panel from a queue: a path confirms, an empty string

@@ -1,5 +1,7 @@
 #import "support.h"
 
+#include <objc/runtime.h>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -107,6 +109,35 @@ Bytes pattern_bytes(std::size_t size, unsigned char seed)
 }
 
 NSString* ns(const std::string& text) { return [NSString stringWithUTF8String:text.c_str()]; }
+
+namespace {
+
+Method g_close_method = nullptr;
+IMP g_real_close = nullptr;
+std::string g_delete_path;
+
+void failing_close(id self, SEL command)
+{
+    reinterpret_cast<void (*)(id, SEL)>(reinterpret_cast<void (*)(void)>(g_real_close))(self, command);
+    if (g_delete_path.empty())
+        [NSException raise:NSFileHandleOperationException format:@"close failed: Input/output error"];
+    unlink(g_delete_path.c_str());
+}
+
+}  // namespace
+
+Close_Hook::Close_Hook(const std::string& delete_path)
+{
+    g_delete_path = delete_path;
+    // The class the handler gets from fileHandleForUpdatingAtPath:.
+    NSFileHandle* sample = [NSFileHandle fileHandleForUpdatingAtPath:@"/dev/null"];
+    g_close_method = class_getInstanceMethod([sample class], @selector(closeFile));
+    [sample closeFile];
+    g_real_close = method_setImplementation(
+        g_close_method, reinterpret_cast<IMP>(reinterpret_cast<void (*)(void)>(failing_close)));
+}
+
+Close_Hook::~Close_Hook() { method_setImplementation(g_close_method, g_real_close); }
 
 }  // namespace kova_test
 

@@ -7,12 +7,10 @@
 #include <cstdint>
 #include <functional>
 
+#include "kova/sizes.h"
 #include "kova/wav_data.h"
 
 namespace kova {
-
-// 44 = "RIFF" + size (8) + "WAVE" (4) + fmt chunk (24) + data chunk header (8)
-constexpr std::size_t kHeaderBytes = 44;
 
 // Receives the diagnostic lines of the header builder. Only the Windows
 // program passes one; everybody else builds silently.

@@ -14,7 +14,8 @@ namespace kova {
 // A common multiple of 9, 18 and 36, so a block always holds whole cycles.
 constexpr std::size_t kBlockBytes = 576000;
 
-constexpr std::int32_t kPatternWords[3] = {0x000600, 0x000A00, 0x000E00};
+constexpr std::size_t kPatternLength = 3;
+constexpr std::int32_t kPatternWords[kPatternLength] = {0x000600, 0x000A00, 0x000E00};
 
 void set_pattern_words(Wav_Data& wav);
 

@@ -1,0 +1,96 @@
+#include "signal_cleanup.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace kova::cli {
+namespace {
+
+char* volatile g_path = nullptr;
+
+extern "C" void remove_and_die(int sig)
+{
+    if (char* path = g_path) {
+        g_path = nullptr;
+        unlink(path);
+    }
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(sig, &default_action, nullptr);
+    // Blocked while the handler runs: it arrives, with its default action,
+    // as the handler returns.
+    raise(sig);
+}
+
+// Every signal whose default action ends the process and that can be
+// caught. SIGXFSZ is left out: it is ignored instead.
+constexpr int kFatalSignals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE,  SIGUSR1,
+    SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGEMT
+    SIGEMT,
+#endif
+#ifdef SIGLOST
+    SIGLOST,
+#endif
+};
+
+void catch_signal(int sig)
+{
+    struct sigaction current {};
+    // Only a default disposition is replaced: an ignored signal was ignored
+    // on purpose by whoever started us, and a handler already here belongs
+    // to the runtime (a sanitizer reporting a crash).
+    if (sigaction(sig, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) ||
+        current.sa_handler != SIG_DFL)
+        return;
+    struct sigaction action {};
+    action.sa_handler = remove_and_die;
+    sigfillset(&action.sa_mask);
+    sigaction(sig, &action, nullptr);
+}
+
+}  // namespace
+
+void install_signal_cleanup()
+{
+    for (const int sig : kFatalSignals)
+        catch_signal(sig);
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
+        catch_signal(sig);
+#endif
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+void remove_on_signal(const char* path)
+{
+    char* const old = g_path;
+    g_path = path ? strdup(path) : nullptr;
+    std::free(old);
+}
+
+Signals_Held::Signals_Held()
+{
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &saved_);
+}
+
+Signals_Held::~Signals_Held() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+
+}  // namespace kova::cli

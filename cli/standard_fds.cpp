@@ -1,0 +1,28 @@
+#include "standard_fds.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kova::cli {
+
+bool open_standard_descriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free number is fd itself.
+        if (open("/dev/null", O_RDWR) != fd)
+            return false;
+    }
+    return true;
+}
+
+bool same_file(int a, int b)
+{
+    struct stat sa {}, sb {};
+    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace kova::cli

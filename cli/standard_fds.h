@@ -1,0 +1,16 @@
+#pragma once
+
+// Descriptors 0, 1 and 2, and telling whether the output is one of them.
+
+namespace kova::cli {
+
+// Gives every closed standard descriptor /dev/null. Run before anything is
+// opened: a file that got number 1 would receive the summary line. False
+// when even /dev/null cannot be opened.
+bool open_standard_descriptors();
+
+// True when both descriptors lead to the same file, pipe or device, however
+// each was named: "-", /dev/stdout, /dev/fd/1, a shell's 2>&1.
+bool same_file(int a, int b);
+
+}  // namespace kova::cli

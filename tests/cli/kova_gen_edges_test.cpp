@@ -1,0 +1,230 @@
+// kova-gen at the edges: odd standard descriptors, signals, long and odd
+// names, replacing with --force. Grouped by what could go wrong.
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kova_gen_fixture.h"
+#include "run_process.h"
+
+using namespace kova_gen_test;
+
+namespace {
+
+// Empty when libsndfile reads path as a clean 24-bit mono WAV of `frames`
+// frames, else what it objected to.
+std::string sndfile_problem(const std::string& path, long frames)
+{
+    SF_INFO info{};
+    SNDFILE* sf = sf_open(path.c_str(), SFM_READ, &info);
+    if (!sf)
+        return sf_strerror(nullptr);
+    char log[4096] = {};
+    sf_command(sf, SFC_GET_LOG_INFO, log, sizeof log);
+    sf_close(sf);
+    if (info.format != (SF_FORMAT_WAV | SF_FORMAT_PCM_24) || info.channels != 1 || info.frames != frames)
+        return "format " + std::to_string(info.format) + ", " + std::to_string(info.frames) + " frames";
+    // It lists anything past the data it did not expect as an unknown chunk.
+    return std::string(log).find("Unknown") == std::string::npos ? "" : log;
+}
+
+long long size_of(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+// Without reaping it: wait_for() still collects the status.
+bool exited(pid_t pid)
+{
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+}
+
+}  // namespace
+
+// --- Standard descriptors: nothing but the file's bytes reaches the output.
+
+TEST_F(KovaGen, ClosedStandardDescriptorsKeepTheFileExact)
+{
+    const std::string path = in_dir("closed.wav");
+    for (const std::vector<int>& closed : {std::vector<int>{0}, {1}, {2}, {0, 1, 2}}) {
+        SCOPED_TRACE("closed: " + std::to_string(closed.size()) + " from " + std::to_string(closed[0]));
+        const auto r = run_kova_gen({"-f", "-o", path}, ".", [closed] {
+            for (const int fd : closed)
+                close(fd);
+        });
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(size_of(path), 132344);
+        EXPECT_EQ(sndfile_problem(path, 44100), "");
+    }
+}
+
+TEST_F(KovaGen, AliasesOfStandardOutputGetOnlyTheData)
+{
+    const std::string reference = in_dir("reference.wav");
+    ASSERT_EQ(run_kova_gen({"-q", "-r", "96k", "-d", "2", "-o", reference}).exit_code, 0);
+
+    // Through a pipe, as a player reading standard output gets it; with
+    // standard error apart, and joined to the pipe.
+    struct Case { const char* output; bool joined; } cases[] = {
+        {"/dev/stdout", false}, {"/dev/fd/1", false}, {"-", true}, {"/dev/stdout", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.output) + (c.joined ? " 2>&1" : ""));
+        const std::string data = in_dir("piped.wav"), err = in_dir("err.txt"), rc = in_dir("rc");
+        const std::string command = "{ '" KOVA_GEN_PATH "' -r 96k -d 2 -o " + std::string(c.output) +
+                                    (c.joined ? " 2>&1" : " 2>'" + err + "'") + "; echo $? >'" + rc +
+                                    "'; } | cat >'" + data + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        EXPECT_EQ(read_all(rc), "0\n");
+        EXPECT_TRUE(read_all(data) == read_all(reference)) << read_all(data).size() << " bytes";
+        if (!c.joined) {
+            EXPECT_EQ(read_all(err), std::string(c.output) + ": 96000 Hz, 2 s, 576044 bytes\n");
+        }
+    }
+}
+
+// --- Signals: whatever ends the run removes its temporary file first.
+
+class KovaGenSignals : public KovaGen {
+protected:
+    // Starts a 2 GB run and returns once its temporary file holds data.
+    Running start_big(const std::function<void()>& before_exec = {})
+    {
+        const Running running = start_kova_gen({"-q", "-r", "192k", "-d", "1h", "-o", in_dir("big.wav")}, ".",
+                                               before_exec);
+        for (int tries = 0; tries < 2000 && temp_.empty(); ++tries) {
+            for (const auto& name : listing())
+                if (name.rfind(".big.wav.", 0) == 0 && size_of(in_dir(name)) > 0)
+                    temp_ = in_dir(name);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_NE(temp_, "") << "no temporary file with data appeared";
+        return running;
+    }
+    std::string temp_;
+};
+
+TEST_F(KovaGenSignals, EveryFatalSignalRemovesTheTemporaryFile)
+{
+    for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                          SIGPROF, SIGXCPU, SIGPOLL, SIGPWR, SIGRTMIN, SIGRTMAX}) {
+        SCOPED_TRACE(std::string("signal ") + std::to_string(sig));
+        temp_.clear();
+        const Running running = start_big();
+        kill(running.pid, sig);
+        const auto r = wait_for(running);
+        EXPECT_EQ(r.exit_code, 128 + sig);
+        EXPECT_TRUE(listing().empty()) << listing().front();
+    }
+}
+
+TEST_F(KovaGenSignals, InheritedIgnoreIsKept)
+{
+    // As nohup and a shell's background job start it.
+    const Running running = start_big([] {
+        signal(SIGHUP, SIG_IGN);
+        signal(SIGINT, SIG_IGN);
+    });
+    kill(running.pid, SIGHUP);
+    kill(running.pid, SIGINT);
+    // Still writing: the file grows by several more blocks.
+    const long long before = size_of(temp_);
+    for (int tries = 0; tries < 2000 && size_of(temp_) < before + 8 * 576000 && !exited(running.pid); ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(exited(running.pid));
+    EXPECT_GE(size_of(temp_), before + 8 * 576000);
+
+    kill(running.pid, SIGTERM);
+    EXPECT_EQ(wait_for(running).exit_code, 128 + SIGTERM);
+    EXPECT_TRUE(listing().empty());
+}
+
+// --- Names: any name the file system takes; values shown on one line.
+
+TEST_F(KovaGen, LongestLegalNameWorks)
+{
+    const std::string name = std::string(251, 'n') + ".wav";  // NAME_MAX, 255 bytes
+    const auto r = run_kova_gen({"-q", "-o", in_dir(name)});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    const auto again = run_kova_gen({"-q", "-f", "-o", in_dir(name)});
+    EXPECT_EQ(again.exit_code, 0) << again.err;
+    EXPECT_EQ(listing(), std::vector<std::string>{name});
+    EXPECT_EQ(size_of(in_dir(name)), 132344);
+
+    const auto too_long = run_kova_gen({"-o", in_dir(name + "x")});
+    EXPECT_EQ(too_long.exit_code, 1);
+    EXPECT_TRUE(one_line_error(too_long)) << too_long.err;
+    EXPECT_NE(too_long.err.find("File name too long"), std::string::npos) << too_long.err;
+}
+
+TEST_F(KovaGen, ControlCharactersInValuesAreShownAsEscapes)
+{
+    struct Case { std::vector<std::string> args; int exit_code; std::string shown; } cases[] = {
+        {{"-r", "44\n100"}, 2, "unknown rate '44\\n100'"},
+        {{"-d", "1\r\x1b[2J"}, 2, "bad duration '1\\r\\x1b[2J'"},
+        {{"-o", in_dir("no\nsuch\tfolder/x.wav")}, 1, "no\\nsuch\\tfolder/x.wav: "},
+        {{"extra\nargument"}, 2, "extra\\nargument"},
+    };
+    for (const auto& c : cases) {
+        const auto r = run_kova_gen(c.args, dir_);
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.shown;
+        EXPECT_TRUE(one_line_error(r)) << r.err;
+        EXPECT_NE(r.err.find(c.shown), std::string::npos) << r.err;
+    }
+}
+
+// --- --force replaces the data and nothing else.
+
+TEST_F(KovaGen, ForceKeepsThePermissionBits)
+{
+    const std::string path = in_dir("kept.wav");
+    for (const mode_t mode : {0640, 0444, 0600, 0755}) {
+        SCOPED_TRACE(mode);
+        write_all(path, "old");
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        const auto r = run_kova_gen({"-q", "-f", "-o", path});
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        EXPECT_EQ(st.st_size, 132344);
+    }
+}
+
+TEST_F(KovaGen, ForceDoesNotFollowAStrangersLinkInASharedFolder)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: a link owned by another user is made with lchown";
+    // /tmp's shape: sticky and world-writable, its owner and the caller root.
+    const std::string shared = in_dir("shared"), victim = in_dir("victim.wav"), link = shared + "/out.wav";
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    write_all(victim, "precious");
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    ASSERT_EQ(lchown(link.c_str(), 65534, 65534), 0);
+
+    const auto refused = run_kova_gen({"-f", "-o", link});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_TRUE(one_line_error(refused)) << refused.err;
+    EXPECT_EQ(read_all(victim), "precious");
+
+    // The caller's own link there is followed, as the kernel would.
+    ASSERT_EQ(lchown(link.c_str(), 0, 0), 0);
+    const auto followed = run_kova_gen({"-q", "-f", "-o", link});
+    EXPECT_EQ(followed.exit_code, 0) << followed.err;
+    EXPECT_EQ(size_of(victim), 132344);
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+// A scratch folder per test, and small helpers, for the tests that run
+// kova-gen as a process.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "run_process.h"
+
+namespace fs = std::filesystem;
+
+namespace kova_gen_test {
+
+inline bool set_immutable(const std::string& dir, bool on)
+{
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok && ((flags & FS_IMMUTABLE_FL) != 0) != on) {
+        flags ^= FS_IMMUTABLE_FL;
+        ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    close(fd);
+    return ok;
+}
+
+inline std::string read_all(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void write_all(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+inline bool one_line_error(const Run_Result& r)
+{
+    return r.err.rfind("kova-gen: ", 0) == 0 && r.err.find('\n') == r.err.size() - 1;
+}
+
+}  // namespace kova_gen_test
+
+class KovaGen : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/kova-gen-test-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir_ = name;
+    }
+    void TearDown() override
+    {
+        kova_gen_test::set_immutable(dir_, false);
+        chmod(dir_.c_str(), 0700);
+        fs::remove_all(dir_);
+    }
+
+    std::string in_dir(const std::string& name) const { return dir_ + "/" + name; }
+
+    std::vector<std::string> listing() const
+    {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_))
+            names.push_back(e.path().filename().string());
+        return names;
+    }
+
+    std::string dir_;
+};

@@ -1,0 +1,64 @@
+#include "target.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "fd_output.h"
+#include "kova/generate.h"
+#include "kova/settings.h"
+#include "kova/status.h"
+#include "rename_noreplace.h"
+
+using namespace kova::cli;
+
+TEST(Target, FailedRunClosesTheOutputDescriptorOnce)
+{
+    Target target;
+    ASSERT_EQ(target.open("/dev/full", false), "");
+    {
+        Fd_Output out(target.take_fd());
+        kova::Wav_Data wav{};
+        kova::set_defaults(wav);
+        kova::Block_Buffer buffer;
+        ASSERT_NE(kova::generate(wav, buffer, out), kova::kOk);
+    }
+    // The next file opened gets the number just freed; the failure path must
+    // leave it alone.
+    const int other = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    target.discard();
+    EXPECT_NE(fcntl(other, F_GETFD), -1) << "closed by the target, which no longer owned that number";
+    close(other);
+}
+
+TEST(Target, NoReplaceRenameMovesOnlyOntoAFreeName)
+{
+    char folder[] = "/tmp/kova-rename-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string from = std::string(folder) + "/from", taken = std::string(folder) + "/taken",
+                      free_name = std::string(folder) + "/free";
+    const auto content = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    for (const auto rename_fn : {rename_noreplace, rename_by_link}) {
+        std::ofstream(from) << "new";
+        std::ofstream(taken) << "old";
+        unlink(free_name.c_str());
+        EXPECT_EQ(rename_fn(from.c_str(), taken.c_str()), EEXIST);
+        EXPECT_EQ(content(taken), "old");
+        EXPECT_EQ(content(from), "new");
+        EXPECT_EQ(rename_fn(from.c_str(), free_name.c_str()), 0);
+        EXPECT_EQ(content(free_name), "new");
+        EXPECT_NE(access(from.c_str(), F_OK), 0);
+    }
+    std::filesystem::remove_all(folder);
+}
