@@ -56,7 +56,7 @@ public:
         bytes.insert(bytes.end(), data, data + size);
         return size;
     }
-    void close() override {}
+    bool close() override { return true; }
     std::vector<char> bytes;
 };
 
