@@ -17,11 +17,11 @@ package=(
   googletest libgtest-dev libbenchmark-dev libsndfile1-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  gnustep-devel gobjc++
+  gnustep-core-devel gobjc++
   help2man icoutils dpkg-dev lintian file man-db unzip
 )
 test=(
-  "${package[@]}" git
+  "${package[@]}" git gnustep-devel
   sndfile-programs sox hyperfine time
   wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils xdotool
   imagemagick fonts-dejavu-core
