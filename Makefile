@@ -1,21 +1,29 @@
-# The two commands of the README, plus the benchmarks.
+# The two commands of the README, plus the packages and the benchmarks.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-.PHONY: run test bench deps clean
+.PHONY: run test package bench deps clean
 
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh test
 
 # Build kova-gen and write the default test file into the current directory.
-run: deps
-	@cmake --preset linux >/dev/null
-	@cmake --build --preset linux -j$(JOBS) --target kova-gen
-	@./build/linux/bin/kova-gen -f
+# Only kova-gen's own needs are installed, and only it is built.
+run:
+	@scripts/install-deps.sh run
+	@cmake --preset cli >/dev/null
+	@cmake --build --preset cli -j$(JOBS)
+	@./build/cli/bin/kova-gen -f
 
-# Build every preset and run every test suite; stops at the first failure.
+# Build every preset and the packages, run every test suite and check; the
+# summary at the end says what ran and fails the run if anything failed.
 test: deps
 	@scripts/test-all.sh
+
+# The Debian package and the Windows ZIP, into build/packages/.
+package:
+	@scripts/install-deps.sh package
+	@scripts/package.sh
 
 bench: deps
 	@cmake --preset linux >/dev/null

@@ -14,6 +14,7 @@
 #include "kova/settings.h"
 #include "kova/sizes.h"
 #include "kova/status.h"
+#include "kova/version.h"
 #include "printable.h"
 #include "progress.h"
 #include "signal_cleanup.h"
@@ -70,7 +71,7 @@ int main(int argc, char** argv)
     bool list = false;
 
     CLI::App app{"Writes a KOVA test-pattern WAV file (PCM, mono, 24-bit).", "kova-gen"};
-    app.set_version_flag("--version", "KOVA Generator 1.1");
+    app.set_version_flag("--version", kova::version_line("kova-gen"));
     app.add_option("-r,--rate", rate_text, "Sample rate: 44100, 48000, 88200, 96000, 176400, 192000 or 44.1k ... 192k")
         ->capture_default_str();
     app.add_option("-d,--duration", duration_text, "Whole seconds, or a number with s, m or h (10s, 1m, 1h)")

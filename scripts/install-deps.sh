@@ -1,19 +1,38 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, every Debian 12 package the build and the tests need.
+# Installs, with apt-get, the Debian 12 packages one job needs:
+#   run      build and run kova-gen (make run)
+#   package  build every deliverable, make the .deb and the Windows ZIP and
+#            check them (make package; scripts/test-packages.sh)
+#   test     all of that, plus what the test suites and benchmarks run:
+#            Wine, Xvfb, xdotool, sox... (make test, make bench; the default)
 # Idempotent: packages already present are left alone, and apt is not touched
 # at all when nothing is missing.
 set -euo pipefail
 
-packages=(
-  cmake make g++ pkg-config git python3
-  googletest libgtest-dev libbenchmark-dev libcli11-dev
-  libsndfile1-dev sndfile-programs sox hyperfine time
+set_name=${1:-test}
+
+run=(cmake make g++ libcli11-dev)
+package=(
+  "${run[@]}" pkg-config python3
+  googletest libgtest-dev libbenchmark-dev libsndfile1-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  gnustep-core-devel gobjc++
+  help2man icoutils dpkg-dev lintian file man-db unzip
+)
+test=(
+  "${package[@]}" git gnustep-devel
+  sndfile-programs sox hyperfine time
   wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils xdotool
   imagemagick fonts-dejavu-core
-  gnustep-devel gobjc++
 )
+
+case $set_name in
+  run) packages=("${run[@]}") ;;
+  package) packages=("${package[@]}") ;;
+  test) packages=("${test[@]}") ;;
+  *) echo "usage: $0 [run|package|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,9 +40,11 @@ for p in "${packages[@]}"; do
   [[ $status == ii* ]] || missing+=("$p")
 done
 
-# wine32 is an i386 package; the architecture must be enabled before apt can see it.
+# An i386 package (wine32) needs the architecture enabled before apt can see it.
 need_i386=0
-dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+if [[ " ${packages[*]} " == *:i386\ * ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  need_i386=1
+fi
 
 if [[ ${#missing[@]} -eq 0 && $need_i386 -eq 0 ]]; then
   exit 0
@@ -38,6 +59,6 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 
 [[ $need_i386 -eq 1 ]] && dpkg --add-architecture i386
-echo "install-deps: installing ${missing[*]}"
+echo "install-deps ($set_name): installing ${missing[*]}"
 apt-get update -q
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"

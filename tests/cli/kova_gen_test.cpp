@@ -169,7 +169,7 @@ TEST_F(KovaGen, VersionAndList)
 {
     const auto version = run_kova_gen({"--version"});
     EXPECT_EQ(version.exit_code, 0);
-    EXPECT_EQ(version.out, "KOVA Generator 1.1\n");
+    EXPECT_EQ(version.out, "kova-gen (KOVA Generator) 1.1.0\n");
 
     const auto list = run_kova_gen({"--list"});
     EXPECT_EQ(list.exit_code, 0);
