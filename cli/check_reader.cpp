@@ -1,0 +1,155 @@
+#include "check_reader.h"
+
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+#include "kova/check/channel_analyser.h"
+
+namespace kova::cli {
+namespace {
+
+using Sndfile = std::unique_ptr<SNDFILE, int (*)(SNDFILE*)>;
+
+// Raw reads in whole 12-sample cycles (the longest) of 3 bytes: 144 KiB.
+constexpr std::size_t kRawFrames = 12 * 4096;
+// Integer or float values per block, whatever the channel count: 1 MiB or 2 MiB.
+constexpr std::size_t kBlockValues = 256 * 1024;
+
+std::string container_name(int format)
+{
+    switch (format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV: return "WAV";
+    case SF_FORMAT_WAVEX: return "WAVEX";
+    case SF_FORMAT_RF64: return "RF64";
+    case SF_FORMAT_W64: return "W64";
+    case SF_FORMAT_AIFF: return "AIFF";
+    case SF_FORMAT_FLAC: return "FLAC";
+    case SF_FORMAT_CAF: return "CAF";
+    default: break;
+    }
+    SF_FORMAT_INFO info{};
+    info.format = format & SF_FORMAT_TYPEMASK;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.extension)
+        return info.extension;
+    return "other";
+}
+
+// The width at which a sample format is read without loss; 0 if it cannot be.
+bool sample_format(int format, check::Sample_Format& out, std::string& name)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8: out = {false, 8}; break;
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_ALAC_16: out = {false, 16}; break;
+    case SF_FORMAT_ALAC_20: out = {false, 20}; break;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_ALAC_24: out = {false, 24}; break;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_ALAC_32: out = {false, 32}; break;
+    case SF_FORMAT_FLOAT: out = {true, 32}; break;
+    case SF_FORMAT_DOUBLE: out = {true, 64}; break;
+    default: return false;
+    }
+    name = std::to_string(out.bits) + (out.is_float ? "-bit float" : "-bit int");
+    return true;
+}
+
+// 24-bit PCM stored little-endian: compared byte for byte as it lies.
+bool raw_little_24(const SF_INFO& info, SNDFILE* sf)
+{
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    const bool little = major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_W64 ||
+                        major == SF_FORMAT_RF64;
+    const int endian = sf_command(sf, SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0);
+    return little && endian == SF_FALSE && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_24 &&
+           info.channels == 1;
+}
+
+}  // namespace
+
+Capture read_capture(const std::string& path, const std::function<void(double)>& on_progress)
+{
+    Capture c;
+    SF_INFO info{};
+    Sndfile sf(path == "-" ? sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE)
+                           : sf_open(path.c_str(), SFM_READ, &info),
+               sf_close);
+    if (!sf) {
+        c.error = sf_strerror(nullptr);
+        return c;
+    }
+    check::Sample_Format format;
+    if (!sample_format(info.format, format, c.format.sample_format)) {
+        c.error = "unsupported sample encoding (integer PCM, ALAC or float only)";
+        return c;
+    }
+    if (info.channels < 1 || info.samplerate < 1) {
+        c.error = "no channels or no sample rate";
+        return c;
+    }
+    c.format.container = container_name(info.format);
+    c.format.rate = info.samplerate;
+    c.format.channels = info.channels;
+
+    std::vector<check::Channel_Analyser> analysers(static_cast<std::size_t>(info.channels),
+                                                   check::Channel_Analyser(info.samplerate, format));
+    const auto channels = static_cast<std::size_t>(info.channels);
+    // A stream of unknown length reports the largest count there is.
+    const bool known_length = info.frames > 0 && info.frames < SF_COUNT_MAX;
+    std::uint64_t frames = 0;
+    auto progress = [&] {
+        if (on_progress && known_length)
+            on_progress(static_cast<double>(frames) / static_cast<double>(info.frames));
+    };
+
+    if (raw_little_24(info, sf.get())) {
+        std::vector<unsigned char> bytes(3 * kRawFrames);
+        sf_count_t n;
+        while ((n = sf_read_raw(sf.get(), bytes.data(), static_cast<sf_count_t>(bytes.size()))) > 0) {
+            const auto got = static_cast<std::size_t>(n) / 3;
+            analysers[0].feed_pcm24le(bytes.data(), got);
+            frames += got;
+            progress();
+        }
+    } else if (format.is_float) {
+        const std::size_t block = std::max<std::size_t>(1, kBlockValues / channels);
+        std::vector<double> values(block * channels);
+        sf_count_t n;
+        while ((n = sf_readf_double(sf.get(), values.data(), static_cast<sf_count_t>(block))) > 0) {
+            for (std::size_t ch = 0; ch < channels; ++ch)
+                analysers[ch].feed_float(values.data() + ch, static_cast<std::size_t>(n), channels);
+            frames += static_cast<std::uint64_t>(n);
+            progress();
+        }
+    } else {
+        const std::size_t block = std::max<std::size_t>(1, kBlockValues / channels);
+        std::vector<std::int32_t> values(block * channels);
+        sf_count_t n;
+        while ((n = sf_readf_int(sf.get(), values.data(), static_cast<sf_count_t>(block))) > 0) {
+            for (std::size_t ch = 0; ch < channels; ++ch)
+                analysers[ch].feed_int(values.data() + ch, static_cast<std::size_t>(n), channels);
+            frames += static_cast<std::uint64_t>(n);
+            progress();
+        }
+    }
+    c.format.frames = frames;
+
+    if (sf_error(sf.get()) != SF_ERR_NO_ERROR) {
+        c.error = sf_strerror(sf.get());
+        return c;
+    }
+    // A file that ends before the length its header gives was cut short.
+    if (known_length && frames < static_cast<std::uint64_t>(info.frames)) {
+        c.error = "truncated: " + std::to_string(frames) + " of " + std::to_string(info.frames) + " frames";
+        return c;
+    }
+    for (const auto& a : analysers)
+        c.channels.push_back(a.finish());
+    return c;
+}
+
+}  // namespace kova::cli
