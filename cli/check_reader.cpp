@@ -3,7 +3,9 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 #include "kova/check/channel_analyser.h"
@@ -69,6 +71,28 @@ bool raw_little_24(const SF_INFO& info, SNDFILE* sf)
            info.channels == 1;
 }
 
+// libsndfile reads a file cut short up to where it ends, and says so only in
+// its log: "data : 132300 (should be 59956)" (SSND for AIFF, riff for W64). Writers that
+// cannot seek back leave 0 or a huge placeholder there; those are not cuts.
+std::string cut_short(SNDFILE* sf)
+{
+    char log[8192] = {};
+    sf_command(sf, SFC_GET_LOG_INFO, log, sizeof log);
+    std::istringstream lines(log);
+    std::string line;
+    while (std::getline(lines, line)) {
+        unsigned long long declared = 0, actual = 0;
+        char chunk[8] = {};
+        if (std::sscanf(line.c_str(), " %7[A-Za-z] : %llu (should be %llu)", chunk, &declared, &actual) != 3)
+            continue;
+        const std::string name = chunk;
+        constexpr unsigned long long kPlaceholder = 0x7FFFF000;
+        if ((name == "data" || name == "SSND" || name == "riff") && actual < declared && declared != 0 && declared < kPlaceholder)
+            return "truncated: " + std::to_string(actual) + " of " + std::to_string(declared) + " data bytes";
+    }
+    return {};
+}
+
 }  // namespace
 
 Capture read_capture(const std::string& path, const std::function<void(double)>& on_progress)
@@ -89,6 +113,10 @@ Capture read_capture(const std::string& path, const std::function<void(double)>&
     }
     if (info.channels < 1 || info.samplerate < 1) {
         c.error = "no channels or no sample rate";
+        return c;
+    }
+    if (auto cut = cut_short(sf.get()); !cut.empty()) {
+        c.error = cut;
         return c;
     }
     c.format.container = container_name(info.format);

@@ -489,14 +489,18 @@ Channel_Report Channel_Analyser::finish() const
     }
     Levels levels{};
     for (int k = 0; k < 3; ++k) {
+        levels.min[k] = s.min[k];
+        levels.max[k] = s.max[k];
         levels.mean[k] = s.n[k] ? s.sum[k] / static_cast<double>(s.n[k]) : 0.0;
-        levels.spread[k] = s.max[k] - s.min[k];
     }
     // The capture rounds to its own resolution: 2^(24 - bits) steps for
-    // integers, and for floats 24 significant bits of the value itself.
+    // integers, and for floats 24 significant bits of the value itself
+    // (taken twice over, for the chain's own float arithmetic).
     double quantum = std::ldexp(1.0, 24 - format_.bits);
     if (format_.is_float)
-        quantum = std::ldexp(std::max({std::fabs(levels.mean[0]), std::fabs(levels.mean[2]), 1.0}), -22);
+        quantum = std::ldexp(std::max({std::fabs(s.min[0]), std::fabs(s.max[0]), std::fabs(s.min[2]),
+                                       std::fabs(s.max[2]), 1.0}),
+                             -22);
     const Change c = explain_levels(levels, quantum);
     if (!c.fits) {
         r.altered = true;

@@ -1,17 +1,19 @@
 #pragma once
 
-// Which simple change turns the three words into the levels a capture holds:
+// Which simple change turns the three words into the values a capture holds:
 // a flipped sign, a gain, a constant offset, or some mix of them.
 
 namespace kova::check {
 
 struct Levels {
-    double mean[3];    // the average capture value at each word, in 24-bit steps
-    double spread[3];  // largest - smallest value at each word
+    // The capture's values at each word, in 24-bit steps.
+    double min[3];
+    double max[3];
+    double mean[3];
 };
 
 struct Change {
-    bool fits = false;  // false: no such change explains the levels (altered)
+    bool fits = false;  // false: no such change explains the values (altered)
     bool inverted = false;
     bool gain = false;
     bool offset = false;
@@ -19,8 +21,8 @@ struct Change {
     double offset_steps = 0.0;
 };
 
-// quantum: the capture's own resolution in 24-bit steps; a level may differ
-// from the changed word by that much, since the chain rounds to it.
+// quantum: the capture's own resolution in 24-bit steps. Every value must lie
+// within half of it of the changed word, as rounding to it leaves them.
 Change explain_levels(const Levels& levels, double quantum);
 
 }  // namespace kova::check
