@@ -3,6 +3,7 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <sstream>
@@ -17,8 +18,9 @@ using Sndfile = std::unique_ptr<SNDFILE, int (*)(SNDFILE*)>;
 
 // Raw reads in whole 12-sample cycles (the longest) of 3 bytes: 144 KiB.
 constexpr std::size_t kRawFrames = 12 * 4096;
-// Integer or float values per block, whatever the channel count: 1 MiB or 2 MiB.
-constexpr std::size_t kBlockValues = 256 * 1024;
+// Values per block, whatever the channel count: small enough (64 KiB of
+// integers) to be compared while still in the cache they were read into.
+constexpr std::size_t kBlockValues = 16 * 1024;
 
 std::string container_name(int format)
 {
@@ -93,6 +95,33 @@ std::string cut_short(SNDFILE* sf)
     return {};
 }
 
+void feed(check::Channel_Analyser& a, const std::int32_t* v, std::size_t n, std::size_t stride)
+{
+    a.feed_int(v, n, stride);
+}
+void feed(check::Channel_Analyser& a, const float* v, std::size_t n, std::size_t stride) { a.feed_float(v, n, stride); }
+void feed(check::Channel_Analyser& a, const double* v, std::size_t n, std::size_t stride) { a.feed_float(v, n, stride); }
+
+// Reads frames of interleaved samples with `read` (sf_readf_int, _float,
+// _double) and gives each channel its own; returns the frames read.
+template <typename Value, typename Read, typename Progress>
+std::uint64_t read_blocks(SNDFILE* sf, Read read, std::vector<check::Channel_Analyser>& analysers,
+                          const Progress& progress)
+{
+    const std::size_t channels = analysers.size();
+    const std::size_t block = std::max<std::size_t>(1, kBlockValues / channels);
+    std::vector<Value> values(block * channels);
+    std::uint64_t frames = 0;
+    sf_count_t n;
+    while ((n = read(sf, values.data(), static_cast<sf_count_t>(block))) > 0) {
+        for (std::size_t ch = 0; ch < channels; ++ch)
+            feed(analysers[ch], values.data() + ch, static_cast<std::size_t>(n), channels);
+        frames += static_cast<std::uint64_t>(n);
+        progress(frames);
+    }
+    return frames;
+}
+
 }  // namespace
 
 Capture read_capture(const std::string& path, const std::function<void(double)>& on_progress)
@@ -125,13 +154,12 @@ Capture read_capture(const std::string& path, const std::function<void(double)>&
 
     std::vector<check::Channel_Analyser> analysers(static_cast<std::size_t>(info.channels),
                                                    check::Channel_Analyser(info.samplerate, format));
-    const auto channels = static_cast<std::size_t>(info.channels);
     // A stream of unknown length reports the largest count there is.
     const bool known_length = info.frames > 0 && info.frames < SF_COUNT_MAX;
     std::uint64_t frames = 0;
-    auto progress = [&] {
+    auto progress = [&](std::uint64_t done) {
         if (on_progress && known_length)
-            on_progress(static_cast<double>(frames) / static_cast<double>(info.frames));
+            on_progress(static_cast<double>(done) / static_cast<double>(info.frames));
     };
 
     if (raw_little_24(info, sf.get())) {
@@ -141,28 +169,14 @@ Capture read_capture(const std::string& path, const std::function<void(double)>&
             const auto got = static_cast<std::size_t>(n) / 3;
             analysers[0].feed_pcm24le(bytes.data(), got);
             frames += got;
-            progress();
+            progress(frames);
         }
+    } else if (format.is_float && format.bits == 32) {
+        frames = read_blocks<float>(sf.get(), sf_readf_float, analysers, progress);
     } else if (format.is_float) {
-        const std::size_t block = std::max<std::size_t>(1, kBlockValues / channels);
-        std::vector<double> values(block * channels);
-        sf_count_t n;
-        while ((n = sf_readf_double(sf.get(), values.data(), static_cast<sf_count_t>(block))) > 0) {
-            for (std::size_t ch = 0; ch < channels; ++ch)
-                analysers[ch].feed_float(values.data() + ch, static_cast<std::size_t>(n), channels);
-            frames += static_cast<std::uint64_t>(n);
-            progress();
-        }
+        frames = read_blocks<double>(sf.get(), sf_readf_double, analysers, progress);
     } else {
-        const std::size_t block = std::max<std::size_t>(1, kBlockValues / channels);
-        std::vector<std::int32_t> values(block * channels);
-        sf_count_t n;
-        while ((n = sf_readf_int(sf.get(), values.data(), static_cast<sf_count_t>(block))) > 0) {
-            for (std::size_t ch = 0; ch < channels; ++ch)
-                analysers[ch].feed_int(values.data() + ch, static_cast<std::size_t>(n), channels);
-            frames += static_cast<std::uint64_t>(n);
-            progress();
-        }
+        frames = read_blocks<std::int32_t>(sf.get(), sf_readf_int, analysers, progress);
     }
     c.format.frames = frames;
 

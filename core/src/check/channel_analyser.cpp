@@ -111,13 +111,15 @@ void Channel_Analyser::set_repeat(int repeat)
     cycle_ = 3 * repeat;
     const std::size_t n = kCompare + static_cast<std::size_t>(cycle_);
     expected_int_.resize(n);
-    expected_float_.resize(n);
+    expected_double_.resize(n);
+    expected_single_.resize(n);
     expected_bytes_.resize(3 * n);
     for (std::size_t i = 0; i < n; ++i) {
         const int w = word(static_cast<int>(i % static_cast<std::size_t>(cycle_)) / repeat);
         // As libsndfile returns a 24-bit sample: left-justified in 32 bits.
         expected_int_[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(w) << 8);
-        expected_float_[i] = w / kFloatSteps;
+        expected_double_[i] = w / kFloatSteps;
+        expected_single_[i] = static_cast<float>(w / kFloatSteps);  // exact: a word has 12 significant bits
         expected_bytes_[3 * i] = static_cast<unsigned char>(w & 0xFF);
         expected_bytes_[3 * i + 1] = static_cast<unsigned char>((w >> 8) & 0xFF);
         expected_bytes_[3 * i + 2] = static_cast<unsigned char>((w >> 16) & 0xFF);
@@ -158,10 +160,22 @@ void Channel_Analyser::feed_int(const std::int32_t* samples, std::size_t count, 
 
 void Channel_Analyser::feed_float(const double* samples, std::size_t count, std::size_t stride)
 {
+    feed_floats(samples, count, stride, expected_double_);
+}
+
+void Channel_Analyser::feed_float(const float* samples, std::size_t count, std::size_t stride)
+{
+    feed_floats(samples, count, stride, expected_single_);
+}
+
+template <typename Float>
+void Channel_Analyser::feed_floats(const Float* samples, std::size_t count, std::size_t stride,
+                                   const std::vector<Float>& expected)
+{
     std::size_t i = 0;
     while (i < count) {
         if (state_ == State::kTracking && identity_) {
-            const std::size_t n = exact_run_float(samples + i * stride, count - i, stride);
+            const std::size_t n = exact_run_float(samples + i * stride, count - i, stride, expected);
             accept_exact(n);
             i += n;
             if (i == count)
@@ -204,7 +218,10 @@ std::size_t Channel_Analyser::exact_run_int(const std::int32_t* x, std::size_t c
         const std::int32_t* e = expected_int_.data() + phase;
         const std::int32_t* s = x + done * stride;
         std::uint32_t diff = 0;
-        if (stride == 1) {
+        if (stride == 1 && format_.bits <= 24) {
+            // Up to 24 bits the low byte is always zero: a plain compare will do.
+            diff = std::memcmp(s, e, n * sizeof *s) == 0 ? 0 : kTop;
+        } else if (stride == 1) {
             for (std::size_t j = 0; j < n; ++j)
                 diff |= static_cast<std::uint32_t>(s[j] ^ e[j]);
         } else {
@@ -223,17 +240,30 @@ std::size_t Channel_Analyser::exact_run_int(const std::int32_t* x, std::size_t c
     return done;
 }
 
-std::size_t Channel_Analyser::exact_run_float(const double* x, std::size_t count, std::size_t stride) const
+template <typename Float>
+std::size_t Channel_Analyser::exact_run_float(const Float* x, std::size_t count, std::size_t stride,
+                                              const std::vector<Float>& expected) const
 {
     std::size_t done = 0;
     int phase = phase_;
     while (done < count) {
         const std::size_t n = std::min(count - done, kCompare);
-        const double* e = expected_float_.data() + phase;
-        const double* s = x + done * stride;
-        for (std::size_t j = 0; j < n; ++j)
-            if (s[j * stride] != e[j])
-                return done + j;
+        const Float* e = expected.data() + phase;
+        const Float* s = x + done * stride;
+        // A word is neither zero nor NaN, so equal values are equal bits.
+        bool differs = false;
+        if (stride == 1) {
+            differs = std::memcmp(s, e, n * sizeof *s) != 0;
+        } else {
+            for (std::size_t j = 0; j < n; ++j)
+                differs |= s[j * stride] != e[j];
+        }
+        if (differs) {
+            std::size_t j = 0;
+            while (s[j * stride] == e[j])
+                ++j;
+            return done + j;
+        }
         done += n;
         phase = wrap(phase + static_cast<long long>(n), cycle_);
     }
@@ -270,32 +300,41 @@ bool Channel_Analyser::try_lock(int repeat)
     if (index_ + 1 < window)
         return false;
 
-    // Cheap test first, on the last cycle only: three levels, evenly spaced.
+    // Cheap test first, on the last cycle only: three levels, evenly spaced
+    // give or take the noise of a dithered capture.
     const std::uint64_t start = index_ + 1 - window;
     const std::uint64_t last_cycle = index_ + 1 - static_cast<std::uint64_t>(cycle);
     const double level[3] = {recent(last_cycle).value, recent(last_cycle + repeat).value,
                              recent(last_cycle + 2 * repeat).value};
-    const double half = std::fabs(level[2] - level[0]) / 4;
-    if (!(half >= kMinHalfSpacing) || !(std::fabs(level[1] - (level[0] + level[2]) / 2) <= half / 2))
+    const double rough = std::fabs(level[2] - level[0]) / 4;
+    if (!(rough >= kMinHalfSpacing) || !(std::fabs(level[1] - (level[0] + level[2]) / 2) <= rough))
         return false;
 
-    // Then every sample of the window, newest first so that noise fails fast.
-    double sum[3] = {};
+    // Then every sample of the window roughly, newest first so that noise
+    // fails fast, for the levels' averages; then every sample against those.
+    auto slot_of = [&](std::uint64_t i) {
+        return static_cast<int>((i - start) % static_cast<std::uint64_t>(cycle)) / repeat;
+    };
+    double mean[3] = {};
     for (std::uint64_t i = index_ + 1; i-- > start;) {
-        const int slot = static_cast<int>((i - start) % static_cast<std::uint64_t>(cycle)) / repeat;
         const double v = recent(i).value;
-        if (!(std::fabs(v - level[slot]) <= half))
+        if (!(std::fabs(v - level[slot_of(i)]) <= 2 * rough))
             return false;
-        sum[slot] += v;
+        mean[slot_of(i)] += v / (kLockCycles * repeat);
     }
+    // Half the distance between neighbouring levels: nearer its own than any other.
+    const double half = std::fabs(mean[2] - mean[0]) / 4;
+    if (!(half >= kMinHalfSpacing) || !(std::fabs(mean[1] - (mean[0] + mean[2]) / 2) <= half / 2) ||
+        !near_mean_level((mean[0] + mean[1] + mean[2]) / 3, (mean[2] - mean[0]) / (word(2) - word(0))))
+        return false;
+    for (std::uint64_t i = start; i <= index_; ++i)
+        if (!(std::fabs(recent(i).value - mean[slot_of(i)]) <= half))
+            return false;
+
     double levels[12];
     for (int p = 0; p < cycle; ++p)
-        levels[p] = sum[p / repeat] / (kLockCycles * repeat);
-    if (!near_mean_level((levels[0] + levels[repeat] + levels[2 * repeat]) / 3,
-                         (levels[2 * repeat] - levels[0]) / (word(2) - word(0))))
-        return false;
-    // Half the distance between neighbouring levels: nearer its own than any other.
-    lock(repeat, start, levels, std::fabs(levels[2 * repeat] - levels[0]) / 4);
+        levels[p] = mean[p / repeat];
+    lock(repeat, start, levels, half);
     return true;
 }
 

@@ -30,6 +30,7 @@ public:
     void feed_int(const std::int32_t* samples, std::size_t count, std::size_t stride = 1);
     // Floats at full scale 1.0, taken every `stride` values.
     void feed_float(const double* samples, std::size_t count, std::size_t stride = 1);
+    void feed_float(const float* samples, std::size_t count, std::size_t stride = 1);
     // Mono 24-bit little-endian PCM as it lies in the file: the common case,
     // compared byte for byte while the capture stays exact.
     void feed_pcm24le(const unsigned char* bytes, std::size_t count);
@@ -76,7 +77,11 @@ private:
     Sample from_int(std::int32_t sample) const;
     Sample from_float(double sample) const;
     std::size_t exact_run_int(const std::int32_t* samples, std::size_t count, std::size_t stride) const;
-    std::size_t exact_run_float(const double* samples, std::size_t count, std::size_t stride) const;
+    template <typename Float>
+    void feed_floats(const Float* samples, std::size_t count, std::size_t stride, const std::vector<Float>& expected);
+    template <typename Float>
+    std::size_t exact_run_float(const Float* samples, std::size_t count, std::size_t stride,
+                                const std::vector<Float>& expected) const;
     void set_repeat(int repeat);
     const Sample& recent(std::uint64_t index) const { return recent_[index % kRecent]; }
 
@@ -119,7 +124,8 @@ private:
     // The expected samples from phase 0, longer than a block by one cycle so
     // that a block at any phase compares in one go.
     std::vector<std::int32_t> expected_int_;
-    std::vector<double> expected_float_;
+    std::vector<double> expected_double_;
+    std::vector<float> expected_single_;
     std::vector<unsigned char> expected_bytes_;
 };
 
