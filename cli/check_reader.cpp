@@ -154,8 +154,12 @@ Capture read_capture(const std::string& path, const std::function<void(double)>&
 
     std::vector<check::Channel_Analyser> analysers(static_cast<std::size_t>(info.channels),
                                                    check::Channel_Analyser(info.samplerate, format));
-    // A stream of unknown length reports the largest count there is.
-    const bool known_length = info.frames > 0 && info.frames < SF_COUNT_MAX;
+    // A stream of unknown length reports the largest count there is, or, read
+    // from a pipe, whatever placeholder its writer left in the header.
+    // Below that, even at 8 bytes a sample, the size is a real one.
+    constexpr sf_count_t kRealSamples = 0x7FFFF000 / 8;
+    const bool known_length = info.frames > 0 && info.frames < SF_COUNT_MAX &&
+                              (info.seekable || info.frames * info.channels < kRealSamples);
     std::uint64_t frames = 0;
     auto progress = [&](std::uint64_t done) {
         if (on_progress && known_length)
