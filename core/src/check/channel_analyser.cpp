@@ -378,7 +378,9 @@ bool Channel_Analyser::try_lock_loosely(int repeat)
             ww += dw * dw;
         }
         const double correlation = tt > 0 ? tw / std::sqrt(tt * ww) : 0;
-        const double gain = tw / ww;
+        // The cycle's size against the steps', signed as the shapes agree: a
+        // filter that rounds the steps off takes less from it than from the fit.
+        const double gain = std::copysign(std::sqrt(tt / ww), correlation);
         if (std::fabs(correlation) >= kLooseCorrelation && std::fabs(correlation) > std::fabs(best) &&
             std::fabs(gain) * 1024 / 2 >= kMinHalfSpacing && near_mean_level(t_mean, gain)) {
             best = correlation;
