@@ -399,6 +399,16 @@ bool Channel_Analyser::try_lock_loosely(int repeat)
 
 void Channel_Analyser::lock(int repeat, std::uint64_t first, const double* levels, double tolerance)
 {
+    if (present_) {
+        // A new stretch: keep the old one if it is the longest so far.
+        const Channel_Report old = report();
+        if (!longest_ || old.length() > longest_->length())
+            longest_ = old;
+        done_ = Sums{};
+        partial_ = Sums{};
+        dropout_count_ = 0;
+        first_dropouts_.clear();
+    }
     set_repeat(repeat);
     identity_ = true;
     for (int p = 0; p < cycle_; ++p) {
@@ -466,6 +476,10 @@ void Channel_Analyser::track(const Sample& s)
 
 void Channel_Analyser::resync(const Sample& s)
 {
+    // The pattern may come back at other levels, or another repeat.
+    search();
+    if (state_ != State::kBroken)
+        return;
     std::uint64_t next[12];
     int longest = 0;
     for (int p = 0; p < cycle_; ++p) {
@@ -501,6 +515,12 @@ void Channel_Analyser::resume(std::uint64_t start, int start_phase)
 }
 
 Channel_Report Channel_Analyser::finish() const
+{
+    Channel_Report r = report();
+    return longest_ && longest_->length() > r.length() ? *longest_ : r;
+}
+
+Channel_Report Channel_Analyser::report() const
 {
     Channel_Report r;
     if (!present_)

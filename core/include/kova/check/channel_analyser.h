@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "kova/check/report.h"
@@ -35,6 +36,8 @@ public:
     // compared byte for byte while the capture stays exact.
     void feed_pcm24le(const unsigned char* bytes, std::size_t count);
 
+    // The longest stretch of the pattern: where it breaks off and comes back
+    // at other levels (a fade, a change of volume), a new stretch begins.
     Channel_Report finish() const;
 
 private:
@@ -68,6 +71,7 @@ private:
     bool try_lock(int repeat);
     bool try_lock_loosely(int repeat);
     void lock(int repeat, std::uint64_t first, const double* levels, double tolerance);
+    Channel_Report report() const;  // of the current stretch
     void track(const Sample& s);
     void resync(const Sample& s);
     void resume(std::uint64_t start, int start_phase);
@@ -120,6 +124,9 @@ private:
 
     std::uint64_t dropout_count_ = 0;
     std::vector<Dropout> first_dropouts_;
+
+    // The longest stretch before the current one, if any.
+    std::optional<Channel_Report> longest_;
 
     // The expected samples from phase 0, longer than a block by one cycle so
     // that a block at any phase compares in one go.
