@@ -204,15 +204,19 @@ TEST_F(KovaCheck, KovaGenFilesAreWholeAndBitPerfect)
                             "    length 88200 samples, +44100 against 1 s", "    repeat 2 does not fit 44.1 kHz"});
 }
 
-// Silence around the pattern, and a mono file played on a stereo device.
+// Silence or a fade around the pattern, and a mono file played on a stereo device.
 TEST_F(KovaCheck, RegionAndChannels)
 {
     sox({"k44100.wav", "pad.wav", "pad", "0.5", "0.25"});
     sox({"-M", "k44100.wav", "k44100.wav", "both.wav"});
     sox({"k44100.wav", "silent.wav", "vol", "0"});
     sox({"-M", "silent.wav", "k44100.wav", "one.wav"});
+    // Linear fades of 0.1 s (4410 samples) in and out: at gain (4410 - k) / 4410
+    // the third word is off by 3584 k / 4410 steps, over half a step for any
+    // k > 0, so exact from sample 4410 on and up to the fade-out at 39690.
+    sox({"k44100.wav", "-D", "fade.wav", "fade", "t", "0.1", "-0", "0.1"});
 
-    const auto r = check({"pad.wav", "both.wav", "one.wav"});
+    const auto r = check({"pad.wav", "both.wav", "one.wav", "fade.wav"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     // 0.5 s of silence is 22050 samples; 1 s of pattern ends at 1.5 s.
     expect_lines(r.out, {
@@ -223,6 +227,8 @@ TEST_F(KovaCheck, RegionAndChannels)
         "both.wav  ch2  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)",
         "one.wav  ch1  absent",
         "one.wav  ch2  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)",
+        "fade.wav  ch1  bit-perfect  44.1 kHz  partial 0.8 s (0.1 s \u2013 0.9 s)",
+        "    length 35280 samples, -8820 against 1 s",
     });
     const auto json = check({"--json", "pad.wav"});
     expect_has(json.out, "\"first\":22050,\"last\":66149,\"start_s\":0.5,\"end_s\":1.5,\"length\":44100");

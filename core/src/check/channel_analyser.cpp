@@ -17,6 +17,10 @@ namespace {
 constexpr int kLockCycles = 16;
 // After a break, the cycles in a row that show it has resumed.
 constexpr int kResumeCycles = 4;
+// Exact cycles in a row that start a stretch of exact words inside a
+// stretch of changed ones: at 3 in 4 exact, as 16-bit dither leaves the
+// words, 3 x 256 of them in a row never happen by chance.
+constexpr int kExactCycles = 256;
 // Levels closer together than this (a gain below about -36 dB) are taken for
 // silence or noise, not the pattern.
 constexpr double kMinHalfSpacing = 8.0;
@@ -397,10 +401,10 @@ bool Channel_Analyser::try_lock_loosely(int repeat)
     return true;
 }
 
-void Channel_Analyser::lock(int repeat, std::uint64_t first, const double* levels, double tolerance)
+void Channel_Analyser::new_stretch(int repeat, std::uint64_t first, const double* levels, double tolerance)
 {
     if (present_) {
-        // A new stretch: keep the old one if it is the longest so far.
+        // Keep the old stretch if it is the longest so far.
         const Channel_Report old = report();
         if (!longest_ || old.length() > longest_->length())
             longest_ = old;
@@ -419,9 +423,36 @@ void Channel_Analyser::lock(int repeat, std::uint64_t first, const double* level
     present_ = true;
     first_ = first;
     phase_ = 0;
+    exact_run_ = 0;
     state_ = State::kTracking;
+}
+
+void Channel_Analyser::lock(int repeat, std::uint64_t first, const double* levels, double tolerance)
+{
+    new_stretch(repeat, first, levels, tolerance);
     for (std::uint64_t i = first; i <= index_; ++i)
         accept(recent(i), i);
+}
+
+void Channel_Analyser::lock_exact(std::uint64_t first)
+{
+    if (done_.differing == 0 && partial_.differing == 0) {
+        // Exact all along (by the top 24 bits; the low bits differ): the
+        // same stretch, now compared as words.
+        for (int p = 0; p < cycle_; ++p)
+            level_[p] = word(p / repeat_);
+        identity_ = true;
+        return;
+    }
+    double words[12];
+    for (int p = 0; p < cycle_; ++p)
+        words[p] = word(p / repeat_);
+    const std::uint64_t end = index_ + 1;
+    // Half the distance between neighbouring words.
+    new_stretch(repeat_, first, words, (word(1) - word(0)) / 2.0);
+    index_ = first;
+    accept_exact(end - first);
+    index_ = end - 1;  // process() moves on past the current sample
 }
 
 void Channel_Analyser::accept(const Sample& s, std::uint64_t index)
@@ -461,10 +492,24 @@ void Channel_Analyser::accept_exact(std::uint64_t count)
     }
 }
 
+bool Channel_Analyser::fits(const Sample& s, int phase) const
+{
+    // A stretch of exact words stays exact; anything else breaks it.
+    if (identity_)
+        return s.word == word(phase / repeat_);
+    return std::fabs(s.value - level_[phase]) <= tolerance_;
+}
+
 void Channel_Analyser::track(const Sample& s)
 {
-    if (std::fabs(s.value - level_[phase_]) <= tolerance_) {
+    if (fits(s, phase_)) {
+        if (!identity_)
+            count_exact(s);
         accept(s, index_);
+        // A stretch that found its way to the exact words (after a fade, say)
+        // starts over from there.
+        if (!identity_ && phase_ == 0 && exact_run_ >= static_cast<std::uint64_t>((kExactCycles + 1) * cycle_))
+            lock_exact(exact_start_ + static_cast<std::uint64_t>(wrap(-exact_start_phase_, cycle_)));
         return;
     }
     break_at_ = index_;
@@ -472,6 +517,18 @@ void Channel_Analyser::track(const Sample& s)
     std::fill(std::begin(run_), std::end(run_), 0);
     state_ = State::kBroken;
     resync(s);
+}
+
+void Channel_Analyser::count_exact(const Sample& s)
+{
+    if (s.word != word(phase_ / repeat_)) {
+        exact_run_ = 0;
+        return;
+    }
+    if (exact_run_++ == 0) {
+        exact_start_ = index_;
+        exact_start_phase_ = phase_;
+    }
 }
 
 void Channel_Analyser::resync(const Sample& s)
@@ -483,7 +540,7 @@ void Channel_Analyser::resync(const Sample& s)
     std::uint64_t next[12];
     int longest = 0;
     for (int p = 0; p < cycle_; ++p) {
-        next[p] = std::fabs(s.value - level_[p]) <= tolerance_ ? run_[(p + cycle_ - 1) % cycle_] + 1 : 0;
+        next[p] = fits(s, p) ? run_[(p + cycle_ - 1) % cycle_] + 1 : 0;
         if (next[p] > next[longest])
             longest = p;
     }
@@ -496,21 +553,29 @@ void Channel_Analyser::resync(const Sample& s)
 
 void Channel_Analyser::resume(std::uint64_t start, int start_phase)
 {
-    Dropout d;
-    d.position = break_at_;
-    d.foreign = start - break_at_;
-    int skipped = wrap(start_phase - break_phase_, cycle_);
-    if (skipped > cycle_ / 2)
-        skipped -= cycle_;
-    d.skipped = skipped;
-    ++dropout_count_;
-    if (first_dropouts_.size() < kKeptDropouts)
-        first_dropouts_.push_back(d);
+    const std::uint64_t foreign = start - break_at_;
+    // The cycle went on as if nothing happened: samples were changed, not
+    // lost or inserted; they count among the region's samples as they are.
+    const bool replaced = wrap(break_phase_ + static_cast<long long>(foreign), cycle_) == start_phase &&
+                          index_ + 1 - break_at_ <= kRecent;
+    if (!replaced) {
+        Dropout d;
+        d.position = break_at_;
+        d.foreign = foreign;
+        int skipped = wrap(start_phase - break_phase_, cycle_);
+        if (skipped > cycle_ / 2)
+            skipped -= cycle_;
+        d.skipped = skipped;
+        ++dropout_count_;
+        if (first_dropouts_.size() < kKeptDropouts)
+            first_dropouts_.push_back(d);
+    }
 
     // The part cycle before the break stays in the region: it continues past it.
     state_ = State::kTracking;
-    phase_ = start_phase;
-    for (std::uint64_t i = start; i <= index_; ++i)
+    exact_run_ = 0;
+    phase_ = replaced ? break_phase_ : start_phase;
+    for (std::uint64_t i = replaced ? break_at_ : start; i <= index_; ++i)
         accept(recent(i), i);
 }
 

@@ -70,7 +70,12 @@ private:
     void search();
     bool try_lock(int repeat);
     bool try_lock_loosely(int repeat);
+    void new_stretch(int repeat, std::uint64_t first, const double* levels, double tolerance);
     void lock(int repeat, std::uint64_t first, const double* levels, double tolerance);
+    // A new stretch of exact words from `first` to the current sample.
+    void lock_exact(std::uint64_t first);
+    bool fits(const Sample& s, int phase) const;
+    void count_exact(const Sample& s);
     Channel_Report report() const;  // of the current stretch
     void track(const Sample& s);
     void resync(const Sample& s);
@@ -93,7 +98,7 @@ private:
     Sample_Format format_;
 
     // The last samples seen, for the windows that lock and resume.
-    static constexpr std::size_t kRecent = 256;
+    static constexpr std::size_t kRecent = 1024;
     std::array<Sample, kRecent> recent_{};
     std::uint64_t index_ = 0;  // samples seen so far
 
@@ -105,6 +110,10 @@ private:
     double level_[12] = {};
     double tolerance_ = 0.0;
     bool identity_ = false;  // the levels are the words themselves
+    // Exact words in a row within a stretch that is not exact.
+    std::uint64_t exact_run_ = 0;
+    std::uint64_t exact_start_ = 0;
+    int exact_start_phase_ = 0;
     int phase_ = 0;
     // Samples in a row that repeat the one a cycle before, per repeat 1, 2, 4.
     std::uint64_t periodic_run_[3] = {};
