@@ -30,8 +30,9 @@ void complain(const std::string& message) { std::cerr << "kova-check: " << messa
 std::uint64_t size_of(const std::string& path)
 {
     struct stat st {};
-    return path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size)
-                                                                             : 0;
+    return path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+               ? static_cast<std::uint64_t>(st.st_size)
+               : 0;
 }
 
 }  // namespace
@@ -43,13 +44,18 @@ int main(int argc, char** argv)
     std::string duration_text;
     bool json = false;
 
-    CLI::App app{"Checks recordings of the KOVA test pattern: bit-perfect, or what happened to it.", "kova-check"};
+    CLI::App app{"Checks recordings of the KOVA test pattern: bit-perfect, or what happened to it.",
+                 "kova-check"};
     app.set_version_flag("--version", "KOVA Generator 1.1");
-    app.add_option("FILE", files, "Captures to check (WAV, RF64, W64, AIFF, FLAC, CAF); - reads a WAV stream from standard input")
+    app.add_option(
+           "FILE", files,
+           "Captures to check (WAV, RF64, W64, AIFF, FLAC, CAF); - reads a WAV stream from standard input")
         ->required();
     app.add_flag("--json", json, "One JSON object per file, on one line each");
-    app.add_option("--expect-rate", rate_text, "Fail unless the capture has this rate: 44100 ... 192000 or 44.1k ... 192k");
-    app.add_option("--expect-duration", duration_text, "Fail unless the pattern lasts this long: 1, 10s, 1m, 10m, 1h");
+    app.add_option("--expect-rate", rate_text,
+                   "Fail unless the capture has this rate: 44100 ... 192000 or 44.1k ... 192k");
+    app.add_option("--expect-duration", duration_text,
+                   "Fail unless the pattern lasts this long: 1, 10s, 1m, 10m, 1h");
 
     try {
         app.parse(argc, argv);
@@ -64,7 +70,8 @@ int main(int argc, char** argv)
     if (!rate_text.empty()) {
         expect.rate = kova::cli::parse_rate(rate_text);
         if (!expect.rate) {
-            complain("unknown rate '" + rate_text + "' (44100, 48000, 88200, 96000, 176400, 192000 or 44.1k ... 192k)");
+            complain("unknown rate '" + rate_text +
+                     "' (44100, 48000, 88200, 96000, 176400, 192000 or 44.1k ... 192k)");
             return kUsageError;
         }
     }
@@ -78,10 +85,11 @@ int main(int argc, char** argv)
 
     int status = kPass;
     for (const auto& path : files) {
-        kova::cli::Progress progress(size_of(path));
         const auto total = size_of(path);
-        const auto capture = kova::cli::read_capture(
-            path, [&](double done) { progress.update(static_cast<std::uint64_t>(done * static_cast<double>(total))); });
+        kova::cli::Progress progress(total);
+        const auto capture = kova::cli::read_capture(path, [&](double done) {
+            progress.update(static_cast<std::uint64_t>(done * static_cast<double>(total)));
+        });
         progress.clear();
         if (!capture.error.empty()) {
             complain(path + ": " + capture.error);

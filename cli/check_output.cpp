@@ -78,21 +78,23 @@ std::string channel_text(const std::string& name, int index, const Capture& c,
     line += "  " + rate_text(rate) + "  ";
     line += r.duration.seconds ? duration_label(*r.duration.seconds)
                                : "partial " + seconds_text(at(r.length(), rate)) + " s";
-    line += " (" + seconds_text(at(r.first, rate)) + " s \u2013 " + seconds_text(at(r.last + 1, rate)) + " s)\n";
+    line +=
+        " (" + seconds_text(at(r.first, rate)) + " s \u2013 " + seconds_text(at(r.last + 1, rate)) + " s)\n";
 
     const std::string indent = "    ";
     if (r.inverted && !r.gain && !r.offset)
         line += indent + "inverted: every sample is the word with its sign flipped\n";
     if (r.gain)
-        line += indent + "gain " + format("%+.2f", r.gain_db) + " dB (x" + format("%.6f", r.gain_factor) + ")\n";
+        line +=
+            indent + "gain " + format("%+.2f", r.gain_db) + " dB (x" + format("%.6f", r.gain_factor) + ")\n";
     if (r.offset)
         line += indent + "offset " + strip_zeros(format("%+.3f", r.offset_steps)) + " steps\n";
     if (r.dropouts) {
         line += indent + "dropouts: " + std::to_string(r.dropout_count) + "\n";
         for (const auto& d : r.first_dropouts)
-            line += indent + "  at " + std::to_string(d.position) + " (" + seconds_text(at(d.position, rate)) +
-                    " s): " + std::to_string(d.foreign) + " foreign, " + signed_text(d.net()) +
-                    " samples (modulo " + std::to_string(3 * r.repeat) + ")\n";
+            line += indent + "  at " + std::to_string(d.position) + " (" +
+                    seconds_text(at(d.position, rate)) + " s): " + std::to_string(d.foreign) + " foreign, " +
+                    signed_text(d.net()) + " samples (modulo " + std::to_string(3 * r.repeat) + ")\n";
     }
     if (r.altered)
         line += indent + "altered: " + std::to_string(r.differing) + " samples differ, largest " +
@@ -100,7 +102,8 @@ std::string channel_text(const std::string& name, int index, const Capture& c,
                 " (24-bit steps)\n";
     if (!r.duration.seconds)
         line += indent + "length " + std::to_string(r.length()) + " samples, " +
-                signed_text(r.duration.difference) + " against " + duration_label(r.duration.nearest_seconds) + "\n";
+                signed_text(r.duration.difference) + " against " +
+                duration_label(r.duration.nearest_seconds) + "\n";
     if (!r.repeat_fits)
         line += indent + "repeat " + std::to_string(r.repeat) + " does not fit " + rate_text(rate) + "\n";
     if (!duration_as_expected(r, expect))
@@ -108,7 +111,8 @@ std::string channel_text(const std::string& name, int index, const Capture& c,
     return line;
 }
 
-std::string channel_json(int index, const Capture& c, const check::Channel_Report& r, const Expectations& expect)
+std::string channel_json(int index, const Capture& c, const check::Channel_Report& r,
+                         const Expectations& expect)
 {
     std::string names;
     for (const auto& n : check::verdict_names(r))
@@ -124,7 +128,8 @@ std::string channel_json(int index, const Capture& c, const check::Channel_Repor
     j += ",\"duration_s\":" + (r.duration.seconds ? std::to_string(*r.duration.seconds) : "null");
     j += ",\"nearest_duration_s\":" + std::to_string(r.duration.nearest_seconds);
     j += ",\"length_difference\":" + std::to_string(r.duration.difference);
-    j += ",\"gain_factor\":" + number(r.gain_factor) + ",\"gain_db\":" + number(std::round(r.gain_db * 100) / 100);
+    j += ",\"gain_factor\":" + number(r.gain_factor) +
+         ",\"gain_db\":" + number(std::round(r.gain_db * 100) / 100);
     j += ",\"offset_steps\":" + number(r.offset_steps);
     j += ",\"dropouts\":{\"count\":" + std::to_string(r.dropout_count) + ",\"first\":[";
     for (std::size_t i = 0; i < r.first_dropouts.size(); ++i) {
@@ -170,7 +175,8 @@ std::string json_report(const std::string& name, const Capture& c, const Expecta
     const auto& f = c.format;
     std::string j = "{\"file\":" + quoted(name) + ",\"container\":" + quoted(f.container) +
                     ",\"sample_format\":" + quoted(f.sample_format) + ",\"rate\":" + std::to_string(f.rate) +
-                    ",\"channel_count\":" + std::to_string(f.channels) + ",\"frames\":" + std::to_string(f.frames);
+                    ",\"channel_count\":" + std::to_string(f.channels) +
+                    ",\"frames\":" + std::to_string(f.frames);
     if (expect.rate)
         j += std::string(",\"rate_as_expected\":") + (rate_as_expected(c, expect) ? "true" : "false");
     j += std::string(",\"pass\":") + (passes(c, expect) ? "true" : "false") + ",\"channels\":[";

@@ -89,7 +89,8 @@ std::string cut_short(SNDFILE* sf)
             continue;
         const std::string name = chunk;
         constexpr unsigned long long kPlaceholder = 0x7FFFF000;
-        if ((name == "data" || name == "SSND" || name == "riff") && actual < declared && declared != 0 && declared < kPlaceholder)
+        if ((name == "data" || name == "SSND" || name == "riff") && actual < declared && declared != 0 &&
+            declared < kPlaceholder)
             return "truncated: " + std::to_string(actual) + " of " + std::to_string(declared) + " data bytes";
     }
     return {};
@@ -99,8 +100,14 @@ void feed(check::Channel_Analyser& a, const std::int32_t* v, std::size_t n, std:
 {
     a.feed_int(v, n, stride);
 }
-void feed(check::Channel_Analyser& a, const float* v, std::size_t n, std::size_t stride) { a.feed_float(v, n, stride); }
-void feed(check::Channel_Analyser& a, const double* v, std::size_t n, std::size_t stride) { a.feed_float(v, n, stride); }
+void feed(check::Channel_Analyser& a, const float* v, std::size_t n, std::size_t stride)
+{
+    a.feed_float(v, n, stride);
+}
+void feed(check::Channel_Analyser& a, const double* v, std::size_t n, std::size_t stride)
+{
+    a.feed_float(v, n, stride);
+}
 
 // Reads frames of interleaved samples with `read` (sf_readf_int, _float,
 // _double) and gives each channel its own; returns the frames read.

@@ -211,7 +211,8 @@ void Channel_Analyser::feed_pcm24le(const unsigned char* bytes, std::size_t coun
     }
 }
 
-std::size_t Channel_Analyser::exact_run_int(const std::int32_t* x, std::size_t count, std::size_t stride) const
+std::size_t Channel_Analyser::exact_run_int(const std::int32_t* x, std::size_t count,
+                                            std::size_t stride) const
 {
     // Only the top 24 bits decide, whatever the width.
     constexpr std::uint32_t kTop = 0xFFFFFF00u;
@@ -350,7 +351,8 @@ bool Channel_Analyser::try_lock_loosely(int repeat)
     // The rounding of the capture on both sides, and a little for the chain.
     const double tolerance = 16.0 + 2 * std::ldexp(1.0, 24 - (format_.is_float ? 24 : format_.bits));
     if (index_ < static_cast<std::uint64_t>(cycle) ||
-        !(std::fabs(recent(index_).value - recent(index_ - static_cast<std::uint64_t>(cycle)).value) <= tolerance)) {
+        !(std::fabs(recent(index_).value - recent(index_ - static_cast<std::uint64_t>(cycle)).value) <=
+          tolerance)) {
         periodic_run_[k] = 0;
         return false;
     }
@@ -508,7 +510,8 @@ void Channel_Analyser::track(const Sample& s)
         accept(s, index_);
         // A stretch that found its way to the exact words (after a fade, say)
         // starts over from there.
-        if (!identity_ && phase_ == 0 && exact_run_ >= static_cast<std::uint64_t>((kExactCycles + 1) * cycle_))
+        if (!identity_ && phase_ == 0 &&
+            exact_run_ >= static_cast<std::uint64_t>((kExactCycles + 1) * cycle_))
             lock_exact(exact_start_ + static_cast<std::uint64_t>(wrap(-exact_start_phase_, cycle_)));
         return;
     }

@@ -42,7 +42,10 @@ Change explain_levels(const Levels& l, double quantum)
             c.inverted = sign < 0;
             c.factor = sign;
             c.offset = !(lo <= 0 && 0 <= hi);
-            c.offset_steps = c.offset ? std::clamp((l.mean[0] + l.mean[1] + l.mean[2] - sign * (w(0) + w(1) + w(2))) / 3, lo, hi) : 0.0;
+            c.offset_steps =
+                c.offset ? std::clamp((l.mean[0] + l.mean[1] + l.mean[2] - sign * (w(0) + w(1) + w(2))) / 3,
+                                      lo, hi)
+                         : 0.0;
             return c;
         }
     }
@@ -74,7 +77,8 @@ Change explain_levels(const Levels& l, double quantum)
         c.gain = std::fabs(std::fabs(slope) - 1) * w(2) > half;
         c.offset = true;
         c.factor = slope;
-        c.offset_steps = std::clamp((l.mean[0] + l.mean[1] + l.mean[2] - slope * (w(0) + w(1) + w(2))) / 3, lo, hi);
+        c.offset_steps =
+            std::clamp((l.mean[0] + l.mean[1] + l.mean[2] - slope * (w(0) + w(1) + w(2))) / 3, lo, hi);
     }
     return c;
 }

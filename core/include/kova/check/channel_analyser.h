@@ -87,7 +87,8 @@ private:
     Sample from_float(double sample) const;
     std::size_t exact_run_int(const std::int32_t* samples, std::size_t count, std::size_t stride) const;
     template <typename Float>
-    void feed_floats(const Float* samples, std::size_t count, std::size_t stride, const std::vector<Float>& expected);
+    void feed_floats(const Float* samples, std::size_t count, std::size_t stride,
+                     const std::vector<Float>& expected);
     template <typename Float>
     std::size_t exact_run_float(const Float* samples, std::size_t count, std::size_t stride,
                                 const std::vector<Float>& expected) const;
