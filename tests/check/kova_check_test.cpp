@@ -304,9 +304,10 @@ TEST_F(KovaCheck, Dropouts)
     sox({"k44100.wav", "zeros.wav", "trim", "0", "100s", "vol", "0"});
     sox({"head.wav", "tail.wav", "del.wav"});
     sox({"head.wav", "zeros.wav", "rest.wav", "ins.wav"});
+    sox({"head.wav", "zeros.wav", "tail.wav", "zeroed.wav"});
     sox({"del.wav", "-D", "gdel.wav", "gain", "-6.02"});
 
-    const auto r = check({"del.wav", "ins.wav", "gdel.wav"});
+    const auto r = check({"del.wav", "ins.wav", "zeroed.wav", "gdel.wav"});
     EXPECT_EQ(r.exit_code, 1);
     // 100 deleted at 0.5 s: the cycle jumps by 100 mod 3 = 1; 100 short of 1 s.
     // 100 zeros inserted: 100 foreign samples, then the cycle goes on unmoved.
@@ -318,6 +319,9 @@ TEST_F(KovaCheck, Dropouts)
         "ins.wav  ch1  dropouts  44.1 kHz  partial 1.002 s (0 s \u2013 1.002 s)",
         "      at 22050 (0.5 s): 100 foreign, +100 samples (modulo 3)",
         "    length 44200 samples, +100 against 1 s",
+        // 100 zeroed in place: the cycle goes on where it would have been.
+        "zeroed.wav  ch1  dropouts  44.1 kHz  1 s (0 s \u2013 1 s)",
+        "      at 22050 (0.5 s): 100 foreign, 0 samples (modulo 3)",
         "gdel.wav  ch1  gain+dropouts  44.1 kHz  partial 0.998 s (0 s \u2013 0.998 s)",
         "    gain -6.02 dB (x0.500000)",
     });

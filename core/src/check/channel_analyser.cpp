@@ -302,7 +302,7 @@ bool Channel_Analyser::try_lock(int repeat)
 {
     const int cycle = 3 * repeat;
     const std::uint64_t window = static_cast<std::uint64_t>(kLockCycles) * static_cast<std::uint64_t>(cycle);
-    if (index_ + 1 < window)
+    if (index_ + 1 < kept_from_ + window)
         return false;
 
     // Cheap test first, on the last cycle only: three levels, evenly spaced
@@ -350,7 +350,7 @@ bool Channel_Analyser::try_lock_loosely(int repeat)
     const std::uint64_t window = static_cast<std::uint64_t>(kLockCycles) * static_cast<std::uint64_t>(cycle);
     // The rounding of the capture on both sides, and a little for the chain.
     const double tolerance = 16.0 + 2 * std::ldexp(1.0, 24 - (format_.is_float ? 24 : format_.bits));
-    if (index_ < static_cast<std::uint64_t>(cycle) ||
+    if (index_ < kept_from_ + static_cast<std::uint64_t>(cycle) ||
         !(std::fabs(recent(index_).value - recent(index_ - static_cast<std::uint64_t>(cycle)).value) <=
           tolerance)) {
         periodic_run_[k] = 0;
@@ -492,6 +492,7 @@ void Channel_Analyser::accept_exact(std::uint64_t count)
         one();
         --count;
     }
+    kept_from_ = index_;
 }
 
 bool Channel_Analyser::fits(const Sample& s, int phase) const
@@ -557,18 +558,22 @@ void Channel_Analyser::resync(const Sample& s)
 void Channel_Analyser::resume(std::uint64_t start, int start_phase)
 {
     const std::uint64_t foreign = start - break_at_;
-    // The cycle went on as if nothing happened: samples were changed, not
-    // lost or inserted; they count among the region's samples as they are.
-    const bool replaced = wrap(break_phase_ + static_cast<long long>(foreign), cycle_) == start_phase &&
-                          index_ + 1 - break_at_ <= kRecent;
+    // A cycle or less changed where the cycle goes on unshifted is a glitch in
+    // the values (altered), counted among the region's samples as they are;
+    // anything longer, or shifted, is a dropout.
+    const bool replaced = foreign <= static_cast<std::uint64_t>(cycle_) &&
+                          wrap(break_phase_ + static_cast<long long>(foreign), cycle_) == start_phase;
     if (!replaced) {
         Dropout d;
         d.position = break_at_;
         d.foreign = foreign;
+        // Only known modulo the cycle: as many as were foreign if that fits
+        // (replaced in place), else the fewest either way.
         int skipped = wrap(start_phase - break_phase_, cycle_);
-        if (skipped > cycle_ / 2)
-            skipped -= cycle_;
-        d.skipped = skipped;
+        if (wrap(static_cast<long long>(foreign), cycle_) == skipped)
+            d.skipped = static_cast<long long>(foreign);
+        else
+            d.skipped = skipped > cycle_ / 2 ? skipped - cycle_ : skipped;
         ++dropout_count_;
         if (first_dropouts_.size() < kKeptDropouts)
             first_dropouts_.push_back(d);

@@ -99,9 +99,12 @@ private:
     Sample_Format format_;
 
     // The last samples seen, for the windows that lock and resume.
-    static constexpr std::size_t kRecent = 1024;
+    static constexpr std::size_t kRecent = 256;
     std::array<Sample, kRecent> recent_{};
     std::uint64_t index_ = 0;  // samples seen so far
+    // Samples counted without being looked at are not kept: the windows may
+    // reach back only this far.
+    std::uint64_t kept_from_ = 0;
 
     State state_ = State::kSearching;
     int repeat_ = 0;

@@ -15,8 +15,9 @@ struct Dropout {
     std::uint64_t position = 0;  // first sample that did not continue the cycle
     std::uint64_t foreign = 0;   // samples not of the pattern before it resumed
     // Pattern samples skipped across the break, known only modulo the cycle
-    // length; the representative nearest zero.
-    int skipped = 0;
+    // length: `foreign` if that fits (samples replaced in place), else the
+    // representative nearest zero.
+    long long skipped = 0;
     // Samples inserted (positive) or lost (negative) here, as far as the
     // cycle tells: foreign - skipped.
     long long net() const { return static_cast<long long>(foreign) - skipped; }
