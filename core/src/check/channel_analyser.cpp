@@ -275,13 +275,17 @@ std::size_t Channel_Analyser::exact_run_float(const Float* x, std::size_t count,
     return done;
 }
 
-void Channel_Analyser::process(const Sample& s)
+void Channel_Analyser::process(Sample s)
 {
-    recent_[index_ % kRecent] = s;
+    // Field by field, and then used from where it is kept: copying the
+    // sample whole through the stack stalled every sample on the store.
+    Sample& kept = recent_[index_ % kRecent];
+    kept.value = s.value;
+    kept.word = s.word;
     switch (state_) {
     case State::kSearching: search(); break;
-    case State::kTracking: track(s); break;
-    case State::kBroken: resync(s); break;
+    case State::kTracking: track(kept); break;
+    case State::kBroken: resync(kept); break;
     }
     ++index_;
 }

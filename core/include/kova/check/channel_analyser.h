@@ -66,7 +66,7 @@ private:
 
     enum class State { kSearching, kTracking, kBroken };
 
-    void process(const Sample& s);
+    void process(Sample s);
     void search();
     bool try_lock(int repeat);
     bool try_lock_loosely(int repeat);
