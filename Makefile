@@ -30,6 +30,7 @@ bench: deps
 	@cmake --build --preset linux -j$(JOBS)
 	@./build/linux/bin/kova_bench
 	@scripts/bench-generate.sh
+	@scripts/bench-check.sh
 
 clean:
 	rm -rf build

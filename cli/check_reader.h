@@ -1,0 +1,33 @@
+#pragma once
+
+// Reads a capture through libsndfile, block by block, and hands each channel
+// to its own analyser; never through a conversion that rounds.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "kova/check/report.h"
+
+namespace kova::cli {
+
+struct Capture_Format {
+    std::string container;      // "WAV", "WAVEX", "RF64", "W64", "AIFF", "FLAC", "CAF", ...
+    std::string sample_format;  // "16-bit int", "24-bit int", "32-bit float", ...
+    long rate = 0;
+    int channels = 0;
+    std::uint64_t frames = 0;   // frames actually read
+};
+
+struct Capture {
+    std::string error;  // empty when the file was read to its end
+    Capture_Format format;
+    std::vector<check::Channel_Report> channels;
+};
+
+// path "-" reads standard input. on_progress hears the fraction done (0..1)
+// for inputs whose length is known.
+Capture read_capture(const std::string& path, const std::function<void(double)>& on_progress = {});
+
+}  // namespace kova::cli

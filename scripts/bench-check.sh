@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Times kova-check on the largest test file (192 kHz, 1 h, 2,073,600,044
+# bytes) against cat reading it, and on the same pattern in other formats
+# (AIFF, 16-bit WAV, 32-bit float WAV, FLAC, all made by sox) against a plain
+# libsndfile read of each into integers; all in one hyperfine run with the
+# page cache warm, so the ratios compare like with like.
+# Then the peak memory of kova-check on each file. The files (about 8.5 GB)
+# are removed at the end, whatever happens.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=${KOVA_BIN:-build/linux/bin}
+runs=${RUNS:-5}
+for exe in kova-gen kova-check kova_sndfile_read; do
+  [[ -x $bin/$exe ]] || { echo "bench-check: build $bin/$exe first (make bench)" >&2; exit 1; }
+done
+
+dir=$(mktemp -d "${TMPDIR:-/tmp}/kova-bench-check-XXXXXX")
+trap 'rm -rf "$dir"' EXIT
+need_kb=$((9 * 1024 * 1024))
+free_kb=$(df -Pk "$dir" | awk 'NR == 2 { print $4 }')
+if ((free_kb < need_kb)); then
+  echo "bench-check: $((free_kb / 1024)) MB free under $dir, about 9 GB needed" >&2
+  exit 1
+fi
+
+echo "Making the files in $dir ..."
+"$bin/kova-gen" -q -f -r 192000 -d 1h -o "$dir/k.wav"
+sox "$dir/k.wav" "$dir/k.aiff"
+sox "$dir/k.wav" -D -b 16 "$dir/k16.wav"
+sox "$dir/k.wav" -e floating-point -b 32 "$dir/kf.wav"
+sox "$dir/k.wav" "$dir/k.flac"
+
+hyperfine --style basic --runs "$runs" --warmup 1 --export-csv "$dir/times.csv" \
+  -n cat "cat $dir/k.wav > /dev/null" \
+  -n check-wav24 "$bin/kova-check $dir/k.wav > /dev/null" \
+  -n read-aiff "$bin/kova_sndfile_read $dir/k.aiff" \
+  -n check-aiff "$bin/kova-check $dir/k.aiff > /dev/null" \
+  -n read-wav16 "$bin/kova_sndfile_read $dir/k16.wav" \
+  -n check-wav16 "$bin/kova-check $dir/k16.wav > /dev/null" \
+  -n read-float "$bin/kova_sndfile_read $dir/kf.wav" \
+  -n check-float "$bin/kova-check $dir/kf.wav > /dev/null" \
+  -n read-flac "$bin/kova_sndfile_read $dir/k.flac" \
+  -n check-flac "$bin/kova-check $dir/k.flac > /dev/null"
+
+echo
+echo "Medians (s) and ratios, 192 kHz, 1 h:"
+awk -F, 'NR > 1 { m[$1] = $4 }
+  END {
+    printf "  24-bit WAV:   kova-check %.3f  cat %.3f   ratio %.3f  (target <= 2)\n", m["check-wav24"], m["cat"], m["check-wav24"] / m["cat"]
+    n = split("aiff wav16 float flac", f, " ")
+    for (i = 1; i <= n; ++i)
+      printf "  %-12s  kova-check %.3f  libsndfile read %.3f   ratio %.3f  (target <= 1.2)\n", f[i] ":", m["check-" f[i]], m["read-" f[i]], m["check-" f[i]] / m["read-" f[i]]
+  }' "$dir/times.csv"
+
+echo
+echo "Peak RSS of kova-check (target < 16384 kB):"
+for f in k.wav k.aiff k16.wav kf.wav k.flac; do
+  kb=$(/usr/bin/time -v "$bin/kova-check" "$dir/$f" 2>&1 >/dev/null | awk -F: '/Maximum resident/ { gsub(/ /, "", $2); print $2 }')
+  echo "  $f: $kb kB"
+done
