@@ -15,6 +15,7 @@
 #include "check_output.h"
 #include "check_reader.h"
 #include "kova/version.h"
+#include "printable.h"
 #include "progress.h"
 
 namespace {
@@ -26,7 +27,8 @@ constexpr int kUsageError = 2;
 // Where the longest duration is accepted; the rate asked for narrows it.
 constexpr long kMostLenientRate = 44100;
 
-void complain(const std::string& message) { std::cerr << "kova-check: " << message << '\n'; }
+// A file name with a newline or an escape in it must not break the line.
+void complain(const std::string& message) { std::cerr << "kova-check: " << kova::cli::printable(message) << '\n'; }
 
 std::uint64_t size_of(const std::string& path)
 {
@@ -87,7 +89,8 @@ int main(int argc, char** argv)
     int status = kPass;
     for (const auto& path : files) {
         const auto total = size_of(path);
-        kova::cli::Progress progress(total);
+        // Nothing is written but the report, so standard error is free.
+        kova::cli::Progress progress(total, true);
         const auto capture = kova::cli::read_capture(path, [&](double done) {
             progress.update(static_cast<std::uint64_t>(done * static_cast<double>(total)));
         });
