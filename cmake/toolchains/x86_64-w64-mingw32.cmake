@@ -1,19 +1,6 @@
-# 64-bit Windows with mingw-w64: the same settings as the 32-bit toolchain.
-# It is the one Windows build whose tests run on every machine, since Wine's
-# 32-bit loader needs a kernel that runs i386 programs.
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows with mingw-w64. Its tests are the Windows ones that run on
+# every machine: Wine's 32-bit loader needs a kernel that runs i386 programs.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-# Tests run under Wine's 64-bit loader in a prefix of their own.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../../scripts/wine-run.sh win64)
+set(KOVA_MINGW_TRIPLET x86_64-w64-mingw32)
+set(KOVA_WINE_ARCH win64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -3,8 +3,6 @@
 // to do, never taken from kova-check's own output.
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,69 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "run_process.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Result {
-    int exit_code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(int fd)
-{
-    std::string all;
-    char buf[65536];
-    lseek(fd, 0, SEEK_SET);
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        all.append(buf, static_cast<std::size_t>(n));
-    close(fd);
-    return all;
-}
-
-int temp_fd()
-{
-    char name[] = "/tmp/kova-check-run-XXXXXX";
-    const int fd = mkstemp(name);
-    unlink(name);
-    return fd;
-}
-
-// Runs program (searched in PATH unless it has a slash) in dir; stdin_path,
-// if given, becomes its standard input.
-Result run(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
-           const std::string& stdin_path = {})
-{
-    const int out = temp_fd(), err = temp_fd();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out, STDOUT_FILENO);
-        dup2(err, STDERR_FILENO);
-        if (!stdin_path.empty()) {
-            const int in = open(stdin_path.c_str(), O_RDONLY);
-            if (in < 0)
-                _exit(126);
-            dup2(in, STDIN_FILENO);
-        }
-        if (chdir(dir.c_str()) != 0)
-            _exit(126);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    Result r;
-    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = slurp(out);
-    r.err = slurp(err);
-    return r;
-}
 
 // Lines of text that must all appear, in this order, in the report.
 void expect_lines(const std::string& text, const std::vector<std::string>& lines)
@@ -105,7 +45,7 @@ public:
         dir_ = name;
         // The test files themselves: 1 s at three rates, one per rate class.
         for (const char* rate : {"44100", "88200", "192000"}) {
-            const auto r = run(KOVA_GEN_PATH, {"-q", "-r", rate, "-d", "1", "-o", std::string("k") + rate + ".wav"}, dir_);
+            const auto r = run_program(KOVA_GEN_PATH, {"-q", "-r", rate, "-d", "1", "-o", std::string("k") + rate + ".wav"}, dir_);
             ASSERT_EQ(r.exit_code, 0) << r.err;
         }
     }
@@ -113,12 +53,12 @@ public:
 
     static void sox(const std::vector<std::string>& args)
     {
-        const auto r = run("sox", args, dir_);
+        const auto r = run_program("sox", args, dir_);
         ASSERT_EQ(r.exit_code, 0) << "sox failed: " << r.err;
     }
-    static Result check(const std::vector<std::string>& args, const std::string& stdin_path = {})
+    static Run_Result check(const std::vector<std::string>& args, const std::string& stdin_path = {})
     {
-        return run(KOVA_CHECK_PATH, args, dir_, stdin_path);
+        return run_program(KOVA_CHECK_PATH, args, dir_, stdin_path);
     }
 
     static std::string dir_;

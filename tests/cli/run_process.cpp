@@ -31,26 +31,37 @@ int temp_fd()
 
 }  // namespace
 
-Running start_kova_gen(const std::vector<std::string>& args, const std::string& cwd,
-                       const std::function<void()>& before_exec)
+Running start_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                      const std::function<void()>& before_exec, const std::string& stdin_path)
 {
     const int out = temp_fd(), err = temp_fd();
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
+        if (!stdin_path.empty()) {
+            const int in = open(stdin_path.c_str(), O_RDONLY);
+            if (in < 0 || dup2(in, STDIN_FILENO) < 0)
+                _exit(126);
+        }
         if (chdir(cwd.c_str()) != 0)
             _exit(126);
         if (before_exec)
             before_exec();
-        std::vector<char*> argv{const_cast<char*>(KOVA_GEN_PATH)};
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(KOVA_GEN_PATH, argv.data());
+        execvp(program.c_str(), argv.data());
         _exit(127);
     }
     return {pid, out, err};
+}
+
+Running start_kova_gen(const std::vector<std::string>& args, const std::string& cwd,
+                       const std::function<void()>& before_exec)
+{
+    return start_program(KOVA_GEN_PATH, args, cwd, before_exec);
 }
 
 Run_Result wait_for(const Running& running)
@@ -70,4 +81,10 @@ Run_Result run_kova_gen(const std::vector<std::string>& args, const std::string&
                         const std::function<void()>& before_exec)
 {
     return wait_for(start_kova_gen(args, cwd, before_exec));
+}
+
+Run_Result run_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                       const std::string& stdin_path)
+{
+    return wait_for(start_program(program, args, cwd, {}, stdin_path));
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-// Runs kova-gen as a child process and collects what it said.
+// Runs kova-gen, or any program, as a child process and collects what it said.
 
 #include <sys/types.h>
 
@@ -27,3 +27,11 @@ struct Running {
 Running start_kova_gen(const std::vector<std::string>& args, const std::string& cwd = ".",
                        const std::function<void()>& before_exec = {});
 Run_Result wait_for(const Running& running);
+
+// Any program, searched in PATH unless it has a slash; stdin_path, if given,
+// becomes its standard input.
+Running start_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& cwd = ".", const std::function<void()>& before_exec = {},
+                      const std::string& stdin_path = {});
+Run_Result run_program(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& cwd = ".", const std::string& stdin_path = {});
