@@ -7,7 +7,7 @@ bool rate_as_expected(const Capture& capture, const Expectations& expect)
     return !expect.rate || *expect.rate == capture.format.rate;
 }
 
-bool duration_as_expected(const check::Channel_Report& channel, const Expectations& expect)
+bool duration_as_expected(const analysis::Channel_Report& channel, const Expectations& expect)
 {
     return !expect.seconds || channel.duration.seconds == expect.seconds;
 }

@@ -15,7 +15,7 @@ struct Expectations {
 };
 
 bool rate_as_expected(const Capture& capture, const Expectations& expect);
-bool duration_as_expected(const check::Channel_Report& channel, const Expectations& expect);
+bool duration_as_expected(const analysis::Channel_Report& channel, const Expectations& expect);
 bool passes(const Capture& capture, const Expectations& expect);
 
 }  // namespace kova::cli

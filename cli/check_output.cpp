@@ -69,10 +69,10 @@ std::string quoted(const std::string& s)
 std::string number(double v) { return std::isfinite(v) ? strip_zeros(format("%.6f", v)) : "null"; }
 
 std::string channel_text(const std::string& name, int index, const Capture& c,
-                         const check::Channel_Report& r, const Expectations& expect)
+                         const analysis::Channel_Report& r, const Expectations& expect)
 {
     const long rate = c.format.rate;
-    std::string line = name + "  ch" + std::to_string(index) + "  " + join(check::verdict_names(r), "+");
+    std::string line = name + "  ch" + std::to_string(index) + "  " + join(analysis::verdict_names(r), "+");
     if (!r.present)
         return line + "\n";
     line += "  " + rate_text(rate) + "  ";
@@ -111,11 +111,11 @@ std::string channel_text(const std::string& name, int index, const Capture& c,
     return line;
 }
 
-std::string channel_json(int index, const Capture& c, const check::Channel_Report& r,
+std::string channel_json(int index, const Capture& c, const analysis::Channel_Report& r,
                          const Expectations& expect)
 {
     std::string names;
-    for (const auto& n : check::verdict_names(r))
+    for (const auto& n : analysis::verdict_names(r))
         names += (names.empty() ? "" : ",") + quoted(n);
     std::string j = "{\"channel\":" + std::to_string(index) + ",\"verdicts\":[" + names + "]";
     if (!r.present)

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <vector>
 
-#include "kova/check/channel_analyser.h"
+#include "kova/analysis/channel_analyser.h"
 
 namespace kova::cli {
 namespace {
@@ -42,7 +42,7 @@ std::string container_name(int format)
 }
 
 // The width at which a sample format is read without loss; 0 if it cannot be.
-bool sample_format(int format, check::Sample_Format& out, std::string& name)
+bool sample_format(int format, analysis::Sample_Format& out, std::string& name)
 {
     switch (format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_S8:
@@ -96,15 +96,15 @@ std::string cut_short(SNDFILE* sf)
     return {};
 }
 
-void feed(check::Channel_Analyser& a, const std::int32_t* v, std::size_t n, std::size_t stride)
+void feed(analysis::Channel_Analyser& a, const std::int32_t* v, std::size_t n, std::size_t stride)
 {
     a.feed_int(v, n, stride);
 }
-void feed(check::Channel_Analyser& a, const float* v, std::size_t n, std::size_t stride)
+void feed(analysis::Channel_Analyser& a, const float* v, std::size_t n, std::size_t stride)
 {
     a.feed_float(v, n, stride);
 }
-void feed(check::Channel_Analyser& a, const double* v, std::size_t n, std::size_t stride)
+void feed(analysis::Channel_Analyser& a, const double* v, std::size_t n, std::size_t stride)
 {
     a.feed_float(v, n, stride);
 }
@@ -112,7 +112,7 @@ void feed(check::Channel_Analyser& a, const double* v, std::size_t n, std::size_
 // Reads frames of interleaved samples with `read` (sf_readf_int, _float,
 // _double) and gives each channel its own; returns the frames read.
 template <typename Value, typename Read, typename Progress>
-std::uint64_t read_blocks(SNDFILE* sf, Read read, std::vector<check::Channel_Analyser>& analysers,
+std::uint64_t read_blocks(SNDFILE* sf, Read read, std::vector<analysis::Channel_Analyser>& analysers,
                           const Progress& progress)
 {
     const std::size_t channels = analysers.size();
@@ -142,7 +142,7 @@ Capture read_capture(const std::string& path, const std::function<void(double)>&
         c.error = sf_strerror(nullptr);
         return c;
     }
-    check::Sample_Format format;
+    analysis::Sample_Format format;
     if (!sample_format(info.format, format, c.format.sample_format)) {
         c.error = "unsupported sample encoding (integer PCM, ALAC or float only)";
         return c;
@@ -159,8 +159,8 @@ Capture read_capture(const std::string& path, const std::function<void(double)>&
     c.format.rate = info.samplerate;
     c.format.channels = info.channels;
 
-    std::vector<check::Channel_Analyser> analysers(static_cast<std::size_t>(info.channels),
-                                                   check::Channel_Analyser(info.samplerate, format));
+    std::vector<analysis::Channel_Analyser> analysers(static_cast<std::size_t>(info.channels),
+                                                   analysis::Channel_Analyser(info.samplerate, format));
     // A stream of unknown length reports the largest count there is, or, read
     // from a pipe, whatever placeholder its writer left in the header.
     // Below that, even at 8 bytes a sample, the size is a real one.

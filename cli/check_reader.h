@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "kova/check/report.h"
+#include "kova/analysis/report.h"
 
 namespace kova::cli {
 
@@ -23,7 +23,7 @@ struct Capture_Format {
 struct Capture {
     std::string error;  // empty when the file was read to its end
     Capture_Format format;
-    std::vector<check::Channel_Report> channels;
+    std::vector<analysis::Channel_Report> channels;
 };
 
 // path "-" reads standard input. on_progress hears the fraction done (0..1)

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "kova/check/channel_analyser.h"
+#include "kova/analysis/channel_analyser.h"
 
-using kova::check::Channel_Analyser;
-using kova::check::Channel_Report;
+using kova::analysis::Channel_Analyser;
+using kova::analysis::Channel_Report;
 
 namespace {
 
@@ -71,7 +71,7 @@ TEST(ChannelAnalyser, ReportIsTheSameWhateverTheBlocks)
         stereo.push_back(static_cast<std::int32_t>(u << 8));
         floats.push_back(s / 8388608.0);
     }
-    const kova::check::Sample_Format pcm24{false, 24};
+    const kova::analysis::Sample_Format pcm24{false, 24};
     for (const std::size_t block : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, v.size()}) {
         SCOPED_TRACE(block);
         Channel_Analyser raw(192000, pcm24), ints(192000, pcm24), flts(192000, {true, 32});

@@ -1,4 +1,4 @@
-#include "kova/check/levels.h"
+#include "kova/analysis/levels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 #include "kova/pattern.h"
 
-namespace kova::check {
+namespace kova::analysis {
 namespace {
 
 double w(int k) { return kPatternWords[k]; }
@@ -83,4 +83,4 @@ Change explain_levels(const Levels& l, double quantum)
     return c;
 }
 
-}  // namespace kova::check
+}  // namespace kova::analysis

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace kova::check {
+namespace kova::analysis {
 
 // A place where the cycle broke and later resumed.
 struct Dropout {
@@ -71,4 +71,4 @@ std::vector<std::string> verdict_names(const Channel_Report& report);
 // Matches a region of `samples` at `rate` against the five durations.
 Duration_Match match_duration(std::uint64_t samples, long rate);
 
-}  // namespace kova::check
+}  // namespace kova::analysis

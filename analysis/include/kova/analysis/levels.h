@@ -3,7 +3,7 @@
 // Which simple change turns the three words into the values a capture holds:
 // a flipped sign, a gain, a constant offset, or some mix of them.
 
-namespace kova::check {
+namespace kova::analysis {
 
 struct Levels {
     // The capture's values at each word, in 24-bit steps.
@@ -25,4 +25,4 @@ struct Change {
 // within half of it of the changed word, as rounding to it leaves them.
 Change explain_levels(const Levels& levels, double quantum);
 
-}  // namespace kova::check
+}  // namespace kova::analysis

@@ -1,10 +1,10 @@
-#include "kova/check/report.h"
+#include "kova/analysis/report.h"
 
 #include <cstdlib>
 
 #include "kova/settings.h"
 
-namespace kova::check {
+namespace kova::analysis {
 
 std::vector<std::string> verdict_names(const Channel_Report& r)
 {
@@ -44,4 +44,4 @@ Duration_Match match_duration(std::uint64_t samples, long rate)
     return m;
 }
 
-}  // namespace kova::check
+}  // namespace kova::analysis

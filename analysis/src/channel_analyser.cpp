@@ -1,14 +1,14 @@
-#include "kova/check/channel_analyser.h"
+#include "kova/analysis/channel_analyser.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
 
-#include "kova/check/levels.h"
+#include "kova/analysis/levels.h"
 #include "kova/pattern.h"
 
-namespace kova::check {
+namespace kova::analysis {
 namespace {
 
 // Whole cycles in a row before a stretch counts as the pattern: enough that
@@ -653,4 +653,4 @@ Channel_Report Channel_Analyser::report() const
     return r;
 }
 
-}  // namespace kova::check
+}  // namespace kova::analysis

@@ -13,9 +13,9 @@
 #include <optional>
 #include <vector>
 
-#include "kova/check/report.h"
+#include "kova/analysis/report.h"
 
-namespace kova::check {
+namespace kova::analysis {
 
 struct Sample_Format {
     bool is_float = false;
@@ -149,4 +149,4 @@ private:
     std::vector<unsigned char> expected_bytes_;
 };
 
-}  // namespace kova::check
+}  // namespace kova::analysis
