@@ -2,9 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -37,14 +39,32 @@ int fail(int code, const std::string& message)
     return code;
 }
 
-void print_list()
+std::string list_text()
 {
-    std::printf("Sample rates:\n");
-    for (const auto& r : kova::kRates)
-        std::printf("  %-8ld %s\n", r.rate, r.label);
-    std::printf("Durations:\n");
-    for (const auto& d : kova::kDurations)
-        std::printf("  %-8d %s\n", d.seconds, d.label);
+    std::string text = "Sample rates:\n";
+    char line[64];
+    for (const auto& r : kova::kRates) {
+        std::snprintf(line, sizeof line, "  %-8ld %s\n", r.rate, r.label);
+        text += line;
+    }
+    text += "Durations:\n";
+    for (const auto& d : kova::kDurations) {
+        std::snprintf(line, sizeof line, "  %-8d %s\n", d.seconds, d.label);
+        text += line;
+    }
+    return text;
+}
+
+// --help, --version and --list. Asked for and not delivered (a full disk,
+// standard output closed) is no success, nor is it a failed run of the
+// generator: the status of a usage error.
+int answer(const std::string& text)
+{
+    errno = 0;
+    std::fputs(text.c_str(), stdout);
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return 0;
+    return fail(kUsageError, std::string("cannot write to standard output: ") + std::strerror(errno ? errno : EIO));
 }
 
 std::string rate_choices()
@@ -76,7 +96,8 @@ int main(int argc, char** argv)
         ->capture_default_str();
     app.add_option("-d,--duration", duration_text, "Whole seconds, or a number with s, m or h (10s, 1m, 1h)")
         ->capture_default_str();
-    app.add_option("-o,--output", path, "Output file, - for standard output [default: kova-<rate>Hz-<seconds>s.wav]");
+    app.add_option("-o,--output", path, "Output file, - for standard output [default: kova-<rate>Hz-<seconds>s.wav]")
+        ->check([](const std::string& name) { return name.empty() ? "an empty name is no file" : std::string(); });
     app.add_flag("-f,--force", force, "Replace an existing file");
     app.add_flag("-q,--quiet", quiet, "Print nothing on success");
     app.add_flag("--list", list, "List the sample rates and durations and exit");
@@ -84,14 +105,14 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0)
-            return app.exit(e);  // --help, --version
-        return fail(kUsageError, e.what());
+        if (e.get_exit_code() != 0)
+            return fail(kUsageError, e.what());
+        std::ostringstream text;
+        app.exit(e, text);  // --help, --version
+        return answer(text.str());
     }
-    if (list) {
-        print_list();
-        return 0;
-    }
+    if (list)
+        return answer(list_text());
 
     const auto rate = kova::cli::parse_rate(rate_text);
     if (!rate)
@@ -137,8 +158,15 @@ int main(int argc, char** argv)
     // The summary never joins the data: standard error when the data went
     // to standard output, nowhere when both are the output.
     std::FILE* const to = !output_is_stdout ? stdout : !output_is_stderr ? stderr : nullptr;
-    if (!quiet && to)
-        std::fprintf(to, "%s: %ld Hz, %d s, %llu bytes\n", kova::cli::printable(path).c_str(), *rate, *seconds,
-                     static_cast<unsigned long long>(out.written()));
+    if (quiet || !to)
+        return 0;
+    errno = 0;
+    std::fprintf(to, "%s: %ld Hz, %d s, %llu bytes\n", kova::cli::printable(path).c_str(), *rate, *seconds,
+                 static_cast<unsigned long long>(out.written()));
+    // The file is complete and stays; but whoever reads the summary learns
+    // nothing, and a status of 0 would say all went as asked.
+    if (std::fflush(to) != 0 || std::ferror(to))
+        return fail(kRunError, "cannot write the summary: " + std::string(std::strerror(errno ? errno : EIO)) +
+                                   " (" + path + " was written)");
     return 0;
 }

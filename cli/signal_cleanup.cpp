@@ -2,18 +2,22 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace kova::cli {
 namespace {
 
-char* volatile g_path = nullptr;
+// Relative to an open folder, so that a path of any length can be removed
+// with one async-signal-safe call.
+volatile int g_folder = -1;
+char* volatile g_name = nullptr;
 
 extern "C" void remove_and_die(int sig)
 {
-    if (char* path = g_path) {
-        g_path = nullptr;
-        unlink(path);
+    if (char* name = g_name) {
+        g_name = nullptr;
+        unlinkat(g_folder, name, 0);
     }
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
@@ -77,10 +81,11 @@ void install_signal_cleanup()
     sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
-void remove_on_signal(const char* path)
+void remove_on_signal(int folder, const char* name)
 {
-    char* const old = g_path;
-    g_path = path ? strdup(path) : nullptr;
+    char* const old = g_name;
+    g_folder = folder;
+    g_name = name ? strdup(name) : nullptr;
     std::free(old);
 }
 

@@ -12,9 +12,10 @@ namespace kova::cli {
 // so a file-size limit turns into a write error (EFBIG) like any other.
 void install_signal_cleanup();
 
-// The file the handlers remove; nullptr for none. Copies path.
+// The file the handlers remove: name in the open folder; nullptr for none.
+// Copies name; folder must stay open until this is called with nullptr.
 // Call only while a Signals_Held is alive.
-void remove_on_signal(const char* path);
+void remove_on_signal(int folder, const char* name);
 
 // Holds back every catchable signal while alive: creating or renaming the
 // temporary file and telling the handlers about it is then one step.

@@ -12,8 +12,10 @@ bool open_standard_descriptors()
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
-        // The lowest free number is fd itself.
-        if (open("/dev/null", O_RDWR) != fd)
+        // The lowest free number is fd itself. Read-only, so that what is
+        // written there still fails as on the closed descriptor (EBADF)
+        // rather than vanish: the data, a listing, the summary line.
+        if (open("/dev/null", O_RDONLY) != fd)
             return false;
     }
     return true;

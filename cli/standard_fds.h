@@ -4,9 +4,10 @@
 
 namespace kova::cli {
 
-// Gives every closed standard descriptor /dev/null. Run before anything is
-// opened: a file that got number 1 would receive the summary line. False
-// when even /dev/null cannot be opened.
+// Gives every closed standard descriptor /dev/null, read-only: writing to
+// it still fails. Run before anything is opened: a file that got number 1
+// would receive the summary line. False when even /dev/null cannot be
+// opened.
 bool open_standard_descriptors();
 
 // True when both descriptors lead to the same file, pipe or device, however

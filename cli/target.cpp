@@ -2,74 +2,23 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "path_walk.h"
 #include "rename_noreplace.h"
 #include "signal_cleanup.h"
 
 namespace kova::cli {
 namespace {
 
-// ".NAME.XXXXXX": the dot hides it, the six X are mkstemp's.
-constexpr std::size_t kTempExtraBytes = 8;
+// create_unnamed(): this system or file system has no unnamed files.
+constexpr int kNoUnnamedFiles = -1;
 
 std::string reason(const std::string& what, int err) { return what + ": " + std::strerror(err); }
-
-std::string folder_of(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string name_of(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::size_t longest_name(const std::string& folder)
-{
-    const long max = pathconf(folder.c_str(), _PC_NAME_MAX);
-    return max > 0 ? static_cast<std::size_t>(max) : NAME_MAX;
-}
-
-// The rule the kernel applies to a plain open where protected_symlinks is
-// on: in a sticky, world-writable folder (/tmp) a link is followed only when
-// it belongs to the folder's owner or to whoever follows it. Otherwise
-// anyone could point a name there at a file of ours.
-bool may_follow(const std::string& link, const struct stat& link_st)
-{
-    struct stat folder {};
-    if (stat(folder_of(link).c_str(), &folder) != 0)
-        return true;
-    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
-    return !shared || link_st.st_uid == folder.st_uid || link_st.st_uid == geteuid();
-}
-
-// Checks every link on the way from path to the file it names.
-bool links_may_be_followed(std::string path)
-{
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return true;
-        if (!may_follow(path, st))
-            return false;
-        char to[PATH_MAX];
-        const ssize_t n = readlink(path.c_str(), to, sizeof to - 1);
-        if (n < 0)
-            return true;
-        to[n] = '\0';
-        path = to[0] == '/' ? std::string(to) : folder_of(path) + "/" + to;
-    }
-    return true;  // a loop: the open itself will say so
-}
 
 mode_t plain_create_mode()
 {
@@ -77,6 +26,23 @@ mode_t plain_create_mode()
     umask(mask);
     return 0666 & ~mask;
 }
+
+// ".NAME.XXXXXX": the dot hides it, the six letters are random. Shortened
+// where NAME is already near the longest name the folder takes.
+std::string temp_name(int folder, const std::string& name)
+{
+    static std::mt19937 engine{std::random_device{}()};
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const long max = fpathconf(folder, _PC_NAME_MAX);
+    const std::size_t longest = max > 0 ? static_cast<std::size_t>(max) : NAME_MAX;
+    constexpr std::size_t kExtra = 8;
+    std::string temp = "." + name.substr(0, longest > kExtra ? longest - kExtra : 0) + ".";
+    for (int i = 0; i < 6; ++i)
+        temp += letters[engine() % (sizeof letters - 1)];
+    return temp;
+}
+
+std::string proc_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 }  // namespace
 
@@ -87,86 +53,170 @@ std::string Target::open(const std::string& path, bool force)
     path_ = path;
     force_ = force;
     if (path == "-") {
-        fd_ = STDOUT_FILENO;
+        out_ = Fd(STDOUT_FILENO);
         return {};
     }
-    if (!links_may_be_followed(path))
-        return path + " is a link in a shared folder, owned by someone else: not followed";
+    Walked w = walk_path(path);
+    if (w.refused)
+        return path + " goes through a link in a shared folder, owned by someone else: not followed";
+    if (w.error)
+        return reason("cannot create " + path, w.error);
+    folder_ = std::move(w.folder);
+    name_ = w.name;
 
-    struct stat st {};
-    final_ = path;
-    mode_t mode = plain_create_mode();
-    if (stat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return reason("cannot create " + path, EISDIR);
-        if (!S_ISREG(st.st_mode)) {
-            // Devices and pipes are written where they are, never replaced.
-            fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-            return fd_ < 0 ? reason("cannot create " + path, errno) : std::string{};
-        }
-        if (!force)
-            return path + " exists (use --force to replace it)";
-        // Replace the file a symbolic link points at, not the link, and keep
-        // its permissions as an editor would. Not the set-id bits: the new
-        // file may have another owner.
-        char resolved[PATH_MAX];
-        if (realpath(path.c_str(), resolved))
-            final_ = resolved;
-        mode = st.st_mode & 0777;
+    if (w.kernel_link)
+        return open_in_place(0);
+    if (!w.exists) {
+        if (w.through_link && !force)
+            return path + " is a symbolic link to a missing file (use --force to create that file)";
+        return create(plain_create_mode(), false);
     }
-    return open_temp(folder_of(final_), name_of(final_), mode);
+    if (S_ISDIR(w.st.st_mode))
+        return reason("cannot create " + path, EISDIR);
+    // Devices and pipes are written where they are, never replaced.
+    if (!S_ISREG(w.st.st_mode))
+        return open_in_place(O_NOFOLLOW);
+    if (!force)
+        return path + " exists (use --force to replace it)";
+    // Keep its permissions as an editor would. Not the set-id bits: the new
+    // file may have another owner.
+    return create(w.st.st_mode & 0777, true);
 }
 
-std::string Target::open_temp(const std::string& folder, const std::string& name, mode_t mode)
+std::string Target::open_in_place(int flags)
 {
-    // The temporary name must be a legal name too: shorten it when the
-    // target's name is already near the limit.
-    const std::size_t longest = longest_name(folder);
-    if (name.size() > longest)
-        return reason("cannot create " + path_, ENAMETOOLONG);
-    const std::size_t keep = longest < kTempExtraBytes ? 0 : longest - kTempExtraBytes;
-    std::string temp = folder + "/." + name.substr(0, keep) + ".XXXXXX";
-    {
-        Signals_Held held;
-        fd_ = mkostemp(temp.data(), O_CLOEXEC);
-        if (fd_ >= 0)
-            remove_on_signal(temp.c_str());
-    }
-    if (fd_ < 0)
+    out_ = Fd(openat(folder_.get(), name_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | flags));
+    if (!out_)
         return reason("cannot create " + path_, errno);
-    temp_ = temp;
-    // mkstemp makes the file private.
-    fchmod(fd_, mode);
+    // A regular file here was swapped in since it was looked at, or has no
+    // name left (deleted): never written in place.
+    struct stat st {};
+    if (fstat(out_.get(), &st) != 0 || S_ISREG(st.st_mode)) {
+        out_.close();
+        return reason("cannot create " + path_, ENOENT);
+    }
     return {};
 }
 
-int Target::take_fd()
+std::string Target::create(mode_t mode, bool replacing)
 {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
+    int err = try_unnamed_ ? create_unnamed(mode) : kNoUnnamedFiles;
+    if (err == kNoUnnamedFiles)
+        err = create_named(mode);
+    if (err == 0)
+        return {};
+    // A shell's > would write into the file itself, but then a failed run
+    // would cost the old content; replacing needs a new file in the folder.
+    if (replacing && (err == EACCES || err == EPERM))
+        return "cannot replace " + path_ + ": its folder is not writable, so the file cannot be replaced safely";
+    return reason("cannot create " + path_, err);
 }
+
+// A file without a name until it is linked in: no crash, not even SIGKILL,
+// can leave part of it behind.
+int Target::create_unnamed(mode_t mode)
+{
+#if defined(O_TMPFILE)
+    Fd file(openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (!file)
+        // EISDIR: a kernel that predates O_TMPFILE.
+        return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? kNoUnnamedFiles : errno;
+    // It is linked in through /proc, which may not be mounted.
+    struct stat opened {}, seen {};
+    if (fstat(file.get(), &opened) != 0 || stat(proc_path(file.get()).c_str(), &seen) != 0 ||
+        opened.st_ino != seen.st_ino || opened.st_dev != seen.st_dev)
+        return kNoUnnamedFiles;
+    // The writer closes its own descriptor; this one stays for the link.
+    Fd out(fcntl(file.get(), F_DUPFD_CLOEXEC, 0));
+    if (!out)
+        return errno;
+    fchmod(file.get(), mode);
+    unnamed_ = std::move(file);
+    out_ = std::move(out);
+    return 0;
+#else
+    (void)mode;
+    return kNoUnnamedFiles;
+#endif
+}
+
+int Target::create_named(mode_t mode)
+{
+    for (int tries = 0; tries < 100; ++tries) {
+        const std::string temp = temp_name(folder_.get(), name_);
+        Signals_Held held;
+        Fd file(openat(folder_.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!file) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        remove_on_signal(folder_.get(), temp.c_str());
+        temp_ = temp;
+        // Created private, as mkstemp does.
+        fchmod(file.get(), mode);
+        out_ = std::move(file);
+        return 0;
+    }
+    return EEXIST;
+}
+
+int Target::link_unnamed(const std::string& name)
+{
+    return linkat(AT_FDCWD, proc_path(unnamed_.get()).c_str(), folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0
+               ? 0
+               : errno;
+}
+
+// A link never replaces: link under a temporary name, then rename that over
+// the target. Called with signals held, so only SIGKILL between the two
+// calls could leave the finished file under the temporary name.
+int Target::link_unnamed_over_target()
+{
+    for (int tries = 0; tries < 100; ++tries) {
+        const std::string temp = temp_name(folder_.get(), name_);
+        const int err = link_unnamed(temp);
+        if (err == EEXIST)
+            continue;
+        if (err != 0)
+            return err;
+        if (renameat(folder_.get(), temp.c_str(), folder_.get(), name_.c_str()) == 0)
+            return 0;
+        const int rename_err = errno;
+        unlinkat(folder_.get(), temp.c_str(), 0);
+        return rename_err;
+    }
+    return EEXIST;
+}
+
+int Target::take_fd() { return out_.release(); }
 
 std::string Target::commit()
 {
-    if (temp_.empty())
+    if (!unnamed_ && temp_.empty())
         return {};
 
     int err = 0;
     {
         Signals_Held held;
-        if (force_)
-            err = rename(temp_.c_str(), final_.c_str()) == 0 ? 0 : errno;
+        if (unnamed_)
+            err = force_ ? link_unnamed_over_target() : link_unnamed(name_);
+        else if (force_)
+            err = renameat(folder_.get(), temp_.c_str(), folder_.get(), name_.c_str()) == 0 ? 0 : errno;
         else
             // Without --force a file that appeared meanwhile is still not replaced.
-            err = rename_noreplace(temp_.c_str(), final_.c_str());
-        if (err == 0) {
-            remove_on_signal(nullptr);
+            err = rename_noreplace(folder_.get(), temp_.c_str(), name_.c_str());
+        if (err == 0 && !temp_.empty()) {
+            remove_on_signal(-1, nullptr);
             temp_.clear();
         }
     }
-    if (err == 0)
+    if (err == 0) {
+        // The writer's close of the same open file already reported what a
+        // close can report.
+        unnamed_.close();
         return {};
+    }
     discard();
     if (err == EEXIST)
         return path_ + " exists (use --force to replace it)";
@@ -175,14 +225,13 @@ std::string Target::commit()
 
 void Target::discard()
 {
-    if (fd_ >= 0 && fd_ != STDOUT_FILENO)
-        ::close(fd_);
-    fd_ = -1;
+    out_.close();
+    unnamed_.close();
     if (temp_.empty())
         return;
     Signals_Held held;
-    unlink(temp_.c_str());
-    remove_on_signal(nullptr);
+    unlinkat(folder_.get(), temp_.c_str(), 0);
+    remove_on_signal(-1, nullptr);
     temp_.clear();
 }
 

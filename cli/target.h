@@ -1,19 +1,24 @@
 #pragma once
 
-// Where kova-gen puts its bytes. A regular file is written under a temporary
-// name beside it and renamed over it only after a complete write, so a failed
-// run never costs the user an existing file. Anything else that exists (a
-// pipe, /dev/null) is written in place; "-" is standard output.
+// Where kova-gen puts its bytes. A regular file is written unnamed where the
+// system allows it (else under a temporary name beside it) and put in place
+// only after a complete write, so a failed or killed run never leaves a
+// partial file nor costs the user an existing one. Anything else that
+// exists (a pipe, /dev/null) is written in place; "-" is standard output.
 
 #include <sys/types.h>
 
 #include <string>
 
+#include "fd.h"
+
 namespace kova::cli {
 
 class Target {
 public:
-    Target() = default;
+    // unnamed_temp false: always a named temporary file, as on a file system
+    // without unnamed ones. For the tests.
+    explicit Target(bool unnamed_temp = true) : try_unnamed_(unnamed_temp) {}
     Target(const Target&) = delete;
     Target& operator=(const Target&) = delete;
     ~Target();
@@ -31,13 +36,21 @@ public:
     void discard();
 
 private:
-    std::string open_temp(const std::string& folder, const std::string& name, mode_t mode);
+    std::string open_in_place(int flags);
+    std::string create(mode_t mode, bool replacing);
+    int create_unnamed(mode_t mode);
+    int create_named(mode_t mode);
+    int link_unnamed(const std::string& name);
+    int link_unnamed_over_target();
 
-    std::string path_;      // what the user named
-    std::string final_;     // where the file ends up (symbolic links resolved)
-    std::string temp_;      // empty unless writing under a temporary name
+    std::string path_;     // what the user named
+    Fd folder_;            // the folder the file ends up in (links resolved)
+    std::string name_;     // its name there
+    Fd out_;               // what take_fd hands over
+    Fd unnamed_;           // an unnamed file, kept open to be linked in at commit
+    std::string temp_;     // a named temporary file in folder_, else empty
     bool force_ = false;
-    int fd_ = -1;
+    bool try_unnamed_;
 };
 
 }  // namespace kova::cli

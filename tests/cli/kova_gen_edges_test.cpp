@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,7 +61,8 @@ TEST_F(KovaGen, ClosedStandardDescriptorsKeepTheFileExact)
     const std::string path = in_dir("closed.wav");
     for (const std::vector<int>& closed : {std::vector<int>{0}, {1}, {2}, {0, 1, 2}}) {
         SCOPED_TRACE("closed: " + std::to_string(closed.size()) + " from " + std::to_string(closed[0]));
-        const auto r = run_kova_gen({"-f", "-o", path}, ".", [closed] {
+        // Quiet: with descriptor 1 closed a summary would be lost, a failure.
+        const auto r = run_kova_gen({"-q", "-f", "-o", path}, ".", [closed] {
             for (const int fd : closed)
                 close(fd);
         });
@@ -94,31 +96,58 @@ TEST_F(KovaGen, AliasesOfStandardOutputGetOnlyTheData)
     }
 }
 
-// --- Signals: whatever ends the run removes its temporary file first.
+TEST_F(KovaGen, WhatCannotBeWrittenToStandardOutputIsAFailure)
+{
+    const std::function<void()> closed = [] { close(STDOUT_FILENO); };
+    const std::function<void()> full = [] { dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO); };
+    for (const char* asked : {"--list", "--help", "--version"})
+        for (const bool is_closed : {true, false}) {
+            SCOPED_TRACE(std::string(asked) + (is_closed ? " >&-" : " >/dev/full"));
+            const auto r = run_kova_gen({asked}, ".", is_closed ? closed : full);
+            EXPECT_EQ(r.exit_code, 2);
+            EXPECT_TRUE(one_line_error(r)) << r.err;
+        }
+
+    // The data, not the /dev/null standing in for the closed descriptor.
+    const auto data = run_kova_gen({"-o", "-"}, ".", closed);
+    EXPECT_EQ(data.exit_code, 1);
+    EXPECT_EQ(data.err, "kova-gen: write failed: Bad file descriptor\n");
+
+    // The file is complete and kept; the summary line is lost.
+    const auto summary = run_kova_gen({"-o", in_dir("a.wav")}, ".", full);
+    EXPECT_EQ(summary.exit_code, 1);
+    EXPECT_TRUE(one_line_error(summary)) << summary.err;
+    EXPECT_EQ(size_of(in_dir("a.wav")), 132344);
+}
+
+// --- Signals: nothing that ends the run leaves part of the file behind.
 
 class KovaGenSignals : public KovaGen {
 protected:
-    // Starts a 2 GB run and returns once its temporary file holds data.
+    // Starts a 2 GB run and returns once the file it writes in our folder,
+    // named or not, holds data; temp_ then reaches it through /proc.
     Running start_big(const std::function<void()>& before_exec = {})
     {
         const Running running = start_kova_gen({"-q", "-r", "192k", "-d", "1h", "-o", in_dir("big.wav")}, ".",
                                                before_exec);
+        const std::string fds = "/proc/" + std::to_string(running.pid) + "/fd/";
         for (int tries = 0; tries < 2000 && temp_.empty(); ++tries) {
-            for (const auto& name : listing())
-                if (name.rfind(".big.wav.", 0) == 0 && size_of(in_dir(name)) > 0)
-                    temp_ = in_dir(name);
+            std::error_code ec;
+            for (const auto& e : fs::directory_iterator(fds, ec))
+                if (fs::read_symlink(e.path(), ec).string().rfind(dir_ + "/", 0) == 0 && size_of(e.path()) > 0)
+                    temp_ = e.path();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        EXPECT_NE(temp_, "") << "no temporary file with data appeared";
+        EXPECT_NE(temp_, "") << "no file with data appeared";
         return running;
     }
     std::string temp_;
 };
 
-TEST_F(KovaGenSignals, EveryFatalSignalRemovesTheTemporaryFile)
+TEST_F(KovaGenSignals, NoSignalLeavesAPartialFile)
 {
     for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
-                          SIGPROF, SIGXCPU, SIGPOLL, SIGPWR, SIGRTMIN, SIGRTMAX}) {
+                          SIGPROF, SIGXCPU, SIGPOLL, SIGPWR, SIGRTMIN, SIGRTMAX, SIGKILL}) {
         SCOPED_TRACE(std::string("signal ") + std::to_string(sig));
         temp_.clear();
         const Running running = start_big();
@@ -166,6 +195,26 @@ TEST_F(KovaGen, LongestLegalNameWorks)
     EXPECT_EQ(too_long.exit_code, 1);
     EXPECT_TRUE(one_line_error(too_long)) << too_long.err;
     EXPECT_NE(too_long.err.find("File name too long"), std::string::npos) << too_long.err;
+}
+
+TEST_F(KovaGen, LongestLegalPathWorks)
+{
+    // 16 folders of 250 bytes, then a name that brings the whole path to
+    // 4088 and to 4095 bytes, PATH_MAX less its terminating zero.
+    std::string deep = dir_;
+    for (int i = 0; i < 16; ++i)
+        deep += "/" + std::string(250, 'd');
+    fs::create_directories(deep);
+    for (const std::size_t length : {4088u, 4095u}) {
+        SCOPED_TRACE(length);
+        const std::string path = deep + "/" + std::string(length - deep.size() - 1, 'n');
+        ASSERT_EQ(path.size(), length);
+        for (const char* force : {"-q", "-f"}) {
+            const auto r = run_kova_gen({"-q", force, "-o", path});
+            EXPECT_EQ(r.exit_code, 0) << r.err.substr(0, 200);
+            EXPECT_EQ(size_of(path), 132344);
+        }
+    }
 }
 
 TEST_F(KovaGen, ControlCharactersInValuesAreShownAsEscapes)
@@ -227,4 +276,40 @@ TEST_F(KovaGen, ForceDoesNotFollowAStrangersLinkInASharedFolder)
     struct stat st {};
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+    // Nor a stranger's link on the way to it: a folder link there into one
+    // of ours, with and without --force.
+    const std::string folder_link = shared + "/dir";
+    ASSERT_EQ(symlink(dir_.c_str(), folder_link.c_str()), 0);
+    ASSERT_EQ(lchown(folder_link.c_str(), 65534, 65534), 0);
+    write_all(victim, "precious");
+    for (const char* force : {"-f", "-q"}) {
+        SCOPED_TRACE(force);
+        for (const char* name : {"/victim.wav", "/new.wav"}) {
+            const auto r = run_kova_gen({force, "-o", folder_link + name});
+            EXPECT_EQ(r.exit_code, 1);
+            EXPECT_TRUE(one_line_error(r)) << r.err;
+        }
+        EXPECT_EQ(read_all(victim), "precious");
+        EXPECT_EQ(size_of(in_dir("new.wav")), -1);
+    }
+}
+
+TEST_F(KovaGen, ForceWritesTheTargetOfADanglingLink)
+{
+    // As through a link to an existing file (above): the link stays.
+    const std::string link = in_dir("link.wav");
+    ASSERT_EQ(symlink("missing.wav", link.c_str()), 0);
+    const auto refused = run_kova_gen({"-o", link});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_TRUE(one_line_error(refused)) << refused.err;
+    EXPECT_NE(refused.err.find("a symbolic link to a missing file"), std::string::npos) << refused.err;
+    EXPECT_EQ(size_of(in_dir("missing.wav")), -1);
+
+    const auto forced = run_kova_gen({"-q", "-f", "-o", link});
+    EXPECT_EQ(forced.exit_code, 0) << forced.err;
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(size_of(in_dir("missing.wav")), 132344);
 }

@@ -137,6 +137,7 @@ TEST_F(KovaGen, FailedWriteKeepsTheOldFileAndLeavesNothing)
 
 TEST_F(KovaGen, ReadOnlyFolderIsAnError)
 {
+    write_all(in_dir("old.wav"), "previous take");
     ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
     // Root writes through permissions; an immutable folder stops it too.
     if (geteuid() == 0) {
@@ -146,14 +147,22 @@ TEST_F(KovaGen, ReadOnlyFolderIsAnError)
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_TRUE(one_line_error(r)) << r.err;
     EXPECT_EQ(r.err.rfind("kova-gen: cannot create " + in_dir("x.wav") + ": ", 0), 0u) << r.err;
-    EXPECT_TRUE(listing().empty());
+    EXPECT_EQ(listing(), std::vector<std::string>{"old.wav"});
+
+    // A file we may write is still not written in place: a failed run
+    // would cost its content.
+    const auto forced = run_kova_gen({"-f", "-o", in_dir("old.wav")});
+    EXPECT_EQ(forced.exit_code, 1);
+    EXPECT_TRUE(one_line_error(forced)) << forced.err;
+    EXPECT_NE(forced.err.find("folder is not writable"), std::string::npos) << forced.err;
+    EXPECT_EQ(read_all(in_dir("old.wav")), "previous take");
 }
 
 TEST_F(KovaGen, BadArgumentsAreUsageErrors)
 {
     const std::vector<std::vector<std::string>> cases = {
         {"-r", "44"}, {"-r", "22050"}, {"-d", "0"}, {"-d", "1x"}, {"-d", "-5"},
-        {"-r", "192k", "-d", "3729"}, {"--bogus"}, {"-r"}, {"extra"},
+        {"-r", "192k", "-d", "3729"}, {"--bogus"}, {"-r"}, {"extra"}, {"-o", ""}, {"--output="},
     };
     for (const auto& args : cases) {
         const auto r = run_kova_gen(args, dir_);

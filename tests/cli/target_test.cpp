@@ -3,19 +3,23 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "fd_output.h"
 #include "kova/generate.h"
 #include "kova/settings.h"
 #include "kova/status.h"
 #include "rename_noreplace.h"
+#include "signal_cleanup.h"
 
 using namespace kova::cli;
 
@@ -53,12 +57,53 @@ TEST(Target, NoReplaceRenameMovesOnlyOntoAFreeName)
         std::ofstream(from) << "new";
         std::ofstream(taken) << "old";
         unlink(free_name.c_str());
-        EXPECT_EQ(rename_fn(from.c_str(), taken.c_str()), EEXIST);
+        EXPECT_EQ(rename_fn(AT_FDCWD, from.c_str(), taken.c_str()), EEXIST);
         EXPECT_EQ(content(taken), "old");
         EXPECT_EQ(content(from), "new");
-        EXPECT_EQ(rename_fn(from.c_str(), free_name.c_str()), 0);
+        EXPECT_EQ(rename_fn(AT_FDCWD, from.c_str(), free_name.c_str()), 0);
         EXPECT_EQ(content(free_name), "new");
         EXPECT_NE(access(from.c_str(), F_OK), 0);
+    }
+    std::filesystem::remove_all(folder);
+}
+
+TEST(Target, NamedTemporaryFileNeverOutlivesTheRun)
+{
+    // Where the file system has no unnamed files, a hidden one beside the
+    // target takes the data: put in place on success, else removed, even
+    // when a signal ends the run.
+    char folder[] = "/tmp/kova-target-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/out.wav";
+    const auto names = [&] {
+        std::vector<std::string> all;
+        for (const auto& e : std::filesystem::directory_iterator(folder))
+            all.push_back(e.path().filename().string());
+        return all;
+    };
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        install_signal_cleanup();
+        Target target(false);
+        if (target.open(path, false).empty() && names().size() == 1)
+            raise(SIGTERM);
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "no temporary file made, status " << status;
+    EXPECT_TRUE(names().empty());
+
+    for (const bool succeeds : {false, true}) {
+        Target target(false);
+        ASSERT_EQ(target.open(path, false), "");
+        EXPECT_EQ(close(target.take_fd()), 0);
+        if (succeeds)
+            EXPECT_EQ(target.commit(), "");
+        else
+            target.discard();
+        EXPECT_EQ(names(), succeeds ? std::vector<std::string>{"out.wav"} : std::vector<std::string>{});
     }
     std::filesystem::remove_all(folder);
 }
