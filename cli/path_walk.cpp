@@ -18,11 +18,10 @@ namespace {
 // As the kernel's own limit on links in one lookup.
 constexpr int kMaxLinks = 40;
 
-// A folder only passed through needs no read permission, only search.
+// A folder only passed through needs no read permission, only search:
+// O_PATH asks for no more.
 #if defined(O_PATH)
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-#elif defined(O_SEARCH)
-constexpr int kFolderFlags = O_SEARCH | O_DIRECTORY | O_CLOEXEC;
 #else
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
