@@ -1,6 +1,6 @@
 #pragma once
 
-// Reads a capture through libsndfile, block by block, and hands each channel
+// Reads a capture from its source, block by block, and hands each channel
 // to its own analyser; never through a conversion that rounds.
 
 #include <cstdint>
@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "kova/analysis/report.h"
+#include "kova/analysis/channel_report.h"
 
 namespace kova::cli {
 
 struct Capture_Format {
     std::string container;      // "WAV", "WAVEX", "RF64", "W64", "AIFF", "FLAC", "CAF", ...
-    std::string sample_format;  // "16-bit int", "24-bit int", "32-bit float", ...
+    std::string sample_format;  // "16-bit int", "24-bit int", "32-bit float", ... (significant bits)
     long rate = 0;
     int channels = 0;
     std::uint64_t frames = 0;   // frames actually read
