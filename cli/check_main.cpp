@@ -3,9 +3,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -14,6 +18,7 @@
 #include "check_outcome.h"
 #include "check_output.h"
 #include "check_reader.h"
+#include "kova/settings.h"
 #include "kova/version.h"
 #include "printable.h"
 #include "progress.h"
@@ -30,6 +35,47 @@ constexpr long kMostLenientRate = 44100;
 // A file name with a newline or an escape in it must not break the line.
 void complain(const std::string& message) { std::cerr << "kova-check: " << kova::cli::printable(message) << '\n'; }
 
+// A capture opened while descriptor 1 or 2 is closed would take its number,
+// and the report would go into it. /dev/null read-only holds the number and
+// fails every write as the closed descriptor would, so the loss is noticed.
+void hold_closed_outputs()
+{
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO})
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            const int held = open("/dev/null", O_RDONLY);
+            if (held >= 0 && held != fd) {
+                dup2(held, fd);
+                close(held);
+            }
+        }
+}
+
+// Whatever was written to standard output since errno was cleared, on its
+// way; false with errno set when it could not be.
+bool flushed()
+{
+    std::cout.flush();
+    const bool ok = std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout.good();
+    if (!ok && errno == 0)
+        errno = EIO;
+    return ok;
+}
+
+int cannot_write()
+{
+    complain(std::string("cannot write to standard output: ") + std::strerror(errno));
+    return kUsageError;
+}
+
+// The five durations the generator makes, and no other.
+bool generated(int seconds)
+{
+    for (const auto& d : kova::kDurations)
+        if (d.seconds == seconds)
+            return true;
+    return false;
+}
+
 std::uint64_t size_of(const std::string& path)
 {
     struct stat st {};
@@ -42,6 +88,7 @@ std::uint64_t size_of(const std::string& path)
 
 int main(int argc, char** argv)
 {
+    hold_closed_outputs();
     std::vector<std::string> files;
     std::string rate_text;
     std::string duration_text;
@@ -55,22 +102,27 @@ int main(int argc, char** argv)
            "Captures to check (WAV, RF64, W64, AIFF, FLAC, CAF); - reads a WAV stream from standard input")
         ->required();
     app.add_flag("--json", json, "One JSON object per file, on one line each");
-    app.add_option("--expect-rate", rate_text,
-                   "Fail unless the capture has this rate: 44100 ... 192000 or 44.1k ... 192k");
-    app.add_option("--expect-duration", duration_text,
-                   "Fail unless the pattern lasts this long: 1, 10s, 1m, 10m, 1h");
+    const auto* rate_option =
+        app.add_option("--expect-rate", rate_text,
+                       "Fail unless the capture has this rate: 44100 ... 192000 or 44.1k ... 192k");
+    const auto* duration_option = app.add_option(
+        "--expect-duration", duration_text, "Fail unless the pattern lasts this long: 1, 10s, 1m, 10m, 1h");
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0)
-            return app.exit(e);  // --help, --version
+        if (e.get_exit_code() == 0) {  // --help, --version
+            errno = 0;
+            app.exit(e);
+            return flushed() ? kPass : cannot_write();
+        }
         complain(e.what());
         return kUsageError;
     }
 
+    // Given, even empty, an expectation is there to be met.
     kova::cli::Expectations expect;
-    if (!rate_text.empty()) {
+    if (rate_option->count() > 0) {
         expect.rate = kova::cli::parse_rate(rate_text);
         if (!expect.rate) {
             complain("unknown rate '" + rate_text +
@@ -78,10 +130,10 @@ int main(int argc, char** argv)
             return kUsageError;
         }
     }
-    if (!duration_text.empty()) {
+    if (duration_option->count() > 0) {
         expect.seconds = kova::cli::parse_duration(duration_text, expect.rate.value_or(kMostLenientRate));
-        if (!expect.seconds) {
-            complain("bad duration '" + duration_text + "' (whole seconds, or a number with s, m or h)");
+        if (!expect.seconds || !generated(*expect.seconds)) {
+            complain("bad duration '" + duration_text + "' (the pattern lasts 1, 10s, 1m, 10m or 1h)");
             return kUsageError;
         }
     }
@@ -100,10 +152,12 @@ int main(int argc, char** argv)
             status = kUsageError;
             continue;
         }
+        errno = 0;
         std::fputs((json ? kova::cli::json_report(path, capture, expect)
                          : kova::cli::text_report(path, capture, expect)).c_str(),
                    stdout);
-        std::fflush(stdout);
+        if (!flushed())
+            return cannot_write();
         if (!kova::cli::passes(capture, expect) && status == kPass)
             status = kFail;
     }

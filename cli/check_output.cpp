@@ -4,15 +4,22 @@
 #include <cstdio>
 
 #include "kova/settings.h"
+#include "printable.h"
 
 namespace kova::cli {
 namespace {
 
+// As long as the number needs: a gain of 1e200 has 201 digits before the point.
 std::string format(const char* fmt, double value)
 {
     char text[64];
-    std::snprintf(text, sizeof text, fmt, value);
-    return text;
+    const int n = std::snprintf(text, sizeof text, fmt, value);
+    if (n < static_cast<int>(sizeof text))
+        return text;
+    std::string long_text(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(long_text.data(), long_text.size(), fmt, value);
+    long_text.pop_back();
+    return long_text;
 }
 
 std::string strip_zeros(std::string s)
@@ -47,11 +54,55 @@ std::string signed_text(long long v) { return (v > 0 ? "+" : "") + std::to_strin
 
 double at(std::uint64_t sample, long rate) { return static_cast<double>(sample) / static_cast<double>(rate); }
 
+// Length of the well-formed UTF-8 sequence at s[i], or 0 if there is none.
+std::size_t utf8_length(const std::string& s, std::size_t i)
+{
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = at(i);
+    std::size_t n;
+    unsigned char low = 0x80, high = 0xBF;  // the byte after the first
+    if (c < 0x80)
+        return 1;
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        low = c == 0xE0 ? 0xA0 : 0x80;   // not overlong
+        high = c == 0xED ? 0x9F : 0xBF;  // not a surrogate
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF;  // not past U+10FFFF
+    } else
+        return 0;
+    if (i + n > s.size() || at(i + 1) < low || at(i + 1) > high)
+        return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
+            return 0;
+    return n;
+}
+
+bool valid_utf8(const std::string& s)
+{
+    for (std::size_t i = 0, n; i < s.size(); i += n)
+        if ((n = utf8_length(s, i)) == 0)
+            return false;
+    return true;
+}
+
+// A JSON string; a byte that is not part of valid UTF-8 becomes U+FFFD, so
+// that every line parses (file_hex keeps such a name's bytes).
 std::string quoted(const std::string& s)
 {
     std::string out = "\"";
-    for (const unsigned char c : s) {
-        if (c == '"' || c == '\\') {
+    for (std::size_t i = 0, n; i < s.size(); i += n) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        n = utf8_length(s, i);
+        if (n == 0) {
+            out += "\\ufffd";
+            n = 1;
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
         } else if (c < 0x20) {
@@ -59,10 +110,21 @@ std::string quoted(const std::string& s)
             std::snprintf(esc, sizeof esc, "\\u%04x", c);
             out += esc;
         } else {
-            out += static_cast<char>(c);
+            out.append(s, i, n);
         }
     }
     return out + "\"";
+}
+
+std::string hex(const std::string& s)
+{
+    std::string out;
+    for (const unsigned char c : s) {
+        char byte[3];
+        std::snprintf(byte, sizeof byte, "%02x", c);
+        out += byte;
+    }
+    return out;
 }
 
 // JSON has no infinity: a gain of zero has none in dB either.
@@ -161,22 +223,25 @@ std::string seconds_text(double seconds) { return strip_zeros(format("%.3f", sec
 std::string text_report(const std::string& name, const Capture& c, const Expectations& expect)
 {
     const auto& f = c.format;
-    std::string out = name + "  " + f.container + " " + f.sample_format + "  " + rate_text(f.rate) + "  " +
+    const std::string shown = printable(name);
+    std::string out = shown + "  " + f.container + " " + f.sample_format + "  " + rate_text(f.rate) + "  " +
                       std::to_string(f.channels) + " ch  " + std::to_string(f.frames) + " frames\n";
     if (!rate_as_expected(c, expect))
         out += "    expected " + rate_text(*expect.rate) + "\n";
     for (std::size_t i = 0; i < c.channels.size(); ++i)
-        out += channel_text(name, static_cast<int>(i) + 1, c, c.channels[i], expect);
+        out += channel_text(shown, static_cast<int>(i) + 1, c, c.channels[i], expect);
     return out;
 }
 
 std::string json_report(const std::string& name, const Capture& c, const Expectations& expect)
 {
     const auto& f = c.format;
-    std::string j = "{\"file\":" + quoted(name) + ",\"container\":" + quoted(f.container) +
-                    ",\"sample_format\":" + quoted(f.sample_format) + ",\"rate\":" + std::to_string(f.rate) +
-                    ",\"channel_count\":" + std::to_string(f.channels) +
-                    ",\"frames\":" + std::to_string(f.frames);
+    std::string j = "{\"file\":" + quoted(name);
+    if (!valid_utf8(name))
+        j += ",\"file_hex\":\"" + hex(name) + "\"";
+    j += ",\"container\":" + quoted(f.container) + ",\"sample_format\":" + quoted(f.sample_format) +
+         ",\"rate\":" + std::to_string(f.rate) + ",\"channel_count\":" + std::to_string(f.channels) +
+         ",\"frames\":" + std::to_string(f.frames);
     if (expect.rate)
         j += std::string(",\"rate_as_expected\":") + (rate_as_expected(c, expect) ? "true" : "false");
     j += std::string(",\"pass\":") + (passes(c, expect) ? "true" : "false") + ",\"channels\":[";
