@@ -4,7 +4,7 @@
 #   package  build every deliverable, make the .deb and the Windows ZIP and
 #            check them (make package; scripts/test-packages.sh)
 #   test     all of that, plus what the test suites and benchmarks run:
-#            Wine, Xvfb, xdotool, sox... (make test, make bench; the default)
+#            Wine, Xvfb, xdotool, sox, ffmpeg... (make test, make bench; the default)
 # Idempotent: packages already present are left alone, and apt is not touched
 # at all when nothing is missing.
 set -euo pipefail
@@ -22,7 +22,7 @@ package=(
 )
 test=(
   "${package[@]}" git gnustep-devel
-  sndfile-programs sox hyperfine time
+  sndfile-programs sox ffmpeg hyperfine time
   wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils xdotool
   imagemagick fonts-dejavu-core
 )
