@@ -1,4 +1,4 @@
-#include "kova/analysis/levels.h"
+#include "levels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,48 +6,50 @@
 
 #include "kova/pattern.h"
 
-namespace kova::analysis {
+namespace kova::analysis::detail {
 namespace {
 
 double w(int k) { return kPatternWords[k]; }
 
-// The offsets b for which every value lies within `half` of word * factor + b,
+// The offsets b for which every value lies within `tol` of word * factor + b,
 // as [lo, hi]; empty when lo > hi.
-void offset_range(const Levels& l, double factor, double half, double& lo, double& hi)
+void offset_range(const Levels& l, double factor, double tol, double& lo, double& hi)
 {
     lo = -INFINITY;
     hi = INFINITY;
     for (int k = 0; k < 3; ++k) {
-        lo = std::max(lo, l.max[k] - factor * w(k) - half);
-        hi = std::min(hi, l.min[k] - factor * w(k) + half);
+        lo = std::max(lo, l.max[k] - factor * w(k) - tol);
+        hi = std::min(hi, l.min[k] - factor * w(k) + tol);
     }
+}
+
+double mean_offset(const Levels& l, double factor)
+{
+    return (l.mean[0] + l.mean[1] + l.mean[2] - factor * (w(0) + w(1) + w(2))) / 3;
 }
 
 }  // namespace
 
-Change explain_levels(const Levels& l, double quantum)
+Change explain_levels(const Levels& l, double grid)
 {
-    // Rounding leaves a value at most half a quantum off; exactly half is a
-    // tie, which a single stray step would otherwise pass for.
-    const double half = quantum * 0.499;
+    // Strictly less than one step: a value a whole step off is a changed
+    // value (dither), not rounding.
+    const double tol = grid * 0.999;
     Change c;
     double lo, hi;
 
-    // Sign kept or flipped, plus a constant. No offset needed when zero is
-    // in range; with the sign kept that would be exact, and is not asked here.
-    for (const double sign : {1.0, -1.0}) {
-        offset_range(l, sign, half, lo, hi);
-        if (lo <= hi && (sign < 0 || !(lo <= 0 && 0 <= hi))) {
-            c.fits = true;
-            c.inverted = sign < 0;
-            c.factor = sign;
-            c.offset = !(lo <= 0 && 0 <= hi);
-            c.offset_steps =
-                c.offset ? std::clamp((l.mean[0] + l.mean[1] + l.mean[2] - sign * (w(0) + w(1) + w(2))) / 3,
-                                      lo, hi)
-                         : 0.0;
-            return c;
-        }
+    // Unchanged within rounding but not exact (a float chain's residue):
+    // nothing simple explains it.
+    offset_range(l, 1.0, tol, lo, hi);
+    if (lo <= 0 && 0 <= hi)
+        return c;
+
+    // The sign flipped, nothing else.
+    offset_range(l, -1.0, tol, lo, hi);
+    if (lo <= 0 && 0 <= hi) {
+        c.fits = c.inverted = true;
+        c.factor = -1.0;
+        return c;
     }
 
     // A gain alone: the factors that keep every value within rounding of
@@ -55,32 +57,40 @@ Change explain_levels(const Levels& l, double quantum)
     lo = -INFINITY;
     hi = INFINITY;
     for (int k = 0; k < 3; ++k) {
-        lo = std::max(lo, (l.max[k] - half) / w(k));
-        hi = std::min(hi, (l.min[k] + half) / w(k));
+        lo = std::max(lo, (l.max[k] - tol) / w(k));
+        hi = std::min(hi, (l.min[k] + tol) / w(k));
     }
     if (lo <= hi && !(lo <= 0 && 0 <= hi)) {
         const double least_squares = (l.mean[0] * w(0) + l.mean[1] * w(1) + l.mean[2] * w(2)) /
                                      (w(0) * w(0) + w(1) * w(1) + w(2) * w(2));
-        c.fits = true;
+        c.fits = c.gain = true;
         c.factor = std::clamp(least_squares, lo, hi);
         c.inverted = c.factor < 0;
-        c.gain = true;
         return c;
+    }
+
+    // An offset, with the sign kept or flipped.
+    for (const double sign : {1.0, -1.0}) {
+        offset_range(l, sign, tol, lo, hi);
+        if (lo <= hi) {
+            c.fits = c.offset = true;
+            c.inverted = sign < 0;
+            c.factor = sign;
+            c.offset_steps = std::clamp(mean_offset(l, sign), lo, hi);
+            return c;
+        }
     }
 
     // Gain and offset: the words are evenly spaced, 2048 steps first to last.
     const double slope = (l.mean[2] - l.mean[0]) / (w(2) - w(0));
-    offset_range(l, slope, half, lo, hi);
-    if (slope != 0 && lo <= hi) {
-        c.fits = true;
+    offset_range(l, slope, tol, lo, hi);
+    if (slope != 0 && std::isfinite(slope) && lo <= hi) {
+        c.fits = c.gain = c.offset = true;
         c.inverted = slope < 0;
-        c.gain = std::fabs(std::fabs(slope) - 1) * w(2) > half;
-        c.offset = true;
         c.factor = slope;
-        c.offset_steps =
-            std::clamp((l.mean[0] + l.mean[1] + l.mean[2] - slope * (w(0) + w(1) + w(2))) / 3, lo, hi);
+        c.offset_steps = std::clamp(mean_offset(l, slope), lo, hi);
     }
     return c;
 }
 
-}  // namespace kova::analysis
+}  // namespace kova::analysis::detail

@@ -1,9 +1,10 @@
 #pragma once
 
 // Which simple change turns the three words into the values a capture holds:
-// a flipped sign, a gain, a constant offset, or some mix of them.
+// a flipped sign, a gain, a constant offset, or some mix of them, judged on
+// the grid the values were rounded to.
 
-namespace kova::analysis {
+namespace kova::analysis::detail {
 
 struct Levels {
     // The capture's values at each word, in 24-bit steps.
@@ -21,8 +22,10 @@ struct Change {
     double offset_steps = 0.0;
 };
 
-// quantum: the capture's own resolution in 24-bit steps. Every value must lie
-// within half of it of the changed word, as rounding to it leaves them.
-Change explain_levels(const Levels& levels, double quantum);
+// grid: the step the chain rounded to, in 24-bit steps (1 for a 24-bit or
+// finer capture). A chain that truncates, rounds or rounds up leaves every
+// value less than one step from the changed word, so that is the tolerance:
+// a gain is a gain whatever the quantiser did.
+Change explain_levels(const Levels& levels, double grid);
 
-}  // namespace kova::analysis
+}  // namespace kova::analysis::detail

@@ -1,4 +1,4 @@
-#include "kova/analysis/report.h"
+#include "kova/analysis/channel_report.h"
 
 #include <cstdlib>
 
@@ -21,6 +21,10 @@ std::vector<std::string> verdict_names(const Channel_Report& r)
         names.emplace_back("dropouts");
     if (r.altered)
         names.emplace_back("altered");
+    if (r.resampled)
+        names.emplace_back("resampled");
+    if (r.incomplete)
+        names.emplace_back("incomplete");
     if (names.empty())
         names.emplace_back("bit-perfect");
     return names;
@@ -42,6 +46,64 @@ Duration_Match match_duration(std::uint64_t samples, long rate)
         }
     }
     return m;
+}
+
+void judge_length(Channel_Report& r, long rate, long long seconds)
+{
+    const auto& a = r.accounting;
+    if (!r.present || a.cycle == 0 || r.repeat == 0)
+        return;
+    const long long cycle = a.cycle;
+    // The least there can be missing at each end: the phase the span
+    // starts at, and the phases after the one it ends at.
+    const long long start = a.first_phase;
+    const long long end = cycle - 1 - a.last_phase;
+    // What the source held, as far as the cycle tells: the span, its ends,
+    // less what was inserted, plus what was lost (the residues).
+    const long long known = static_cast<long long>(r.length()) + start + end -
+                            static_cast<long long>(a.foreign) + static_cast<long long>(a.lost_residue);
+    if (seconds <= 0) {
+        seconds = (known + rate / 2) / rate;
+        if (seconds < 1)
+            seconds = 1;
+    }
+    r.judged_seconds = seconds;
+    // Whole cycles left over: lost (positive) or added (negative) somewhere.
+    const long long rest = seconds * rate - known;
+
+    r.missing_start = static_cast<std::uint64_t>(start);
+    r.missing_end = static_cast<std::uint64_t>(end);
+    r.missing_start_exact = r.missing_end_exact = true;
+    r.unplaced = 0;
+    for (auto& d : r.first_dropouts)
+        d.lost_exact = rest == 0;
+
+    if (rest > 0) {
+        // Where whole cycles could have gone: an end where the cycle is cut,
+        // and every dropout. One place takes them all; several leave them
+        // unplaced, each figure then the least there can be. An end whose
+        // cycle is whole is taken to have arrived whole.
+        const bool start_cut = start > 0;
+        const bool end_cut = end > 0;
+        const long long places = (start_cut ? 1 : 0) + (end_cut ? 1 : 0) + static_cast<long long>(r.dropout_count);
+        if (places == 1 && r.dropout_count == 1 && !r.first_dropouts.empty()) {
+            r.first_dropouts[0].lost += static_cast<std::uint64_t>(rest);
+            r.first_dropouts[0].lost_exact = true;
+        } else if (places == 1 && start_cut) {
+            r.missing_start += static_cast<std::uint64_t>(rest);
+        } else if (places == 1 && end_cut) {
+            r.missing_end += static_cast<std::uint64_t>(rest);
+        } else {
+            r.unplaced = rest;
+            r.missing_start_exact = !start_cut;
+            r.missing_end_exact = !end_cut;
+        }
+    } else if (rest < 0) {
+        r.unplaced = rest;
+    }
+
+    r.incomplete = r.missing_start > 0 || r.missing_end > 0 || (r.unplaced > 0 && r.dropout_count == 0);
+    r.dropouts = r.dropout_count > 0 || r.unplaced < 0;
 }
 
 }  // namespace kova::analysis

@@ -1,0 +1,52 @@
+#pragma once
+
+// Follows the pattern through every channel of a capture, fed block by
+// block as the samples lie (interleaved frames), in memory that does not
+// grow with the capture's length. Findings are told as they are made to an
+// event sink, if one is given; the report comes at the end.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "kova/analysis/channel_report.h"
+#include "kova/analysis/events.h"
+#include "kova/analysis/sample_format.h"
+
+namespace kova::analysis {
+
+namespace detail {
+class Tracker;
+}
+
+class Capture_Analyser {
+public:
+    Capture_Analyser(long rate, int channels, const Sample_Format& format, Event_Sink* sink = nullptr);
+    ~Capture_Analyser();
+    Capture_Analyser(const Capture_Analyser&) = delete;
+    Capture_Analyser& operator=(const Capture_Analyser&) = delete;
+
+    // `frames` whole frames of interleaved samples in the format given.
+    void feed(const void* frames, std::size_t count);
+
+    // The report for each channel; the analyser is spent.
+    std::vector<Channel_Report> finish();
+
+    std::uint64_t frames() const { return frames_; }
+
+private:
+    void feed_each(const unsigned char* data, std::size_t count);
+
+    long rate_;
+    int channels_;
+    Sample_Format format_;
+    std::size_t frame_bytes_;
+    std::vector<std::unique_ptr<detail::Tracker>> trackers_;
+    std::uint64_t frames_ = 0;
+    // The frames every channel's table expects, laid out as they would lie.
+    std::vector<unsigned char> expected_;
+    int expected_period_ = 0;
+};
+
+}  // namespace kova::analysis

@@ -1,0 +1,155 @@
+#include "decode.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace kova::analysis::detail {
+namespace {
+
+// A float sample of 1.0 is 2^23 steps.
+constexpr double kFloatSteps = 8388608.0;
+
+std::uint64_t load(const unsigned char* p, int bytes, bool big_endian)
+{
+    std::uint64_t v = 0;
+    if (big_endian)
+        for (int i = 0; i < bytes; ++i)
+            v = v << 8 | p[i];
+    else
+        for (int i = bytes; i-- > 0;)
+            v = v << 8 | p[i];
+    return v;
+}
+
+}  // namespace
+
+Decoder::Decoder(const Sample_Format& format)
+    : format_(format), is_float_(format.encoding == Encoding::ieee_float)
+{
+    const int bits = format.bits > 0 && format.bits <= 8 * format.bytes ? format.bits : 8 * format.bytes;
+    quantum_ = is_float_ ? 0.0 : std::ldexp(1.0, 24 - bits);
+    scale_ = std::ldexp(1.0, 24 - 8 * format.bytes);
+}
+
+double Decoder::decode_one(const unsigned char* p) const
+{
+    const std::uint64_t u = load(p, format_.bytes, format_.big_endian);
+    if (is_float_) {
+        double v;
+        if (format_.bytes == 4) {
+            float f;
+            const auto u32 = static_cast<std::uint32_t>(u);
+            std::memcpy(&f, &u32, sizeof f);
+            v = f;
+        } else {
+            std::memcpy(&v, &u, sizeof v);
+        }
+        v *= kFloatSteps;
+        return std::isfinite(v) ? v : std::numeric_limits<double>::quiet_NaN();
+    }
+    const int width = 8 * format_.bytes;
+    std::int64_t s;
+    if (format_.encoding == Encoding::unsigned_int) {
+        s = static_cast<std::int64_t>(u) - (std::int64_t{1} << (width - 1));
+    } else {
+        // Sign-extend from the stored width.
+        const std::uint64_t sign = std::uint64_t{1} << (width - 1);
+        s = static_cast<std::int64_t>((u ^ sign) - sign);
+    }
+    return static_cast<double>(s) * scale_;
+}
+
+std::size_t Decoder::decode(Raw_View raw, std::size_t count, double* out) const
+{
+    std::size_t nonfinite = 0;
+    const unsigned char* p = raw.data;
+    // The common layouts get a loop of their own; the rest go sample by sample.
+    if (!format_.big_endian && format_.encoding == Encoding::signed_int && format_.bytes == 3) {
+        for (std::size_t i = 0; i < count; ++i, p += raw.stride) {
+            const std::int32_t s = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 |
+                                                             static_cast<std::uint32_t>(p[1]) << 16 |
+                                                             static_cast<std::uint32_t>(p[2]) << 24) >>
+                                   8;
+            out[i] = s;
+        }
+        return 0;
+    }
+    if (!format_.big_endian && format_.encoding == Encoding::signed_int && format_.bytes == 2) {
+        for (std::size_t i = 0; i < count; ++i, p += raw.stride) {
+            std::int16_t s;
+            std::memcpy(&s, p, sizeof s);
+            out[i] = s * 256.0;
+        }
+        return 0;
+    }
+    if (!format_.big_endian && is_float_ && format_.bytes == 4) {
+        for (std::size_t i = 0; i < count; ++i, p += raw.stride) {
+            float f;
+            std::memcpy(&f, p, sizeof f);
+            out[i] = static_cast<double>(f) * kFloatSteps;
+            nonfinite += !std::isfinite(f);
+        }
+        if (nonfinite)
+            for (std::size_t i = 0; i < count; ++i)
+                if (!std::isfinite(out[i]))
+                    out[i] = std::numeric_limits<double>::quiet_NaN();
+        return nonfinite;
+    }
+    for (std::size_t i = 0; i < count; ++i, p += raw.stride) {
+        out[i] = decode_one(p);
+        nonfinite += std::isnan(out[i]);
+    }
+    return nonfinite;
+}
+
+void Raw_Table::lay_out()
+{
+    const auto n = static_cast<std::size_t>(bytes);
+    laid_out.resize((kLaidOut + static_cast<std::size_t>(period)) * n);
+    for (std::size_t k = 0; k < kLaidOut + static_cast<std::size_t>(period); ++k)
+        std::memcpy(laid_out.data() + k * n, value[k % static_cast<std::size_t>(period)], n);
+}
+
+bool Raw_Table::operator==(const Raw_Table& o) const
+{
+    if (period != o.period || bytes != o.bytes)
+        return false;
+    for (int k = 0; k < period; ++k)
+        if (!same_sample(value[k], o.value[k], bytes))
+            return false;
+    return true;
+}
+
+std::size_t match_run(const Raw_Table& t, int phase, Raw_View raw, std::size_t count)
+{
+    const unsigned char* p = raw.data;
+    const auto bytes = static_cast<std::size_t>(t.bytes);
+    std::size_t i = 0;
+    if (raw.stride == bytes && !t.laid_out.empty()) {
+        // Contiguous: large compares while they match, to find the stretch
+        // that holds the first difference.
+        const unsigned char* expected = t.laid_out.data() + static_cast<std::size_t>(phase) * bytes;
+        while (i < count) {
+            const std::size_t n = std::min(count - i, Raw_Table::kLaidOut);
+            if (std::memcmp(p + i * bytes, expected, n * bytes) != 0)
+                break;
+            i += n;  // kLaidOut is whole cycles: the phase is unchanged
+        }
+        if (i == count)
+            return count;
+        const std::size_t n = std::min(count - i, Raw_Table::kLaidOut);
+        const unsigned char* q = p + i * bytes;
+        std::size_t j = 0;
+        while (j < n && same_sample(q + j * bytes, expected + j * bytes, t.bytes))
+            ++j;
+        return i + j;
+    }
+    for (int ph = phase; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1)
+        if (!same_sample(p + i * raw.stride, t.value[ph], t.bytes))
+            break;
+    return i;
+}
+
+}  // namespace kova::analysis::detail

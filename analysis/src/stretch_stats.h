@@ -1,0 +1,62 @@
+#pragma once
+
+// Figures gathered over one stretch of the span, sample by sample or, where
+// a raw table held, a whole run at a time. Constant in size.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "decode.h"
+#include "kova/analysis/channel_report.h"
+
+namespace kova::analysis::detail {
+
+struct Stretch_Stats {
+    std::uint64_t first = 0;
+    std::uint64_t end = 0;  // one past the last sample taken
+    int repeat = 1;
+
+    // Per word (0..2): the values that stood for it.
+    std::uint64_t n[3] = {};
+    double sum[3] = {};
+    double min[3] = {};
+    double max[3] = {};
+    // The same less the mean of their block, for a mean that moves.
+    double dmin[3] = {};
+    double dmax[3] = {};
+    double dc_min = 0.0;
+    double dc_max = 0.0;
+    bool has_dc = false;
+
+    std::uint64_t exact = 0;
+    std::uint64_t differing = 0;
+    double max_difference = 0.0;
+    double sum_sq_difference = 0.0;
+    std::uint64_t nonfinite = 0;
+    // Changed in place where the rest of the stretch holds: counted among
+    // the differing, but not among the values its level is judged by.
+    std::uint64_t changed = 0;
+
+    // The fundamental's phase, block by block, against its position: its
+    // slope is a clock that drifts.
+    double px = 0, pxx = 0, py = 0, pxy = 0, pn = 0;
+    double last_phase = 0;
+    bool has_phase = false;
+    // The largest single value seen, for a float capture's rounding.
+    double peak = 0.0;
+
+    void start(std::uint64_t at, int repeat_samples);
+    std::uint64_t length() const { return end - first; }
+
+    // count samples that all hold the table's values from `phase` on;
+    // values[] is the table decoded.
+    void add_table(std::uint64_t count, int phase, int period, const double* values, const bool* exact_at);
+    // Decoded samples from `phase` on.
+    void add_samples(const double* v, std::size_t count, int phase, int cycle, const Decoder& decoder);
+    // One sample changed in place.
+    void add_changed(double v, int phase, const Decoder& decoder);
+    void add_phase(double position, double phase);
+
+};
+
+}  // namespace kova::analysis::detail

@@ -1,0 +1,163 @@
+#pragma once
+
+// Follows the pattern through one channel, as the samples arrive, in memory
+// that does not grow with the length of the capture. Outside the span it
+// searches; inside it tracks one model of what the chain did to the words,
+// and where the model breaks it finds where and how the pattern resumes.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "decode.h"
+#include "kova/analysis/channel_report.h"
+#include "kova/analysis/events.h"
+#include "stretch_stats.h"
+#include "tone.h"
+#include "word_model.h"
+
+namespace kova::analysis::detail {
+
+class Tracker {
+public:
+    Tracker(long rate, const Sample_Format& format, int channel, Event_Sink* sink);
+
+    // The raw table the next samples are expected to hold, and the phase
+    // the next sample has in it; null when there is none. A capture whose
+    // channels all hold their tables is compared as it lies.
+    const Raw_Table* expected(int& phase) const;
+    // The next count samples held the table expected() gave.
+    void take_expected(std::uint64_t count);
+    // The next count samples, as they lie.
+    void feed(Raw_View raw, std::size_t count);
+
+    Channel_Report finish();
+
+    // Samples judged per block where no table holds.
+    static constexpr std::size_t kBlock = 4096;
+
+private:
+    enum class State { outside, tracking, searching };
+
+    // What the span held from one stretch to the next.
+    struct Model {
+        Word_Model words;
+        bool deterministic = false;
+        Raw_Table table;
+        double table_value[12] = {};
+        bool table_exact[12] = {};
+        double tolerance = 0.0;  // per sample, where the model is clean enough to judge samples
+        bool clean = false;
+        // The fundamental's turn per sample, as the last blocks showed it.
+        double turn = 0.0;
+        bool tone = false;  // resampled: followed as a tone, not as words
+    };
+
+    // History: the rings hold what arrived sample by sample; a run taken
+    // through a table is kept as the table until it is overtaken.
+    static constexpr std::size_t kHistory = std::size_t{1} << 15;
+    struct Table_Run {
+        std::uint64_t from = 0;
+        std::uint64_t to = 0;
+        Raw_Table table;
+        double values[12] = {};
+        int phase = 0;  // of `from`
+    };
+    double value(std::uint64_t i) const;
+    const unsigned char* raw(std::uint64_t i) const;
+    void copy_values(std::uint64_t from, std::size_t n, double* out) const;
+    void keep_table_run_in_rings();
+
+    void run();
+    bool step_outside();
+    bool step_tracking();
+    bool step_searching();
+
+    // Outside: does the window hold the pattern? Fills model_ if so.
+    bool lock_at(std::uint64_t from, std::size_t n);
+    bool try_tone(std::uint64_t from, std::size_t n);
+    bool tone_holds(std::uint64_t from, std::size_t n) const;
+    bool judge_tone_block(std::uint64_t from, std::size_t n);
+    bool make_model(const Word_Model& words, std::uint64_t from, std::size_t n, Model& out) const;
+    bool fits(const Model& m, std::uint64_t i) const;
+    std::uint64_t refine_back(const Model& m, std::uint64_t from, std::uint64_t limit) const;
+    std::uint64_t change_point(const Model& m, std::uint64_t lo, std::uint64_t hi) const;
+    std::uint64_t last_fit(const Model& m, std::uint64_t from, std::uint64_t hi) const;
+
+    bool judge_block(std::uint64_t from, std::size_t n);
+    bool resumes(const Model& old, std::uint64_t t, std::size_t n, Model& resumed) const;
+    void settle(const Model& m, std::uint64_t t, std::size_t n);
+    std::uint64_t gap_start() const;
+    void count_outside(std::uint64_t to);
+
+    void begin_span(std::uint64_t at);
+    void resume(std::uint64_t old_end, std::uint64_t at);
+    void accept(std::uint64_t from, std::uint64_t to);
+    void accept_changed(std::uint64_t from, std::uint64_t to);
+    void begin_stretch(std::uint64_t at);
+    void close_stretch();
+    void lose(std::uint64_t at);
+    void emit(Event e) const;
+    bool same_levels(const Model& a, const Model& b) const;
+    double grid() const;
+
+    long rate_;
+    Sample_Format format_;
+    Decoder decoder_;
+    int channel_;
+    Event_Sink* sink_;
+
+    std::vector<double> value_ring_;
+    std::vector<unsigned char> raw_ring_;
+    Table_Run table_run_;
+    std::uint64_t index_ = 0;  // samples arrived
+    std::uint64_t pos_ = 0;    // next sample to judge
+
+    State state_ = State::outside;
+    Model model_;
+    std::optional<Tone_Tracker> tone_;
+
+    // Outside: where the current stretch of other material began, and the
+    // next window to test.
+    std::uint64_t outside_from_ = 0;
+    std::uint64_t next_window_ = 0;
+    Raw_Table outside_table_;  // a constant run (silence) while outside
+    std::uint64_t outside_counted_ = 0;  // outside samples counted into gap_ so far
+
+    // Searching: the model that broke, and where.
+    Model old_;
+    std::uint64_t break_at_ = 0;
+
+    // The span so far.
+    bool span_ = false;
+    std::uint64_t first_ = 0;
+    std::uint64_t last_ = 0;  // last sample of the pattern taken so far
+    int first_phase_ = 0;
+    int first_cycle_ = 3;
+    Outside before_;
+    Outside gap_;  // since the pattern was last seen
+    Stretch_Stats stretch_;
+    bool stretch_deterministic_ = false;
+    std::optional<Resampling> stretch_resampling_;
+
+    // Over the whole span.
+    std::uint64_t stretch_count_ = 0;
+    std::vector<Stretch> stretches_;
+    Stretch_Stats totals_;  // figures against the words over all stretches
+    std::uint64_t dropout_count_ = 0;
+    std::vector<Dropout> dropouts_;
+    std::uint64_t foreign_total_ = 0;
+    std::uint64_t lost_residue_total_ = 0;
+    std::optional<Resampling> resampling_;
+    std::uint64_t level_stretch_length_ = 0;
+    Stretch level_stretch_;
+    bool any_inverted_ = false, any_gain_ = false, any_offset_ = false, any_altered_ = false;
+    bool any_resampled_ = false;
+    int repeat_ = 0;
+    bool repeat_seen_ = false;
+
+    std::vector<double> scratch_;
+};
+
+}  // namespace kova::analysis::detail

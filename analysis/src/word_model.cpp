@@ -1,0 +1,113 @@
+#include "word_model.h"
+
+#include <cmath>
+
+#include "kova/pattern.h"
+
+namespace kova::analysis::detail {
+namespace {
+
+// How far the fold's swing must stand above the noise left in its means
+// (spread / sqrt(cycles)): chance never gets there in any material.
+constexpr double kSignificance = 8.0;
+// A cycle of 6 or 12 that is the pattern correlates with its steps at least
+// as well as its fundamental alone does (0.87 and 0.84): that is what a
+// filter or a resampler within the family leaves. A cycle of 3 is always a
+// tone at a third of the rate, whatever its phase, so any shape passes.
+constexpr double kShapeFloor = 0.8;
+constexpr double kMeanWord = (kPatternWords[0] + kPatternWords[1] + kPatternWords[2]) / 3.0;
+
+}  // namespace
+
+double word_swing(int phase, int repeat) { return kPatternWords[phase / repeat] - kMeanWord; }
+
+Shape_Fit fit_shape(const double* levels, int cycle)
+{
+    const int repeat = cycle / 3;
+    double mean = 0.0;
+    for (int p = 0; p < cycle; ++p)
+        mean += levels[p] / cycle;
+    double ww = 0.0, aa = 0.0;
+    for (int p = 0; p < cycle; ++p) {
+        ww += word_swing(p, repeat) * word_swing(p, repeat);
+        aa += (levels[p] - mean) * (levels[p] - mean);
+    }
+    Shape_Fit best;
+    if (aa <= 0.0)
+        return best;
+    for (int shift = 0; shift < cycle; ++shift) {
+        double aw = 0.0;
+        for (int p = 0; p < cycle; ++p)
+            aw += (levels[(p + shift) % cycle] - mean) * word_swing(p, repeat);
+        const double r = aw / std::sqrt(aa * ww);
+        if (std::fabs(r) > std::fabs(best.correlation)) {
+            best.shift = shift;
+            best.correlation = r;
+            best.gain = aw / ww;
+        }
+    }
+    return best;
+}
+
+std::optional<Word_Model> find_words(const double* x, std::size_t n, std::uint64_t first, double quantum)
+{
+    for (const int cycle : {3, 6, 12}) {
+        if (n < static_cast<std::size_t>(kMinCycles * cycle))
+            continue;
+        Fold f(cycle);
+        f.add(x, n, 0);
+        double levels[12];
+        double mean = 0.0;
+        for (int p = 0; p < cycle; ++p) {
+            levels[p] = f.mean(p);
+            mean += levels[p] / cycle;
+        }
+        double swing = 0.0;
+        for (int p = 0; p < cycle; ++p)
+            swing += (levels[p] - mean) * (levels[p] - mean) / cycle;
+        swing = std::sqrt(swing);
+        const double noise = f.spread() / std::sqrt(f.total / cycle);
+        if (!(swing > kSignificance * noise))
+            continue;
+        const Shape_Fit shape = fit_shape(levels, cycle);
+        if (cycle > 3 && std::fabs(shape.correlation) < kShapeFloor)
+            continue;
+        // The words 1024 steps apart must stay apart on the capture's grid.
+        if (!(std::fabs(shape.gain) * 1024.0 >= 0.5 * quantum) || shape.gain == 0.0)
+            continue;
+        Word_Model m;
+        m.cycle = cycle;
+        m.repeat = cycle / 3;
+        m.anchor = first + static_cast<std::uint64_t>(shape.shift);
+        for (int p = 0; p < cycle; ++p)
+            m.level[p] = levels[(p + shape.shift) % cycle];
+        m.spread = f.spread();
+        m.gain = shape.gain;
+        return m;
+    }
+    return std::nullopt;
+}
+
+Word_Model refit(const Word_Model& model, const double* x, std::size_t n, std::uint64_t first)
+{
+    Word_Model m = model;
+    Fold f(model.cycle);
+    f.add(x, n, model.phase(first));
+    for (int p = 0; p < model.cycle; ++p)
+        m.level[p] = f.count[p] > 0 ? f.mean(p) : model.level[p];
+    m.spread = f.spread();
+    m.gain = fit_shape(m.level, m.cycle).gain;
+    // Keep the sign and phase of the model: the fit of the shape alone may
+    // pick another shift for a noisy fold.
+    double aw = 0.0, ww = 0.0, mean = 0.0;
+    for (int p = 0; p < m.cycle; ++p)
+        mean += m.level[p] / m.cycle;
+    for (int p = 0; p < m.cycle; ++p) {
+        aw += (m.level[p] - mean) * word_swing(p, m.repeat);
+        ww += word_swing(p, m.repeat) * word_swing(p, m.repeat);
+    }
+    m.gain = aw / ww;
+    return m;
+}
+
+}  // namespace kova::analysis::detail
