@@ -83,8 +83,8 @@ void judge_length(Channel_Report& r, long rate, long long seconds)
         // and every dropout. One place takes them all; several leave them
         // unplaced, each figure then the least there can be. An end whose
         // cycle is whole is taken to have arrived whole.
-        const bool start_cut = start > 0;
-        const bool end_cut = end > 0;
+        const bool start_cut = start > 0 || !a.start_crisp;
+        const bool end_cut = end > 0 || !a.end_crisp;
         const long long places = (start_cut ? 1 : 0) + (end_cut ? 1 : 0) + static_cast<long long>(r.dropout_count);
         if (places == 1 && r.dropout_count == 1 && !r.first_dropouts.empty()) {
             r.first_dropouts[0].lost += static_cast<std::uint64_t>(rest);
@@ -102,7 +102,18 @@ void judge_length(Channel_Report& r, long rate, long long seconds)
         r.unplaced = rest;
     }
 
-    r.incomplete = r.missing_start > 0 || r.missing_end > 0 || (r.unplaced > 0 && r.dropout_count == 0);
+    // A blurred end (a fade, noise) shows no cut: nothing is claimed missing
+    // there, but whole cycles may still have gone there.
+    if (!a.start_crisp) {
+        r.missing_start = 0;
+        r.missing_start_exact = false;
+    }
+    if (!a.end_crisp) {
+        r.missing_end = 0;
+        r.missing_end_exact = false;
+    }
+    r.incomplete = r.missing_start > 0 || r.missing_end > 0 ||
+                   (r.unplaced > 0 && r.dropout_count == 0 && a.start_crisp && a.end_crisp);
     r.dropouts = r.dropout_count > 0 || r.unplaced < 0;
 }
 

@@ -251,6 +251,12 @@ bool Tracker::make_model(const Word_Model& words, std::uint64_t from, std::size_
     return true;
 }
 
+bool Tracker::near_level(const Model& m, std::uint64_t i) const
+{
+    const double v = value(i);
+    return std::fabs(v - m.words.level[m.words.phase(i)]) < 0.5 * std::fabs(m.words.gain) * 1024;
+}
+
 bool Tracker::fits(const Model& m, std::uint64_t i) const
 {
     const int p = m.words.phase(i);
@@ -391,6 +397,7 @@ bool Tracker::try_tone(std::uint64_t from, std::size_t n)
         gap_ = Outside{};
         close_stretch();
         begin_stretch(s);
+        end_crisp_ = true;
     }
     Event e;
     e.kind = Event::Kind::resampled;
@@ -595,6 +602,18 @@ void Tracker::settle(const Model& m, std::uint64_t t, std::size_t n)
 
 void Tracker::begin_span(std::uint64_t at)
 {
+    start_crisp_ = model_.deterministic;
+    if (!model_.tone) {
+        const std::uint64_t oldest = index_ > kHistory - kBlock ? index_ - (kHistory - kBlock) : 0;
+        const std::uint64_t limit = std::max(outside_from_, oldest);
+        std::uint64_t s = at;
+        while (s > limit && at - s < kWindow && near_level(model_, s - 1))
+            --s;
+        if (s < at)
+            start_crisp_ = false;
+        leading_changed_ = at - s;
+        at = s;
+    }
     count_outside(at);
     before_ = gap_;
     gap_ = Outside{};
@@ -605,6 +624,8 @@ void Tracker::begin_span(std::uint64_t at)
     first_cycle_ = model_.tone ? 0 : model_.words.cycle;
     repeat_ = model_.tone ? 0 : model_.words.repeat;
     begin_stretch(at);
+    if (leading_changed_ > 0)
+        accept_changed(at, at + leading_changed_);
     Event e;
     e.kind = Event::Kind::locked;
     e.position = at;
@@ -631,9 +652,14 @@ void Tracker::resume(std::uint64_t stop, std::uint64_t start)
     if (same && foreign == 0 && lost == 0)
         return;  // nothing happened after all
     const auto foreign_mod = static_cast<int>(foreign % static_cast<std::uint64_t>(cycle));
-    if (same && foreign > 0 && foreign <= static_cast<std::uint64_t>(cycle) && lost == foreign_mod) {
-        // Changed in place where the cycle goes on: altered, not a dropout.
+    const bool in_step = same_cycle && lost == foreign_mod;
+    if (in_step && foreign > 0 &&
+        ((same && foreign <= static_cast<std::uint64_t>(cycle)) || carries_pattern(stop, start))) {
+        // Changed in place where the cycle goes on (a glitch, or the levels
+        // moving between two models: a fade): altered, not a dropout.
         accept_changed(stop, start);
+        if (!same)
+            change_level(start);
         return;
     }
     if (foreign > 0 || lost != 0) {
@@ -655,16 +681,55 @@ void Tracker::resume(std::uint64_t stop, std::uint64_t start)
         e.skipped = d.skipped;
         emit(e);
     }
-    if (!same) {
-        close_stretch();
-        begin_stretch(start);
-        Event e;
-        e.kind = Event::Kind::level_change;
-        e.position = start;
-        e.repeat = model_.words.repeat;
-        e.gain_factor = model_.words.gain;
-        emit(e);
+    if (!same)
+        change_level(start);
+}
+
+void Tracker::change_level(std::uint64_t at)
+{
+    close_stretch();
+    begin_stretch(at);
+    Event e;
+    e.kind = Event::Kind::level_change;
+    e.position = at;
+    e.repeat = model_.words.repeat;
+    e.exact = model_.deterministic && std::all_of(model_.table_exact, model_.table_exact + model_.words.cycle,
+                                                  [](bool b) { return b; });
+    e.gain_factor = model_.words.gain;
+    emit(e);
+}
+
+// Whether samples [from, to) still carry the cycle at the phase the old
+// model gives them: the pattern at other levels, not something else.
+bool Tracker::carries_pattern(std::uint64_t from, std::uint64_t to) const
+{
+    const int cycle = old_.words.cycle;
+    if (to - from < static_cast<std::uint64_t>(2 * cycle) || to - from > kHistory / 2)
+        return false;
+    const auto n = static_cast<std::size_t>(to - from);
+    std::vector<double> x(n);
+    copy_values(from, n, x.data());
+    Fold f(cycle);
+    f.add(x.data(), n, old_.words.phase(from));
+    double levels[12], mean = 0.0;
+    for (int p = 0; p < cycle; ++p) {
+        levels[p] = f.mean(p);
+        mean += levels[p] / cycle;
     }
+    double aw = 0.0, aa = 0.0, ww = 0.0;
+    for (int p = 0; p < cycle; ++p) {
+        const double a = levels[p] - mean, w = word_swing(p, old_.words.repeat);
+        aw += a * w;
+        aa += a * a;
+        ww += w * w;
+    }
+    if (aa <= 0.0)
+        return false;
+    // In step with the words, and well clear of the spread around them.
+    const double swing = std::sqrt(aa / cycle);
+    const double noise = f.spread() / std::sqrt(f.total / cycle);
+    return aw / std::sqrt(aa * ww) >= 0.8 * (old_.words.gain < 0 ? -1 : 1) && swing > 4 * noise &&
+           std::fabs(aw / ww) * 1024 >= 0.5 * std::max(decoder_.quantum(), 1.0);
 }
 
 bool Tracker::same_levels(const Model& a, const Model& b) const
@@ -754,12 +819,15 @@ void Tracker::close_stretch()
         } else {
             st.altered = true;
             // Still name a change of DC (a codec or filter that removed it):
-            // the words' mean against the levels' mean at their swing.
+            // a mean that neither the words' own nor theirs at the levels'
+            // swing explains.
             if (any) {
                 const double slope = (levels.mean[2] - levels.mean[0]) / (kPatternWords[2] - kPatternWords[0]);
-                const double dc = (levels.mean[0] + levels.mean[1] + levels.mean[2]) / 3 -
-                                  slope * (kPatternWords[0] + kPatternWords[1] + kPatternWords[2]) / 3.0;
-                if (std::fabs(dc) > kNamedOffset * 1024 * std::fabs(slope)) {
+                const double mean = (levels.mean[0] + levels.mean[1] + levels.mean[2]) / 3;
+                const double words_mean = (kPatternWords[0] + kPatternWords[1] + kPatternWords[2]) / 3.0;
+                const double dc = mean - slope * words_mean;
+                const double named = kNamedOffset * 1024 * std::fabs(slope);
+                if (std::fabs(dc) > named && std::fabs(mean - words_mean) > named) {
                     st.offset = true;
                     st.offset_steps = st.offset_min = st.offset_max = dc;
                     st.gain_factor = slope;
@@ -818,6 +886,19 @@ void Tracker::lose(std::uint64_t at)
 {
     if (at > break_at_ && !model_.tone)
         accept(break_at_, at);
+    if (!model_.tone) {
+        // What follows may still be the pattern, changed (a resampler's or
+        // a fade's last samples): nearer its own level than the next word's.
+        const std::uint64_t from = last_ + 1;
+        std::uint64_t end = from;
+        while (end < index_ && end - from < kWindow && near_level(model_, end))
+            ++end;
+        if (end < index_ || end == index_) {
+            accept_changed(from, end);
+            if (end > from)
+                end_crisp_ = false;
+        }
+    }
     close_stretch();
     gap_ = Outside{};
     outside_counted_ = last_ + 1;
@@ -890,8 +971,10 @@ Channel_Report Tracker::finish()
         if (state_ == State::searching)
             lose(last_fit(old_, break_at_, index_));
     }
-    if (state_ == State::tracking)
+    if (state_ == State::tracking) {
+        end_crisp_ = end_crisp_ && model_.deterministic;
         close_stretch();
+    }
 
     Channel_Report r;
     if (!span_)
@@ -931,6 +1014,8 @@ Channel_Report Tracker::finish()
     r.accounting.cycle = repeat_ > 0 && r.repeat_fits && !any_resampled_ ? first_cycle_ : 0;
     r.accounting.first_phase = first_phase_;
     r.accounting.last_phase = r.accounting.cycle > 0 ? model_.words.phase(last_) : 0;
+    r.accounting.start_crisp = start_crisp_;
+    r.accounting.end_crisp = end_crisp_ && (state_ != State::tracking || model_.deterministic);
     r.accounting.starts_capture = first_ == 0;
     r.accounting.ends_capture = last_ + 1 == index_;
     r.accounting.foreign = foreign_total_;

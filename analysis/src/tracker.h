@@ -81,6 +81,9 @@ private:
     bool judge_tone_block(std::uint64_t from, std::size_t n);
     bool make_model(const Word_Model& words, std::uint64_t from, std::size_t n, Model& out) const;
     bool fits(const Model& m, std::uint64_t i) const;
+    bool near_level(const Model& m, std::uint64_t i) const;
+    bool carries_pattern(std::uint64_t from, std::uint64_t to) const;
+    void change_level(std::uint64_t at);
     std::uint64_t refine_back(const Model& m, std::uint64_t from, std::uint64_t limit) const;
     std::uint64_t change_point(const Model& m, std::uint64_t lo, std::uint64_t hi) const;
     std::uint64_t last_fit(const Model& m, std::uint64_t from, std::uint64_t hi) const;
@@ -135,6 +138,11 @@ private:
     std::uint64_t last_ = 0;  // last sample of the pattern taken so far
     int first_phase_ = 0;
     int first_cycle_ = 3;
+    // The span's ends are crisp where a raw table held there: a cut there
+    // is a cut. Where the pattern faded or was noisy, its ends are not.
+    bool start_crisp_ = false;
+    bool end_crisp_ = true;
+    std::uint64_t leading_changed_ = 0;
     Outside before_;
     Outside gap_;  // since the pattern was last seen
     Stretch_Stats stretch_;

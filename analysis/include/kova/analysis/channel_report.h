@@ -135,6 +135,9 @@ struct Channel_Report {
         int cycle = 0;
         int first_phase = 0;
         int last_phase = 0;
+        // The span's ends are clean cuts, not a fade or noise that blurs them.
+        bool start_crisp = true;
+        bool end_crisp = true;
         bool starts_capture = false;  // the span begins at the capture's first sample
         bool ends_capture = false;    // and ends at its last
         std::uint64_t foreign = 0;
