@@ -11,6 +11,8 @@ namespace {
 
 // A pipe hands over 64 KiB at a time; a file is read a megabyte per call.
 constexpr std::size_t kBlock = 1 << 20;
+// Requests from this size on (blocks of samples) go straight to the caller.
+constexpr std::size_t kDirect = 16 * 1024;
 
 }  // namespace
 
@@ -92,8 +94,9 @@ std::size_t Byte_Input::read(unsigned char* out, std::size_t n)
     std::size_t got = 0;
     while (got < n) {
         if (begin_ == end_) {
-            // Large requests skip the buffer: no copy on the way to the caller.
-            if (n - got >= buffer_.size()) {
+            // Blocks of samples skip the buffer, once it has run dry: no copy
+            // on the way to the caller.
+            if (n >= kDirect) {
                 got += read_direct(out + got, n - got);
                 break;
             }

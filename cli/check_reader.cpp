@@ -69,39 +69,70 @@ void to_ints(const Sample_Format& f, const unsigned char* raw, std::size_t n, st
 }
 
 // The one place raw frames become what today's analysers take: integers
-// left-justified in 32 bits, or floats.
+// left-justified in 32 bits, or floats. A block already laid out that way
+// (as libsndfile hands it over, or 32-bit PCM and floats on this host) is
+// read straight into the values fed.
 class Decoder {
 public:
-    explicit Decoder(const Source_Format& f) : f_(f) {}
-
-    void feed(Channel_Feed& feed, const unsigned char* raw, std::size_t frames)
+    Decoder(const Source_Format& f, std::size_t frames) : f_(f)
     {
+        const auto& s = f.sample;
+        const std::size_t n = frames * static_cast<std::size_t>(f.channels);
+        native_ = !raw_little_24(f) && s.big_endian == host_is_big_endian() &&
+                  (s.encoding == Encoding::ieee_float || (s.encoding == Encoding::signed_int && s.bytes == 4));
+        if (s.encoding != Encoding::ieee_float)
+            ints_.resize(n);
+        else if (s.bytes == 4)
+            singles_.resize(n);
+        else
+            doubles_.resize(n);
+        if (!native_)
+            raw_.resize((n * static_cast<std::size_t>(s.bytes) + 7) / 8);
+    }
+
+    // Where the source puts a block: room for `frames`, aligned for 8-byte values.
+    unsigned char* buffer()
+    {
+        if (!native_)
+            return reinterpret_cast<unsigned char*>(raw_.data());
+        if (!ints_.empty())
+            return reinterpret_cast<unsigned char*>(ints_.data());
+        if (!singles_.empty())
+            return reinterpret_cast<unsigned char*>(singles_.data());
+        return reinterpret_cast<unsigned char*>(doubles_.data());
+    }
+
+    void feed(Channel_Feed& feed, std::size_t frames)
+    {
+        const auto* raw = reinterpret_cast<const unsigned char*>(raw_.data());
         if (raw_little_24(f_)) {
             feed.pcm24le(raw, frames);
             return;
         }
         const std::size_t n = frames * static_cast<std::size_t>(f_.channels);
         const bool big = f_.sample.big_endian;
-        if (f_.sample.encoding != Encoding::ieee_float) {
-            ints_.resize(n);
-            big ? to_ints<true>(f_.sample, raw, n, ints_.data())
-                : to_ints<false>(f_.sample, raw, n, ints_.data());
+        if (!ints_.empty()) {
+            if (!native_)
+                big ? to_ints<true>(f_.sample, raw, n, ints_.data())
+                    : to_ints<false>(f_.sample, raw, n, ints_.data());
             feed.ints(ints_.data(), frames);
-        } else if (f_.sample.bytes == 4) {
-            singles_.resize(n);
-            big ? to_floats<float, true>(raw, n, singles_.data())
-                : to_floats<float, false>(raw, n, singles_.data());
+        } else if (!singles_.empty()) {
+            if (!native_)
+                big ? to_floats<float, true>(raw, n, singles_.data())
+                    : to_floats<float, false>(raw, n, singles_.data());
             feed.floats(singles_.data(), frames);
         } else {
-            doubles_.resize(n);
-            big ? to_floats<double, true>(raw, n, doubles_.data())
-                : to_floats<double, false>(raw, n, doubles_.data());
+            if (!native_)
+                big ? to_floats<double, true>(raw, n, doubles_.data())
+                    : to_floats<double, false>(raw, n, doubles_.data());
             feed.floats(doubles_.data(), frames);
         }
     }
 
 private:
     const Source_Format& f_;
+    bool native_ = false;
+    std::vector<std::uint64_t> raw_;  // as the source holds it, when it must be decoded
     std::vector<std::int32_t> ints_;
     std::vector<float> singles_;
     std::vector<double> doubles_;
@@ -127,16 +158,12 @@ Capture read_capture(const std::string& path, const std::function<void(double)>&
     const auto channels = static_cast<std::size_t>(f.channels);
     const std::size_t block =
         raw_little_24(f) ? kRawFrames : std::max<std::size_t>(1, kBlockValues / channels);
-    // In 8-byte units, so that a source may hand over doubles in place.
-    std::vector<std::uint64_t> storage((block * frame_bytes(f) + 7) / 8);
-    auto* bytes = reinterpret_cast<unsigned char*>(storage.data());
-
     Channel_Feed feed(f.rate, f.channels, f.sample.encoding == Encoding::ieee_float, f.sample.bits);
-    Decoder decoder(f);
+    Decoder decoder(f, block);
     std::uint64_t frames = 0;
     std::size_t n;
-    while ((n = source.read(bytes, block)) > 0) {
-        decoder.feed(feed, bytes, n);
+    while ((n = source.read(decoder.buffer(), block)) > 0) {
+        decoder.feed(feed, n);
         frames += n;
         if (on_progress && f.frames != 0)
             on_progress(static_cast<double>(frames) / static_cast<double>(f.frames));

@@ -16,14 +16,6 @@ using analysis::Encoding;
 
 bool is(const unsigned char* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
 
-bool host_is_big_endian()
-{
-    const std::uint16_t one = 1;
-    unsigned char first;
-    std::memcpy(&first, &one, 1);
-    return first == 0;
-}
-
 std::string container_name(int format)
 {
     switch (format & SF_FORMAT_TYPEMASK) {

@@ -49,6 +49,14 @@ Opened open_source(const std::string& path)
             named_file ? "not a WAV, RF64, W64, AIFF, FLAC or CAF file" : "not a WAV, RF64 or W64 stream"};
 }
 
+bool host_is_big_endian()
+{
+    const std::uint16_t one = 1;
+    unsigned char first;
+    std::memcpy(&first, &one, 1);
+    return first == 0;
+}
+
 std::string sample_format_name(const analysis::Sample_Format& format)
 {
     return std::to_string(format.bits) +

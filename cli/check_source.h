@@ -44,6 +44,8 @@ Opened open_source(const std::string& path);
 // "24-bit int", "32-bit float": the significant bits.
 std::string sample_format_name(const analysis::Sample_Format& format);
 
+bool host_is_big_endian();
+
 // Bytes a frame takes in the source.
 inline std::size_t frame_bytes(const Source_Format& f)
 {
