@@ -19,12 +19,14 @@ package=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   gnustep-core-devel gobjc++
   help2man icoutils dpkg-dev lintian file man-db unzip
+  portaudio19-dev libasound2-dev libjack-jackd2-dev
 )
 test=(
   "${package[@]}" git gnustep-devel
   sndfile-programs sox ffmpeg hyperfine time
   wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils xdotool
   imagemagick fonts-dejavu-core
+  jackd2 pulseaudio pulseaudio-utils libasound2-plugins
 )
 
 case $set_name in

@@ -1,0 +1,39 @@
+#include "recorder.h"
+
+#include <utility>
+
+Recorder::Recorder(const std::string& device, long rate)
+{
+    kova::live::Stream_Request request;
+    request.input = kova::live::Endpoint{device, 0};
+    request.rate = rate;
+    auto opened = kova::live::Stream::open(request);
+    if (!opened) {
+        error_ = opened.error().message;
+        return;
+    }
+    stream_.emplace(std::move(*opened));
+    // Four seconds of room between drains: far more than a test waits.
+    capture_ = std::make_unique<kova::live::Capture>(stream_->input_channels(), static_cast<std::size_t>(rate) * 4);
+    if (const auto failed = stream_->start(*capture_))
+        error_ = failed->message;
+}
+
+void Recorder::drain()
+{
+    if (!capture_)
+        return;
+    const auto c = static_cast<std::size_t>(channels());
+    float block[4096];
+    std::size_t got;
+    while ((got = capture_->read(block, sizeof block / sizeof block[0] / c)) > 0)
+        samples_.insert(samples_.end(), block, block + got * c);
+}
+
+std::optional<std::size_t> Recorder::silence_since_signal() const
+{
+    for (std::size_t i = samples_.size(); i-- > 0;)
+        if (samples_[i] != 0.0f)
+            return frames() - 1 - i / static_cast<std::size_t>(channels());
+    return std::nullopt;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+// The pattern as a stream plays it: the core's words, converted exactly, the
+// same on every channel, for a set number of frames and then silence.
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "kova/live/stream.h"
+
+namespace kova::live {
+
+class Pattern_Player : public Processor {
+public:
+    // frames: how long the pattern lasts, in frames (rate * seconds).
+    Pattern_Player(long rate, std::uint64_t frames);
+
+    bool process(const Block& block) noexcept override;
+
+    // Frames of pattern handed to the host so far.
+    std::uint64_t frames_sent() const { return sent_.load(std::memory_order_relaxed); }
+    // Callbacks in which the host reported playing a gap.
+    unsigned long underflows() const { return underflows_.load(std::memory_order_relaxed); }
+
+private:
+    std::vector<float> cycle_;  // one cycle of the pattern, made before the stream starts
+    std::uint64_t total_;
+    std::atomic<std::uint64_t> sent_{0};
+    std::atomic<unsigned long> underflows_{0};
+};
+
+}  // namespace kova::live

@@ -1,0 +1,18 @@
+#pragma once
+
+// The pattern's 24-bit words as float samples and back. A word w travels as
+// w / 2^23, which a float holds exactly; the way back accepts only a sample
+// that is exactly such a value, so nothing is ever rounded into a word.
+
+#include <cstdint>
+#include <optional>
+
+namespace kova::live {
+
+float word_to_sample(std::int32_t word);
+
+// The word whose sample this is, if any: a 24-bit signed integer w with
+// sample == w / 2^23 exactly.
+std::optional<std::int32_t> sample_to_word(float sample);
+
+}  // namespace kova::live

@@ -1,0 +1,99 @@
+#pragma once
+
+// An output, input or full-duplex PortAudio stream at exactly the rate
+// asked, exchanging float32 samples, driven by a Processor on the audio
+// thread.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "kova/live/error.h"
+
+namespace kova::live {
+
+// One callback's worth of samples, interleaved. in is null on an output
+// stream, out on an input stream.
+struct Block {
+    const float* in;
+    int in_channels;
+    float* out;
+    int out_channels;
+    unsigned long frames;
+    unsigned gaps;  // Processor::kInputGap, kOutputGap
+};
+
+// Runs on the audio thread: must neither allocate nor block.
+class Processor {
+public:
+    static constexpr unsigned kInputGap = 1;   // the host dropped or padded captured samples
+    static constexpr unsigned kOutputGap = 2;  // the host played a gap or dropped samples sent
+
+    virtual ~Processor() = default;
+    // Fills block.out, reads block.in. False ends the stream once out has
+    // been played.
+    virtual bool process(const Block& block) noexcept = 0;
+};
+
+struct Endpoint {
+    std::string device;  // a name, or an index as digits; empty for the default
+    int channels = 0;    // 0: all the device has
+};
+
+struct Stream_Request {
+    std::optional<Endpoint> output;
+    std::optional<Endpoint> input;
+    long rate = 48000;
+    unsigned long frames_per_buffer = 0;  // 0: the host's choice
+};
+
+namespace detail {
+// Where the callback finds the processor: on the heap, so that the address
+// given to PortAudio survives the Stream being moved.
+struct Stream_Slot {
+    Processor* processor = nullptr;
+    int in_channels = 0;
+    int out_channels = 0;
+};
+}  // namespace detail
+
+class Stream {
+public:
+    // Refuses a device that would not run at exactly request.rate. Opened
+    // first, so that the processor can be made for the channels it has.
+    static Expected<Stream> open(const Stream_Request& request);
+
+    Stream(Stream&& other) noexcept;
+    Stream& operator=(Stream&&) = delete;
+    ~Stream();  // aborts and closes if still open
+
+    // processor must outlive the stream's running.
+    Status start(Processor& processor);
+    // Whether the stream still runs: false once the processor has ended it
+    // and its last buffer has been played.
+    bool active() const;
+    // Waits for what was handed to the host to be played, then closes.
+    Status stop();
+    // Stops at once, dropping what is queued, then closes.
+    Status abort();
+
+    long rate() const { return rate_; }
+    int output_channels() const { return output_channels_; }
+    int input_channels() const { return input_channels_; }
+    const std::string& output_name() const { return output_name_; }
+    const std::string& input_name() const { return input_name_; }
+
+private:
+    Stream() = default;
+    Status close(bool drain);
+
+    void* handle_ = nullptr;  // PaStream
+    std::unique_ptr<detail::Stream_Slot> slot_;
+    long rate_ = 0;
+    int output_channels_ = 0;
+    int input_channels_ = 0;
+    std::string output_name_;
+    std::string input_name_;
+};
+
+}  // namespace kova::live

@@ -1,0 +1,64 @@
+#include "kova/live/pattern_player.h"
+
+#include "kova/live/samples.h"
+#include "kova/pattern.h"
+#include "kova/sizes.h"
+#include "kova/wav_data.h"
+
+namespace kova::live {
+
+namespace {
+
+// One cycle of the file's own bytes, made by the core, read back as words:
+// what is played cannot drift from what kova-gen writes.
+std::vector<float> one_cycle(long rate)
+{
+    Wav_Data wav{};
+    wav.Format.dwSamplesPerSec = rate;
+    set_pattern_words(wav);
+    std::vector<unsigned char> bytes(bytes_per_cycle(rate));
+    fill_block(wav, bytes.data(), 1);
+
+    std::vector<float> cycle;
+    for (std::size_t i = 0; i + kBytesPerSample <= bytes.size(); i += kBytesPerSample) {
+        // Little-endian 24-bit two's complement.
+        std::int32_t word = bytes[i] | (bytes[i + 1] << 8) | (bytes[i + 2] << 16);
+        if (word & 0x800000)
+            word -= 0x1000000;
+        cycle.push_back(word_to_sample(word));
+    }
+    return cycle;
+}
+
+}  // namespace
+
+Pattern_Player::Pattern_Player(long rate, std::uint64_t frames) : cycle_(one_cycle(rate)), total_(frames) {}
+
+bool Pattern_Player::process(const Block& block) noexcept
+{
+    float* out = block.out;
+    const unsigned long frames = block.frames;
+    const int channels = block.out_channels;
+    if (block.gaps & kOutputGap)
+        underflows_.fetch_add(1, std::memory_order_relaxed);
+    const std::uint64_t sent = sent_.load(std::memory_order_relaxed);
+    const std::uint64_t left = total_ - sent;
+    const std::uint64_t now = left < frames ? left : frames;
+    const std::size_t length = cycle_.size();
+    std::size_t at = static_cast<std::size_t>(sent % length);
+    for (std::uint64_t f = 0; f < now; ++f) {
+        const float sample = cycle_[at];
+        for (int c = 0; c < channels; ++c)
+            *out++ = sample;
+        if (++at == length)
+            at = 0;
+    }
+    // The last buffer is still played in full: silence after the pattern.
+    for (std::uint64_t f = now; f < frames; ++f)
+        for (int c = 0; c < channels; ++c)
+            *out++ = 0.0f;
+    sent_.store(sent + now, std::memory_order_relaxed);
+    return sent + now < total_;
+}
+
+}  // namespace kova::live

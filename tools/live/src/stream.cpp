@@ -1,0 +1,166 @@
+#include "kova/live/stream.h"
+
+#include <portaudio.h>
+
+#include <utility>
+
+#include "device_lookup.h"
+#include "kova/live/exact_rates.h"
+
+namespace kova::live {
+
+namespace {
+
+int on_audio(const void* in, void* out, unsigned long frames, const PaStreamCallbackTimeInfo*,
+             PaStreamCallbackFlags flags, void* user)
+{
+    const auto& slot = *static_cast<const detail::Stream_Slot*>(user);
+    unsigned gaps = 0;
+    if (flags & (paInputOverflow | paInputUnderflow))
+        gaps |= Processor::kInputGap;
+    if (flags & (paOutputUnderflow | paOutputOverflow))
+        gaps |= Processor::kOutputGap;
+    const Block block{static_cast<const float*>(in), slot.in_channels, static_cast<float*>(out), slot.out_channels,
+                      frames, gaps};
+    return slot.processor->process(block) ? paContinue : paComplete;
+}
+
+std::string host_error(const std::string& what, PaError err)
+{
+    std::string text = what + ": " + Pa_GetErrorText(err);
+    if (err == paUnanticipatedHostError) {
+        const PaHostErrorInfo* info = Pa_GetLastHostErrorInfo();
+        if (info && info->errorText && *info->errorText)
+            text += std::string(" (") + info->errorText + ")";
+    }
+    return text;
+}
+
+std::string rate_refusal(int device, Direction direction, long rate, const std::string& why)
+{
+    std::string rates;
+    for (const long r : exact_rates(device, direction))
+        rates += (rates.empty() ? "" : ", ") + std::to_string(r);
+    if (rates.empty())
+        rates = may_convert_rates(device) ? "none: an ALSA plugin may convert any rate" : "none";
+    return "device " + device_label(device) + " cannot " + why + std::to_string(rate) + " Hz exactly (exact rates: " +
+           rates + ")";
+}
+
+struct Side {
+    PaStreamParameters params{};
+    int channels = 0;
+    std::string name;
+};
+
+Status prepare(const Endpoint& endpoint, Direction direction, long rate, Side& side)
+{
+    auto device = find_device(endpoint.device, direction);
+    if (!device)
+        return device.error();
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(*device);
+    const bool out = direction == Direction::output;
+    const int available = out ? info->maxOutputChannels : info->maxInputChannels;
+    side.channels = endpoint.channels > 0 ? endpoint.channels : available;
+    if (side.channels > available)
+        return Error{Error::Kind::no_channels, "device " + device_label(*device) + " has only " +
+                                                   std::to_string(available) + (out ? " outputs" : " inputs")};
+    if (!opens_exactly(*device, direction, side.channels, rate))
+        return Error{Error::Kind::rate_not_exact, rate_refusal(*device, direction, rate, "open ")};
+    // The high latency: a gap in what is played or captured would be taken
+    // for the chain's, so safety matters more than delay here.
+    side.params = {*device, side.channels, paFloat32,
+                   out ? info->defaultHighOutputLatency : info->defaultHighInputLatency, nullptr};
+    side.name = info->name;
+    return std::nullopt;
+}
+
+}  // namespace
+
+Expected<Stream> Stream::open(const Stream_Request& request)
+{
+    auto slot = std::make_unique<detail::Stream_Slot>();
+    Side out, in;
+    if (request.output)
+        if (auto failed = prepare(*request.output, Direction::output, request.rate, out))
+            return *failed;
+    if (request.input)
+        if (auto failed = prepare(*request.input, Direction::input, request.rate, in))
+            return *failed;
+
+    PaStream* handle = nullptr;
+    // Neither clipping nor dither: the samples leave exactly as made.
+    const PaError err = Pa_OpenStream(&handle, request.input ? &in.params : nullptr,
+                                      request.output ? &out.params : nullptr, static_cast<double>(request.rate),
+                                      request.frames_per_buffer ? request.frames_per_buffer : paFramesPerBufferUnspecified,
+                                      paClipOff | paDitherOff, on_audio, slot.get());
+    const std::string names = request.output ? out.name : in.name;
+    if (err != paNoError)
+        return Error{Error::Kind::host, host_error("cannot open '" + names + "'", err)};
+
+    // A host may settle on a neighbouring rate; PortAudio says which.
+    const PaStreamInfo* info = Pa_GetStreamInfo(handle);
+    if (!info || info->sampleRate != static_cast<double>(request.rate)) {
+        Pa_CloseStream(handle);
+        const int device = request.output ? out.params.device : in.params.device;
+        return Error{Error::Kind::rate_not_exact,
+                     rate_refusal(device, request.output ? Direction::output : Direction::input, request.rate, "run at ")};
+    }
+
+    slot->in_channels = in.channels;
+    slot->out_channels = out.channels;
+    Stream stream;
+    stream.handle_ = handle;
+    stream.slot_ = std::move(slot);
+    stream.rate_ = request.rate;
+    stream.output_channels_ = out.channels;
+    stream.input_channels_ = in.channels;
+    stream.output_name_ = out.name;
+    stream.input_name_ = in.name;
+    return Expected<Stream>(std::move(stream));
+}
+
+Stream::Stream(Stream&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)),
+      slot_(std::move(other.slot_)),
+      rate_(other.rate_),
+      output_channels_(other.output_channels_),
+      input_channels_(other.input_channels_),
+      output_name_(std::move(other.output_name_)),
+      input_name_(std::move(other.input_name_))
+{
+}
+
+Stream::~Stream() { abort(); }
+
+Status Stream::start(Processor& processor)
+{
+    slot_->processor = &processor;  // the callback does not run before the start
+    if (const PaError err = Pa_StartStream(handle_); err != paNoError)
+        return Error{Error::Kind::host, host_error("cannot start the stream", err)};
+    return std::nullopt;
+}
+
+bool Stream::active() const { return handle_ && Pa_IsStreamActive(handle_) == 1; }
+
+Status Stream::stop() { return close(true); }
+
+Status Stream::abort() { return close(false); }
+
+Status Stream::close(bool drain)
+{
+    if (!handle_)
+        return std::nullopt;
+    PaStream* const handle = std::exchange(handle_, nullptr);
+    PaError err = paNoError;
+    if (Pa_IsStreamStopped(handle) == 0)
+        err = drain ? Pa_StopStream(handle) : Pa_AbortStream(handle);
+    const PaError closed = Pa_CloseStream(handle);
+    if (err == paNoError)
+        err = closed;
+    if (err != paNoError)
+        return Error{Error::Kind::host, host_error("cannot close the stream", err)};
+    return std::nullopt;
+}
+
+}  // namespace kova::live
