@@ -9,8 +9,10 @@
 namespace kova::analysis {
 namespace {
 
-// Frames compared in one go while every channel holds its table.
-constexpr std::size_t kCompareFrames = 4096;
+// Frames compared in one go while every channel holds its table: whole
+// cycles of every length (1, 3, 6, 12), so that a block leaves the phases
+// as they were.
+constexpr std::size_t kCompareFrames = 12 * 341;
 
 int lcm(int a, int b)
 {
@@ -40,52 +42,21 @@ Capture_Analyser::~Capture_Analyser() = default;
 void Capture_Analyser::feed(const void* frames, std::size_t count)
 {
     const auto* data = static_cast<const unsigned char*>(frames);
+    const auto n_channels = static_cast<std::size_t>(channels_);
+    std::vector<int> phases(n_channels);
+    std::vector<const detail::Raw_Table*> tables(n_channels);
     while (count > 0) {
         // While every channel holds a table, the frames are compared as they
         // lie, all channels at once.
-        std::size_t matched = 0;
-        std::vector<int> phases(static_cast<std::size_t>(channels_));
-        std::vector<const detail::Raw_Table*> tables(static_cast<std::size_t>(channels_));
         bool all = true;
-        int period = 1;
-        for (int ch = 0; ch < channels_ && all; ++ch) {
-            tables[static_cast<std::size_t>(ch)] = trackers_[static_cast<std::size_t>(ch)]->expected(phases[static_cast<std::size_t>(ch)]);
-            all = tables[static_cast<std::size_t>(ch)] != nullptr;
-            if (all)
-                period = lcm(period, tables[static_cast<std::size_t>(ch)]->period);
+        for (std::size_t ch = 0; ch < n_channels && all; ++ch) {
+            tables[ch] = trackers_[ch]->expected(phases[ch]);
+            all = tables[ch] != nullptr;
         }
         if (all) {
-            if (channels_ == 1) {
-                const detail::Raw_Table& t = *tables[0];
-                matched = detail::match_run(t, phases[0], {data, frame_bytes_}, count);
-            } else {
-                // Lay out `period` frames from the channels' current phases,
-                // repeated to fill a compare block.
-                const std::size_t block_bytes = (kCompareFrames + static_cast<std::size_t>(period)) * frame_bytes_;
-                expected_.resize(block_bytes);
-                for (std::size_t f = 0; f < kCompareFrames + static_cast<std::size_t>(period); ++f)
-                    for (int ch = 0; ch < channels_; ++ch) {
-                        const auto& t = *tables[static_cast<std::size_t>(ch)];
-                        const int p = static_cast<int>((static_cast<std::size_t>(phases[static_cast<std::size_t>(ch)]) + f) %
-                                                       static_cast<std::size_t>(t.period));
-                        std::memcpy(expected_.data() + f * frame_bytes_ + static_cast<std::size_t>(ch) * static_cast<std::size_t>(format_.bytes),
-                                    t.value[p], static_cast<std::size_t>(format_.bytes));
-                    }
-                // Whole blocks of kCompareFrames (a multiple of every period)
-                // keep the phases; the block that differs is narrowed down.
-                while (matched < count) {
-                    const std::size_t n = std::min(count - matched, kCompareFrames);
-                    if (std::memcmp(data + matched * frame_bytes_, expected_.data(), n * frame_bytes_) != 0) {
-                        std::size_t f = 0;
-                        while (f < n && std::memcmp(data + (matched + f) * frame_bytes_,
-                                                    expected_.data() + f * frame_bytes_, frame_bytes_) == 0)
-                            ++f;
-                        matched += f;
-                        break;
-                    }
-                    matched += n;
-                }
-            }
+            const std::size_t matched = n_channels == 1
+                                            ? detail::match_run(*tables[0], phases[0], {data, frame_bytes_}, count)
+                                            : match_frames(tables, phases, data, count);
             if (matched > 0)
                 for (auto& t : trackers_)
                     t->take_expected(matched);
@@ -102,6 +73,67 @@ void Capture_Analyser::feed(const void* frames, std::size_t count)
         count -= n;
         frames_ += n;
     }
+}
+
+std::size_t Capture_Analyser::match_frames(const std::vector<const detail::Raw_Table*>& tables,
+                                           const std::vector<int>& phases, const unsigned char* data,
+                                           std::size_t count)
+{
+    const std::size_t n_channels = tables.size();
+    const auto bytes = static_cast<std::size_t>(format_.bytes);
+    // The frames laid out once for these tables; where in them the current
+    // phases fall is found again on each call.
+    int period = 1;
+    for (const auto* t : tables)
+        period = lcm(period, t->period);
+    auto offset_in_layout = [&]() -> int {
+        if (layout_tables_.size() != n_channels || layout_period_ != period)
+            return -1;
+        for (std::size_t ch = 0; ch < n_channels; ++ch)
+            if (!(layout_tables_[ch] == *tables[ch]))
+                return -1;
+        for (int o = 0; o < period; ++o) {
+            bool fits = true;
+            for (std::size_t ch = 0; ch < n_channels && fits; ++ch)
+                fits = (layout_phases_[ch] + o) % tables[ch]->period == phases[ch];
+            if (fits)
+                return o;
+        }
+        return -1;
+    };
+    int offset = offset_in_layout();
+    if (offset < 0) {
+        layout_tables_.clear();
+        for (const auto* t : tables)
+            layout_tables_.push_back(*t);
+        layout_phases_ = phases;
+        layout_period_ = period;
+        const std::size_t frames = kCompareFrames + static_cast<std::size_t>(period);
+        expected_.resize(frames * frame_bytes_);
+        for (std::size_t f = 0; f < frames; ++f)
+            for (std::size_t ch = 0; ch < n_channels; ++ch) {
+                const auto& t = *tables[ch];
+                const auto p = (static_cast<std::size_t>(phases[ch]) + f) % static_cast<std::size_t>(t.period);
+                std::memcpy(expected_.data() + f * frame_bytes_ + ch * bytes, t.value[p], bytes);
+            }
+        offset = 0;
+    }
+    const unsigned char* expected = expected_.data() + static_cast<std::size_t>(offset) * frame_bytes_;
+    // Whole blocks of kCompareFrames (a multiple of every period) keep the
+    // phases; the block that differs is narrowed down.
+    std::size_t matched = 0;
+    while (matched < count) {
+        const std::size_t n = std::min(count - matched, kCompareFrames);
+        if (std::memcmp(data + matched * frame_bytes_, expected, n * frame_bytes_) != 0) {
+            std::size_t f = 0;
+            while (f < n &&
+                   std::memcmp(data + (matched + f) * frame_bytes_, expected + f * frame_bytes_, frame_bytes_) == 0)
+                ++f;
+            return matched + f;
+        }
+        matched += n;
+    }
+    return matched;
 }
 
 void Capture_Analyser::feed_each(const unsigned char* data, std::size_t count)

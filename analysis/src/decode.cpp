@@ -23,6 +23,48 @@ std::uint64_t load(const unsigned char* p, int bytes, bool big_endian)
     return v;
 }
 
+// 24-bit little-endian: four bytes loaded at once, the fourth shifted out;
+// the last sample alone, so as never to read past the end.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void decode_24le(const unsigned char* p, std::size_t stride, std::size_t count, double* out)
+{
+    if (count == 0)
+        return;
+    for (std::size_t i = 0; i + 1 < count; ++i) {
+        std::uint32_t u;
+        std::memcpy(&u, p + i * stride, sizeof u);
+        out[i] = static_cast<double>(static_cast<std::int32_t>(u << 8) >> 8);
+    }
+    const unsigned char* q = p + (count - 1) * stride;
+    out[count - 1] = static_cast<double>(
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(q[0]) << 8 | static_cast<std::uint32_t>(q[1]) << 16 |
+                                  static_cast<std::uint32_t>(q[2]) << 24) >>
+        8);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void decode_16le(const unsigned char* p, std::size_t stride, std::size_t count, double* out)
+{
+    if (stride == 2) {
+        // Contiguous: a plain loop the compiler turns into vector code.
+        for (std::size_t i = 0; i < count; ++i) {
+            std::int16_t s;
+            std::memcpy(&s, p + 2 * i, sizeof s);
+            out[i] = static_cast<double>(s) * 256.0;
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        std::int16_t s;
+        std::memcpy(&s, p + i * stride, sizeof s);
+        out[i] = static_cast<double>(s) * 256.0;
+    }
+}
+
 }  // namespace
 
 Decoder::Decoder(const Sample_Format& format)
@@ -67,21 +109,11 @@ std::size_t Decoder::decode(Raw_View raw, std::size_t count, double* out) const
     const unsigned char* p = raw.data;
     // The common layouts get a loop of their own; the rest go sample by sample.
     if (!format_.big_endian && format_.encoding == Encoding::signed_int && format_.bytes == 3) {
-        for (std::size_t i = 0; i < count; ++i, p += raw.stride) {
-            const std::int32_t s = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 |
-                                                             static_cast<std::uint32_t>(p[1]) << 16 |
-                                                             static_cast<std::uint32_t>(p[2]) << 24) >>
-                                   8;
-            out[i] = s;
-        }
+        decode_24le(p, raw.stride, count, out);
         return 0;
     }
     if (!format_.big_endian && format_.encoding == Encoding::signed_int && format_.bytes == 2) {
-        for (std::size_t i = 0; i < count; ++i, p += raw.stride) {
-            std::int16_t s;
-            std::memcpy(&s, p, sizeof s);
-            out[i] = s * 256.0;
-        }
+        decode_16le(p, raw.stride, count, out);
         return 0;
     }
     if (!format_.big_endian && is_float_ && format_.bytes == 4) {
@@ -146,10 +178,40 @@ std::size_t match_run(const Raw_Table& t, int phase, Raw_View raw, std::size_t c
             ++j;
         return i + j;
     }
-    for (int ph = phase; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1)
-        if (!same_sample(p + i * raw.stride, t.value[ph], t.bytes))
-            break;
-    return i;
+    // Strided (a channel among others): each sample against its phase's
+    // value as one integer.
+    std::uint64_t want[12];
+    for (int k = 0; k < t.period; ++k)
+        want[k] = load(t.value[k], t.bytes, false);
+    const std::size_t stride = raw.stride;
+    int ph = phase;
+    switch (t.bytes) {
+    case 2:
+        for (; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1)
+            if (static_cast<std::uint64_t>(p[i * stride] | p[i * stride + 1] << 8) != want[ph])
+                break;
+        return i;
+    case 3:
+        for (; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1) {
+            const unsigned char* q = p + i * stride;
+            if (static_cast<std::uint64_t>(q[0] | q[1] << 8 | q[2] << 16) != want[ph])
+                break;
+        }
+        return i;
+    case 4:
+        for (; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1) {
+            std::uint32_t v;
+            std::memcpy(&v, p + i * stride, sizeof v);
+            if (v != want[ph])
+                break;
+        }
+        return i;
+    default:
+        for (; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1)
+            if (!same_sample(p + i * stride, t.value[ph], t.bytes))
+                break;
+        return i;
+    }
 }
 
 }  // namespace kova::analysis::detail

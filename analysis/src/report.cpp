@@ -98,7 +98,9 @@ void judge_length(Channel_Report& r, long rate, long long seconds)
             r.missing_start_exact = !start_cut;
             r.missing_end_exact = !end_cut;
         }
-    } else if (rest < 0) {
+    } else if (rest < 0 && a.start_crisp && a.end_crisp) {
+        // More than the source held, where neither end is blurred: whole
+        // cycles added somewhere.
         r.unplaced = rest;
     }
 

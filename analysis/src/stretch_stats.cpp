@@ -22,27 +22,6 @@ void add_value(Stretch_Stats& s, int k, double v, std::uint64_t count)
     s.sum[k] += v * static_cast<double>(count);
 }
 
-void add_detrended(Stretch_Stats& s, int k, double u)
-{
-    if (s.n[k] == 0) {
-        s.dmin[k] = s.dmax[k] = u;
-    } else {
-        s.dmin[k] = std::min(s.dmin[k], u);
-        s.dmax[k] = std::max(s.dmax[k], u);
-    }
-}
-
-void add_dc(Stretch_Stats& s, double dc)
-{
-    if (!s.has_dc) {
-        s.dc_min = s.dc_max = dc;
-        s.has_dc = true;
-    } else {
-        s.dc_min = std::min(s.dc_min, dc);
-        s.dc_max = std::max(s.dc_max, dc);
-    }
-}
-
 }  // namespace
 
 void Stretch_Stats::start(std::uint64_t at, int repeat_samples)
@@ -60,9 +39,6 @@ void Stretch_Stats::add_table(std::uint64_t count, int phase, int period, const 
     const auto cycle = static_cast<std::uint64_t>(period);
     const std::uint64_t whole = count / cycle;
     const std::uint64_t rest = count % cycle;
-    double mean = 0.0;
-    for (int p = 0; p < period; ++p)
-        mean += values[p] / period;
     for (int j = 0; j < period; ++j) {
         const int p = (phase + j) % period;
         // Phase p occurs once per cycle, and once more in the part cycle.
@@ -70,7 +46,6 @@ void Stretch_Stats::add_table(std::uint64_t count, int phase, int period, const 
         if (times == 0)
             continue;
         const int k = p / repeat;
-        add_detrended(*this, k, values[p] - mean);
         add_value(*this, k, values[p], times);
         peak = std::max(peak, std::fabs(values[p]));
         if (exact_at[p]) {
@@ -82,53 +57,39 @@ void Stretch_Stats::add_table(std::uint64_t count, int phase, int period, const 
             sum_sq_difference += d * d * static_cast<double>(times);
         }
     }
-    add_dc(*this, mean);
     end += count;
 }
 
 void Stretch_Stats::add_samples(const double* v, std::size_t count, int phase, int cycle, const Decoder& decoder)
 {
-    if (count == 0)
-        return;
-    // The block's mean over whole cycles, for the values less it.
-    const std::size_t whole = count / static_cast<std::size_t>(cycle) * static_cast<std::size_t>(cycle);
-    double mean = 0.0;
-    std::size_t taken = 0;
-    for (std::size_t i = 0; i < whole; ++i)
-        if (v[i] == v[i]) {
-            mean += v[i];
-            ++taken;
-        }
-    const bool has_mean = taken > 0 && whole > 0;
-    if (has_mean) {
-        mean /= static_cast<double>(taken);
-        add_dc(*this, mean);
-    } else {
-        mean = has_dc ? (dc_min + dc_max) / 2 : 0.0;
-    }
-    int p = phase;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double x = v[i];
+    add_summary(summarize(v, count, phase, cycle, decoder.is_float()), count);
+}
+
+void Stretch_Stats::add_summary(const Block_Summary& b, std::size_t count)
+{
+    double taken = 0.0;
+    for (int p = 0; p < b.cycle; ++p) {
+        if (b.count[p] <= 0)
+            continue;
         const int k = p / repeat;
-        if (x != x) {
-            ++nonfinite;
-            ++differing;
+        if (n[k] == 0) {
+            min[k] = b.min[p];
+            max[k] = b.max[p];
         } else {
-            const int word = kPatternWords[k];
-            add_detrended(*this, k, x - mean);
-            add_value(*this, k, x, 1);
-            peak = std::max(peak, std::fabs(x));
-            if (decoder.is_word(x, word)) {
-                ++exact;
-            } else {
-                const double d = std::fabs(x - word);
-                ++differing;
-                max_difference = std::max(max_difference, d);
-                sum_sq_difference += d * d;
-            }
+            min[k] = std::min(min[k], b.min[p]);
+            max[k] = std::max(max[k], b.max[p]);
         }
-        p = p + 1 == cycle ? 0 : p + 1;
+        n[k] += static_cast<std::uint64_t>(b.count[p]);
+        sum[k] += b.sum[p];
+        taken += b.count[p];
+        peak = std::max({peak, std::fabs(b.min[p]), std::fabs(b.max[p])});
     }
+    const auto exact_here = static_cast<std::uint64_t>(b.exact);
+    exact += exact_here;
+    differing += static_cast<std::uint64_t>(taken) - exact_here + b.nonfinite;
+    nonfinite += b.nonfinite;
+    max_difference = std::max(max_difference, b.max_difference);
+    sum_sq_difference += b.sum_sq_difference;
     end += count;
 }
 

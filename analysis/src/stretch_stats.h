@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "block_summary.h"
 #include "decode.h"
 #include "kova/analysis/channel_report.h"
 
@@ -21,12 +22,6 @@ struct Stretch_Stats {
     double sum[3] = {};
     double min[3] = {};
     double max[3] = {};
-    // The same less the mean of their block, for a mean that moves.
-    double dmin[3] = {};
-    double dmax[3] = {};
-    double dc_min = 0.0;
-    double dc_max = 0.0;
-    bool has_dc = false;
 
     std::uint64_t exact = 0;
     std::uint64_t differing = 0;
@@ -51,8 +46,9 @@ struct Stretch_Stats {
     // count samples that all hold the table's values from `phase` on;
     // values[] is the table decoded.
     void add_table(std::uint64_t count, int phase, int period, const double* values, const bool* exact_at);
-    // Decoded samples from `phase` on.
+    // Decoded samples from `phase` on, or their summary.
     void add_samples(const double* v, std::size_t count, int phase, int cycle, const Decoder& decoder);
+    void add_summary(const Block_Summary& b, std::size_t count);
     // One sample changed in place.
     void add_changed(double v, int phase, const Decoder& decoder);
     void add_phase(double position, double phase);

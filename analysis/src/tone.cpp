@@ -1,7 +1,10 @@
 #include "tone.h"
 
 #include <cmath>
+#include <cstring>
+#include <algorithm>
 #include <initializer_list>
+#include <vector>
 
 namespace kova::analysis::detail {
 namespace {
@@ -13,6 +16,8 @@ constexpr double kSignificance = 8.0;
 constexpr double kMinFraction = 0.5;
 // Harmonics up to where a resampler's filter still passes them.
 constexpr double kPassband = 0.45;
+// Samples a tone is fitted over at most: two blocks.
+constexpr std::size_t kTableLength = 8192;
 
 struct Demod {
     double mean = 0.0;
@@ -21,43 +26,107 @@ struct Demod {
     int harmonics = 0;
 };
 
+// e^{-i k omega n} for n within a block, so that the hot loop is plain
+// multiply-adds; a block's own start turns the sums afterwards.
+struct Table {
+    long f0 = 0;
+    long rate = 0;
+    int harmonics = 0;
+    std::vector<double> re[4];
+    std::vector<double> im[4];
+    // Sums of the first n of each, for taking the mean's share out.
+    std::vector<double> re_sum[4];
+    std::vector<double> im_sum[4];
+};
+
+const Table& table_for(long f0, long rate)
+{
+    // One per frequency and rate; a capture has one rate, so this stays tiny.
+    thread_local std::vector<Table> tables;
+    for (const auto& t : tables)
+        if (t.f0 == f0 && t.rate == rate)
+            return t;
+    Table t;
+    t.f0 = f0;
+    t.rate = rate;
+    for (int k = 1; k <= 3 && k * f0 < kPassband * static_cast<double>(rate); ++k)
+        t.harmonics = k;
+    const double omega = 2 * kPi * static_cast<double>(f0) / static_cast<double>(rate);
+    for (int k = 1; k <= t.harmonics; ++k) {
+        t.re[k].resize(kTableLength);
+        t.im[k].resize(kTableLength);
+        t.re_sum[k].assign(kTableLength + 1, 0.0);
+        t.im_sum[k].assign(kTableLength + 1, 0.0);
+        for (std::size_t n = 0; n < kTableLength; ++n) {
+            // Reduced to one turn before the sine: exact enough for any n here.
+            const double a = std::fmod(k * omega * static_cast<double>(n), 2 * kPi);
+            t.re[k][n] = std::cos(a);
+            t.im[k][n] = -std::sin(a);
+            t.re_sum[k][n + 1] = t.re_sum[k][n] + t.re[k][n];
+            t.im_sum[k][n + 1] = t.im_sum[k][n] + t.im[k][n];
+        }
+    }
+    tables.push_back(std::move(t));
+    return tables.back();
+}
+
+// Four sums side by side in vector registers: floating-point sums may not
+// be reordered, so lanes of our own are what lets them run in parallel.
+typedef double Lanes __attribute__((vector_size(32)));
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void sums(const double* x, std::size_t n, const double* re, const double* im, double& sx, double& sxx, double& sr,
+          double& si)
+{
+    Lanes a = {}, b = {}, c = {}, d = {};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Lanes v, r, m;
+        std::memcpy(&v, x + i, sizeof v);
+        std::memcpy(&r, re + i, sizeof r);
+        std::memcpy(&m, im + i, sizeof m);
+        a += v;
+        b += v * v;
+        c += v * r;
+        d += v * m;
+    }
+    sx = a[0] + a[1] + a[2] + a[3];
+    sxx = b[0] + b[1] + b[2] + b[3];
+    sr = c[0] + c[1] + c[2] + c[3];
+    si = d[0] + d[1] + d[2] + d[3];
+    for (; i < n; ++i) {
+        sx += x[i];
+        sxx += x[i] * x[i];
+        sr += x[i] * re[i];
+        si += x[i] * im[i];
+    }
+}
+
 Demod demodulate(const double* x, std::size_t n, std::uint64_t first, double omega, long rate, long f0)
 {
     Demod d;
-    for (int k = 1; k <= 3 && k * f0 < kPassband * static_cast<double>(rate); ++k)
-        d.harmonics = k;
-    double sum = 0.0, sq = 0.0, taken = 0.0;
-    for (std::size_t i = 0; i < n; ++i)
-        if (x[i] == x[i]) {
-            sum += x[i];
-            taken += 1;
-        }
-    if (taken < 2)
+    if (n < 2 || n > kTableLength)
         return d;
-    d.mean = sum / taken;
-    std::complex<double> acc[4];
-    // The phase from an absolute index: reduced to one turn first, so that
-    // hours into a capture it keeps its precision.
-    const double start = std::fmod(omega * static_cast<double>(first), 2 * kPi);
-    const std::complex<double> step = std::polar(1.0, -omega);
-    std::complex<double> rot = std::polar(1.0, -start);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double v = x[i] - d.mean;
-        if (v == v) {
-            sq += v * v;
-            std::complex<double> r = rot;
-            for (int k = 1; k <= d.harmonics; ++k) {
-                acc[k] += v * r;
-                r *= rot;
-            }
-        }
-        rot *= step;
-        if ((i & 1023) == 1023)
-            rot /= std::abs(rot);  // keep it on the unit circle
+    const Table& t = table_for(f0, rate);
+    d.harmonics = t.harmonics;
+    double sx = 0, sxx = 0;
+    for (int k = 1; k <= t.harmonics; ++k) {
+        double sr, si;
+        sums(x, n, t.re[k].data(), t.im[k].data(), sx, sxx, sr, si);
+        if (std::isnan(sx))
+            return Demod{};  // a foreign float: no tone here
+        const double mean = sx / static_cast<double>(n);
+        const double er = t.re_sum[k][n], ei = t.im_sum[k][n];
+        // Less the mean: its own share of each sum. Then turned to the
+        // block's place in the capture, reduced to one turn first.
+        const std::complex<double> local(sr - mean * er, si - mean * ei);
+        const double start = std::fmod(k * omega * static_cast<double>(first), 2 * kPi);
+        d.c[k] = local * std::polar(1.0, -start) * (2.0 / static_cast<double>(n));
     }
-    d.var = sq / taken;
-    for (int k = 1; k <= d.harmonics; ++k)
-        d.c[k] = acc[k] * (2.0 / taken);
+    d.mean = sx / static_cast<double>(n);
+    d.var = std::max(0.0, sxx / static_cast<double>(n) - d.mean * d.mean);
     return d;
 }
 

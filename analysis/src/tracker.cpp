@@ -88,8 +88,25 @@ const unsigned char* Tracker::raw(std::uint64_t i) const
 
 void Tracker::copy_values(std::uint64_t from, std::size_t n, double* out) const
 {
+    if (from >= table_run_.to || from + n <= table_run_.from) {
+        // All in the ring: at most two pieces, either side of its end.
+        const std::size_t slot = from % kHistory;
+        const std::size_t first = std::min(n, kHistory - slot);
+        std::memcpy(out, value_ring_.data() + slot, first * sizeof(double));
+        std::memcpy(out + first, value_ring_.data(), (n - first) * sizeof(double));
+        return;
+    }
     for (std::size_t k = 0; k < n; ++k)
         out[k] = value(from + k);
+}
+
+const double* Tracker::values_at(std::uint64_t from, std::size_t n)
+{
+    const std::size_t slot = from % kHistory;
+    if ((from >= table_run_.to || from + n <= table_run_.from) && slot + n <= kHistory)
+        return value_ring_.data() + slot;
+    copy_values(from, n, scratch_.data());
+    return scratch_.data();
 }
 
 void Tracker::keep_table_run_in_rings()
@@ -404,8 +421,7 @@ bool Tracker::try_tone(std::uint64_t from, std::size_t n)
     e.position = s;
     e.family_hz = fit->family_hz;
     emit(e);
-    copy_values(from, n, scratch_.data());
-    tone_->take(scratch_.data(), n, from, rate_);
+    tone_->take(values_at(from, n), n, from, rate_);
     stretch_.end = from + n;
     last_ = from + n - 1;
     pos_ = from + n;
@@ -413,19 +429,16 @@ bool Tracker::try_tone(std::uint64_t from, std::size_t n)
     return true;
 }
 
-bool Tracker::tone_holds(std::uint64_t from, std::size_t n) const
+bool Tracker::tone_holds(std::uint64_t from, std::size_t n)
 {
-    std::vector<double> x(n);
-    copy_values(from, n, x.data());
-    const Tone_Fit t = refit_tone(tone_->fit(), x.data(), n, from, rate_);
+    const Tone_Fit t = refit_tone(tone_->fit(), values_at(from, n), n, from, rate_);
     const double ratio = std::abs(t.fundamental) / std::abs(tone_->fit().fundamental);
     return t.fraction >= 0.4 && ratio > 0.7 && ratio < 1.4;
 }
 
 bool Tracker::judge_tone_block(std::uint64_t from, std::size_t n)
 {
-    copy_values(from, n, scratch_.data());
-    if (tone_->take(scratch_.data(), n, from, rate_)) {
+    if (tone_->take(values_at(from, n), n, from, rate_)) {
         stretch_.end = from + n;
         last_ = from + n - 1;
         pos_ = from + n;
@@ -477,9 +490,9 @@ bool Tracker::step_tracking()
 
 bool Tracker::judge_block(std::uint64_t from, std::size_t n)
 {
-    copy_values(from, n, scratch_.data());
-    const Word_Model fit = refit(model_.words, scratch_.data(), n, from);
     const int cycle = model_.words.cycle;
+    const Block_Summary summary = summarize(values_at(from, n), n, model_.words.phase(from), cycle, decoder_.is_float());
+    const Word_Model fit = refit(model_.words, summary);
     const std::complex<double> h_model = fundamental(model_.words.level, cycle);
     const std::complex<double> h_block = fundamental(fit.level, cycle);
     // The noise left in the fundamental of a fold of n samples.
@@ -497,7 +510,7 @@ bool Tracker::judge_block(std::uint64_t from, std::size_t n)
         state_ = State::searching;
         return true;
     }
-    stretch_.add_samples(scratch_.data(), n, model_.words.phase(from), cycle, decoder_);
+    stretch_.add_summary(summary, n);
     stretch_.add_phase(static_cast<double>(from) + static_cast<double>(n) / 2,
                        std::arg(h_block / words_fundamental(cycle)));
     model_.turn = turn / static_cast<double>(n);
@@ -748,8 +761,7 @@ void Tracker::accept(std::uint64_t from, std::uint64_t to)
 {
     while (from < to) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, kBlock));
-        copy_values(from, n, scratch_.data());
-        stretch_.add_samples(scratch_.data(), n, model_.words.phase(from), model_.words.cycle, decoder_);
+        stretch_.add_samples(values_at(from, n), n, model_.words.phase(from), model_.words.cycle, decoder_);
         from += n;
         last_ = from - 1;
     }

@@ -67,6 +67,8 @@ private:
     double value(std::uint64_t i) const;
     const unsigned char* raw(std::uint64_t i) const;
     void copy_values(std::uint64_t from, std::size_t n, double* out) const;
+    // The samples in one piece: in the ring where they lie so, else copied.
+    const double* values_at(std::uint64_t from, std::size_t n);
     void keep_table_run_in_rings();
 
     void run();
@@ -77,7 +79,7 @@ private:
     // Outside: does the window hold the pattern? Fills model_ if so.
     bool lock_at(std::uint64_t from, std::size_t n);
     bool try_tone(std::uint64_t from, std::size_t n);
-    bool tone_holds(std::uint64_t from, std::size_t n) const;
+    bool tone_holds(std::uint64_t from, std::size_t n);
     bool judge_tone_block(std::uint64_t from, std::size_t n);
     bool make_model(const Word_Model& words, std::uint64_t from, std::size_t n, Model& out) const;
     bool fits(const Model& m, std::uint64_t i) const;

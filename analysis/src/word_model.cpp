@@ -88,16 +88,13 @@ std::optional<Word_Model> find_words(const double* x, std::size_t n, std::uint64
     return std::nullopt;
 }
 
-Word_Model refit(const Word_Model& model, const double* x, std::size_t n, std::uint64_t first)
+Word_Model refit(const Word_Model& model, const Block_Summary& b)
 {
     Word_Model m = model;
-    Fold f(model.cycle);
-    f.add(x, n, model.phase(first));
     for (int p = 0; p < model.cycle; ++p)
-        m.level[p] = f.count[p] > 0 ? f.mean(p) : model.level[p];
-    m.spread = f.spread();
-    m.gain = fit_shape(m.level, m.cycle).gain;
-    // Keep the sign and phase of the model: the fit of the shape alone may
+        m.level[p] = b.count[p] > 0 ? b.mean(p) : model.level[p];
+    m.spread = b.spread();
+    // The gain at the model's own phase: the fit of the shape alone may
     // pick another shift for a noisy fold.
     double aw = 0.0, ww = 0.0, mean = 0.0;
     for (int p = 0; p < m.cycle; ++p)

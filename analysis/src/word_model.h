@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "block_summary.h"
 #include "fold.h"
 
 namespace kova::analysis::detail {
@@ -45,7 +46,8 @@ Shape_Fit fit_shape(const double* levels, int cycle);
 constexpr int kMinCycles = 16;
 std::optional<Word_Model> find_words(const double* x, std::size_t n, std::uint64_t first, double quantum);
 
-// The same cycle and phase refitted to other samples (levels and spread).
-Word_Model refit(const Word_Model& model, const double* x, std::size_t n, std::uint64_t first);
+// The same cycle and phase refitted to other samples (levels and spread),
+// from their summary taken at the model's phase.
+Word_Model refit(const Word_Model& model, const Block_Summary& summary);
 
 }  // namespace kova::analysis::detail

@@ -18,6 +18,7 @@ namespace kova::analysis {
 
 namespace detail {
 class Tracker;
+struct Raw_Table;
 }
 
 class Capture_Analyser {
@@ -37,6 +38,8 @@ public:
 
 private:
     void feed_each(const unsigned char* data, std::size_t count);
+    std::size_t match_frames(const std::vector<const detail::Raw_Table*>& tables, const std::vector<int>& phases,
+                             const unsigned char* data, std::size_t count);
 
     long rate_;
     int channels_;
@@ -46,7 +49,9 @@ private:
     std::uint64_t frames_ = 0;
     // The frames every channel's table expects, laid out as they would lie.
     std::vector<unsigned char> expected_;
-    int expected_period_ = 0;
+    std::vector<detail::Raw_Table> layout_tables_;
+    std::vector<int> layout_phases_;
+    int layout_period_ = 0;
 };
 
 }  // namespace kova::analysis
