@@ -6,15 +6,20 @@
 #   scripts/sound-server.sh jack  [--rate RATE] -- COMMAND...
 #   scripts/sound-server.sh pulse [--rate RATE] -- COMMAND...
 #
-# jack   jackd with the dummy driver and a loopback driver of two ports:
-#        what is played to the PortAudio device "loopback" comes back on its
-#        inputs one period later, sample for sample. Other rates than the
-#        server's are refused by PortAudio itself.
+# jack   jackd with the dummy driver (device "system") and a loopback
+#        driver of two ports (device "loopback"): what one stream plays to
+#        "loopback" comes back on its own inputs one period later, sample for
+#        sample. Between two programs, connect one's output ports straight to
+#        the other's inputs instead: a period late through the loopback
+#        driver is a period repeated or lost, where a client feeding a client
+#        is waited for. PortAudio itself refuses every rate but the server's.
 # pulse  PulseAudio with a null sink "kova" (float32le) whose monitor is the
 #        default source, reached through ALSA's pulse plugin (PortAudio device
 #        "pulse"). The sink is told not to rewind: a rewinding null sink's
-#        monitor repeats samples. The plugin takes any rate and PulseAudio
-#        resamples it to the sink's without a word, so only RATE is exact.
+#        monitor repeats samples. Buffers of 1024 frames and 50 ms keep every
+#        sample; PortAudio's small defaults let the sink run dry. The plugin
+#        takes any rate and PulseAudio resamples it to the sink's without a
+#        word, so only RATE is exact.
 #
 # The command sees KOVA_SOUND_SERVER (jack or pulse), KOVA_SOUND_RATE and
 # KOVA_SOUND_DEVICE (the PortAudio device that loops back), and the server's
@@ -99,8 +104,10 @@ wait_until() {
 
 case $kind in
   jack)
-    # --no-realtime: no real-time privileges needed, as root or not. -L,
-    # since jackd 1.9.21 crashes on its long form, --loopback.
+    # Real-time where allowed (root, or an rtprio limit), so that a busy
+    # machine does not make the server miss its cycle; elsewhere jackd says
+    # so in its log and runs all the same. -L, since jackd 1.9.21 crashes on
+    # its long form, --loopback.
     "${daemon_env[@]}" JACK_NO_START_SERVER=1 \
       jackd --realtime --name "$name" -L 2 \
       -d dummy --rate "$rate" --period 1024 --capture 2 --playback 2 >"$log" 2>&1 &
