@@ -165,6 +165,14 @@ void Capture_Analyser::feed_each(const unsigned char* data, std::size_t count)
     }
 }
 
+std::vector<Channel_Report> Capture_Analyser::so_far() const
+{
+    std::vector<Channel_Report> reports;
+    for (const auto& t : trackers_)
+        reports.push_back(t->so_far());
+    return reports;
+}
+
 std::vector<Channel_Report> Capture_Analyser::finish()
 {
     std::vector<Channel_Report> reports;

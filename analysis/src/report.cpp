@@ -86,7 +86,10 @@ void judge_length(Channel_Report& r, long rate, long long seconds)
         const bool start_cut = start > 0 || !a.start_crisp;
         const bool end_cut = end > 0 || !a.end_crisp;
         const long long places = (start_cut ? 1 : 0) + (end_cut ? 1 : 0) + static_cast<long long>(r.dropout_count);
-        if (places == 1 && r.dropout_count == 1 && !r.first_dropouts.empty()) {
+        // A span under half a second is a piece of something longer, not a
+        // file whose lost samples one dropout could account for.
+        const bool whole_file = known * 2 >= rate;
+        if (places == 1 && r.dropout_count == 1 && !r.first_dropouts.empty() && whole_file) {
             r.first_dropouts[0].lost += static_cast<std::uint64_t>(rest);
             r.first_dropouts[0].lost_exact = true;
         } else if (places == 1 && start_cut) {

@@ -615,7 +615,8 @@ void Tracker::settle(const Model& m, std::uint64_t t, std::size_t n)
 
 void Tracker::begin_span(std::uint64_t at)
 {
-    start_crisp_ = model_.deterministic;
+    // Samples that can be told apart one by one mark their ends exactly.
+    start_crisp_ = model_.deterministic || model_.clean;
     if (!model_.tone) {
         const std::uint64_t oldest = index_ > kHistory - kBlock ? index_ - (kHistory - kBlock) : 0;
         const std::uint64_t limit = std::max(outside_from_, oldest);
@@ -952,6 +953,14 @@ void Tracker::emit(Event e) const
 
 // ---- the end
 
+Channel_Report Tracker::so_far() const
+{
+    // A copy is finished in place of this one, and tells nobody.
+    Tracker copy = *this;
+    copy.sink_ = nullptr;
+    return copy.finish();
+}
+
 Channel_Report Tracker::finish()
 {
     // What is left of the last block.
@@ -984,7 +993,7 @@ Channel_Report Tracker::finish()
             lose(last_fit(old_, break_at_, index_));
     }
     if (state_ == State::tracking) {
-        end_crisp_ = end_crisp_ && model_.deterministic;
+        end_crisp_ = end_crisp_ && (model_.deterministic || model_.clean);
         close_stretch();
     }
 
@@ -1027,7 +1036,7 @@ Channel_Report Tracker::finish()
     r.accounting.first_phase = first_phase_;
     r.accounting.last_phase = r.accounting.cycle > 0 ? model_.words.phase(last_) : 0;
     r.accounting.start_crisp = start_crisp_;
-    r.accounting.end_crisp = end_crisp_ && (state_ != State::tracking || model_.deterministic);
+    r.accounting.end_crisp = end_crisp_;
     r.accounting.starts_capture = first_ == 0;
     r.accounting.ends_capture = last_ + 1 == index_;
     r.accounting.foreign = foreign_total_;

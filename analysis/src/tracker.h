@@ -33,6 +33,8 @@ public:
     void feed(Raw_View raw, std::size_t count);
 
     Channel_Report finish();
+    // The report as it would stand if the capture ended here.
+    Channel_Report so_far() const;
 
     // Samples judged per block where no table holds.
     static constexpr std::size_t kBlock = 4096;

@@ -33,6 +33,9 @@ public:
 
     // The report for each channel; the analyser is spent.
     std::vector<Channel_Report> finish();
+    // The reports as they would stand if the capture ended now (for a live
+    // input's status); the analysis goes on.
+    std::vector<Channel_Report> so_far() const;
 
     std::uint64_t frames() const { return frames_; }
 
