@@ -9,41 +9,24 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 #include <regex>
 #include <string>
 #include <thread>
 
 #include "child.h"
-#include "kova/live/session.h"
+#include "pattern_region.h"
 #include "recorder.h"
+#include "server_test.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The words 0x600, 0xA00, 0xE00 as floats: over 2^23, 3, 5 and 7 over 2^14.
-constexpr float kSamples[3] = {3.0f / 16384.0f, 5.0f / 16384.0f, 7.0f / 16384.0f};
-constexpr long kRate = 48000;  // one sample per word at this rate
-
-class KovaPlay : public testing::Test {
+class KovaPlay : public Server_Test {
 protected:
-    void SetUp() override
-    {
-        const char* server = std::getenv("KOVA_SOUND_SERVER");
-        if (!server || std::string(server) != "jack")
-            GTEST_SKIP() << "needs the JACK loopback: run through scripts/sound-server.sh jack -- ctest -L sound-server";
-        ASSERT_EQ(std::atol(std::getenv("KOVA_SOUND_RATE")), kRate);
-        // Its own name: ctest may run several of these at once on one server.
-        client_ = "kova-live-tests-" + std::to_string(getpid());
-        session_ = std::make_unique<kova::live::Session>(client_.c_str());
-        ASSERT_EQ(session_->error(), "");
-    }
-
     std::unique_ptr<Recorder> record()
     {
         // The dummy driver's capture ports carry silence; adding it to what
@@ -53,7 +36,7 @@ protected:
         return recorder;
     }
 
-    // Keeps draining until the child has ended and the loopback has been
+    // Keeps draining until the child has ended and the recording has been
     // silent for a quarter of a second after carrying something. Bounded.
     static void play_out(Child& child, Recorder& recorder, std::chrono::seconds limit)
     {
@@ -69,40 +52,9 @@ protected:
         }
         ADD_FAILURE() << "no end to the playing within " << limit.count() << " s";
     }
-
-    std::string client_;
-    std::unique_ptr<kova::live::Session> session_;
 };
 
 Child kova_play(const std::vector<std::string>& args) { return Child(KOVA_PLAY_PATH, args); }
-
-// The pattern's region on one channel: from its first non-zero sample to its
-// last. Returns its length, and where it first departs from 0x600, 0xA00,
-// 0xE00, 0x600... (-1 if nowhere).
-struct Region {
-    std::size_t length = 0;
-    long long first_wrong = -1;
-};
-
-Region region(const Recorder& r, int channel)
-{
-    std::size_t first = r.frames(), last = 0;
-    for (std::size_t f = 0; f < r.frames(); ++f)
-        if (r.at(f, channel) != 0.0f) {
-            first = std::min(first, f);
-            last = f;
-        }
-    Region out;
-    if (first == r.frames())
-        return out;
-    out.length = last - first + 1;
-    for (std::size_t k = 0; k < out.length; ++k)
-        if (r.at(first + k, channel) != kSamples[k % 3]) {
-            out.first_wrong = static_cast<long long>(k);
-            break;
-        }
-    return out;
-}
 
 }  // namespace
 
@@ -122,7 +74,7 @@ TEST_F(KovaPlay, PlaysEveryWordExactlyOnEveryChannel)
     ASSERT_EQ(recorder->channels(), 2);
     for (int c = 0; c < 2; ++c) {
         // 1 s at 48 kHz: 48000 samples, 16000 whole cycles, none lost or added.
-        const Region got = region(*recorder, c);
+        const Region got = pattern_region(recorder->samples(), recorder->channels(), c);
         EXPECT_EQ(got.length, 48000u) << "channel " << c + 1;
         EXPECT_EQ(got.first_wrong, -1) << "channel " << c + 1;
     }
@@ -186,7 +138,7 @@ TEST_F(KovaPlay, StopsCleanlyOnSigint)
     // What was played up to the stop is the pattern unbroken, and far short
     // of the minute asked for.
     for (int c = 0; c < 2; ++c) {
-        const Region got = region(*recorder, c);
+        const Region got = pattern_region(recorder->samples(), recorder->channels(), c);
         EXPECT_GT(got.length, 0u) << "channel " << c + 1;
         EXPECT_LT(got.length, 30u * 48000u) << "channel " << c + 1;
         EXPECT_EQ(got.first_wrong, -1) << "channel " << c + 1;

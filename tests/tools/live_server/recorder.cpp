@@ -2,10 +2,30 @@
 
 #include <utility>
 
-Recorder::Recorder(const std::string& device, long rate)
+namespace {
+
+class Play_And_Capture : public kova::live::Processor {
+public:
+    Play_And_Capture(Processor& player, Processor& capture) : player_(player), capture_(capture) {}
+    bool process(const kova::live::Block& block) noexcept override
+    {
+        player_.process(block);  // silence once it is done
+        return capture_.process(block);
+    }
+
+private:
+    Processor& player_;
+    Processor& capture_;
+};
+
+}  // namespace
+
+Recorder::Recorder(const std::string& device, long rate, kova::live::Processor* player)
 {
     kova::live::Stream_Request request;
     request.input = kova::live::Endpoint{device, 0};
+    if (player)
+        request.output = kova::live::Endpoint{device, 0};
     request.rate = rate;
     auto opened = kova::live::Stream::open(request);
     if (!opened) {
@@ -15,7 +35,10 @@ Recorder::Recorder(const std::string& device, long rate)
     stream_.emplace(std::move(*opened));
     // Four seconds of room between drains: far more than a test waits.
     capture_ = std::make_unique<kova::live::Capture>(stream_->input_channels(), static_cast<std::size_t>(rate) * 4);
-    if (const auto failed = stream_->start(*capture_))
+    kova::live::Processor* run = capture_.get();
+    if (player)
+        run = (both_ = std::make_unique<Play_And_Capture>(*player, *capture_)).get();
+    if (const auto failed = stream_->start(*run))
         error_ = failed->message;
 }
 
@@ -32,8 +55,9 @@ void Recorder::drain()
 
 std::optional<std::size_t> Recorder::silence_since_signal() const
 {
+    const auto c = static_cast<std::size_t>(channels());
     for (std::size_t i = samples_.size(); i-- > 0;)
         if (samples_[i] != 0.0f)
-            return frames() - 1 - i / static_cast<std::size_t>(channels());
+            return samples_.size() / c - 1 - i / c;
     return std::nullopt;
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// Records the sound server's loopback through the live library while a
-// test plays into it, keeping every frame in memory.
+// Records from a device through the live library, keeping every frame in
+// memory; given a player, plays it to the same device in the same duplex
+// stream, as a loop through the device does.
 
 #include <memory>
 #include <optional>
@@ -13,18 +14,16 @@
 
 class Recorder {
 public:
-    // Opens and starts an input stream; error() says why not.
-    Recorder(const std::string& device, long rate);
+    // Opens and starts the stream; error() says why not. The player runs on
+    // past its end, sending silence, until the Recorder is destroyed.
+    Recorder(const std::string& device, long rate, kova::live::Processor* player = nullptr);
     const std::string& error() const { return error_; }
 
     // Moves what has arrived into samples(); call often.
     void drain();
     int channels() const { return capture_ ? capture_->channels() : 0; }
-    std::size_t frames() const { return channels() ? samples_.size() / static_cast<std::size_t>(channels()) : 0; }
-    float at(std::size_t frame, int channel) const
-    {
-        return samples_[frame * static_cast<std::size_t>(channels()) + static_cast<std::size_t>(channel)];
-    }
+    // Interleaved, every frame since the start.
+    const std::vector<float>& samples() const { return samples_; }
     // Frames since the last non-zero sample on any channel; nullopt before any.
     std::optional<std::size_t> silence_since_signal() const;
 
@@ -33,8 +32,9 @@ public:
 
 private:
     std::string error_;
-    // Declared first so that it outlives the stream that writes into it.
+    // Declared first so that they outlive the stream that uses them.
     std::unique_ptr<kova::live::Capture> capture_;
+    std::unique_ptr<kova::live::Processor> both_;
     std::optional<kova::live::Stream> stream_;
     std::vector<float> samples_;
 };
