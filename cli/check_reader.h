@@ -1,7 +1,7 @@
 #pragma once
 
-// Reads a capture from its source, block by block, and hands each channel
-// to its own analyser; never through a conversion that rounds.
+// Reads a capture from its source, block by block, and hands the frames to
+// the analysis as they lie; never through a conversion that rounds.
 
 #include <cstdint>
 #include <functional>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kova/analysis/channel_report.h"
+#include "kova/analysis/events.h"
 
 namespace kova::cli {
 
@@ -27,7 +28,9 @@ struct Capture {
 };
 
 // path "-" reads standard input. on_progress hears the fraction done (0..1)
-// for inputs whose length is known.
-Capture read_capture(const std::string& path, const std::function<void(double)>& on_progress = {});
+// for inputs whose length is known; events, if given, hear the findings as
+// they are made.
+Capture read_capture(const std::string& path, const std::function<void(double)>& on_progress = {},
+                     analysis::Event_Sink* events = nullptr);
 
 }  // namespace kova::cli
