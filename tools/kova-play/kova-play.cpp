@@ -28,6 +28,10 @@ constexpr int kRunError = 1;
 // How often the main thread looks up from waiting for a signal to update
 // the progress line and see whether the stream has finished.
 constexpr int kPollMs = 100;
+// Longer than any buffer the host can ask for (65536 frames at 44.1 kHz is
+// 1.5 s): a stream that has taken nothing for this long has lost its device
+// or server, and PortAudio does not always say so.
+constexpr int kStallMs = 5000;
 
 int fail(int code, const std::string& message)
 {
@@ -124,8 +128,13 @@ int main(int argc, char** argv)
 
     kova::play::Play_Progress progress(*rate, frames);
     int caught = 0;
-    while (stream->active()) {
-        progress.update(player.frames_sent());
+    std::uint64_t last_sent = 0;
+    int still_ms = 0;
+    while (stream->active() && still_ms < kStallMs) {
+        const std::uint64_t sent = player.frames_sent();
+        progress.update(sent);
+        still_ms = sent == last_sent ? still_ms + kPollMs : 0;
+        last_sent = sent;
         if ((caught = signals.wait(kPollMs)) != 0)
             break;
     }
@@ -136,11 +145,16 @@ int main(int argc, char** argv)
         stream->abort();
         return 128 + caught;
     }
+    if (const std::uint64_t sent = player.frames_sent(); sent < frames || still_ms >= kStallMs) {
+        // PortAudio's JACK host waits ten minutes for a server that has gone
+        // before it stops a stream or itself: both are left to the exit.
+        stream->abandon();
+        session.abandon();
+        return fail(kRunError, "the device or sound server went away after " + std::to_string(sent) + " of " +
+                                   std::to_string(frames) + " frames");
+    }
     if (const auto failed = stream->stop())
         return fail(*failed);
-    if (player.frames_sent() < frames)
-        return fail(kRunError, "the stream ended after " + std::to_string(player.frames_sent()) + " of " +
-                                   std::to_string(frames) + " frames");
     if (player.underflows() > 0)
         return fail(kRunError, "the host reported " + std::to_string(player.underflows()) +
                                    " gaps in what was played: a capture of this run cannot be bit-perfect");

@@ -23,7 +23,7 @@ Session::Session(const char* client_name) : client_name_(client_name)
 
 Session::~Session()
 {
-    if (error_.empty())
+    if (error_.empty() && !abandoned_)
         Pa_Terminate();
 }
 

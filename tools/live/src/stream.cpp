@@ -145,6 +145,13 @@ bool Stream::active() const { return handle_ && Pa_IsStreamActive(handle_) == 1;
 
 Status Stream::stop() { return close(true); }
 
+void Stream::abandon()
+{
+    handle_ = nullptr;
+    // The callback might yet run on a host that only stalled.
+    static_cast<void>(slot_.release());
+}
+
 Status Stream::abort() { return close(false); }
 
 Status Stream::close(bool drain)

@@ -18,10 +18,14 @@ public:
 
     // Empty when PortAudio started; else why not.
     const std::string& error() const { return error_; }
+    // Skips the shutdown, for after Stream::abandon(): it would wait on the
+    // same host.
+    void abandon() { abandoned_ = true; }
 
 private:
     std::string client_name_;  // PortAudio keeps the pointer, not a copy
     std::string error_;
+    bool abandoned_ = false;
 };
 
 }  // namespace kova::live

@@ -76,6 +76,11 @@ public:
     Status stop();
     // Stops at once, dropping what is queued, then closes.
     Status abort();
+    // Lets go of a stream whose device or server has gone, without asking
+    // the host anything: PortAudio's JACK host would wait minutes for a
+    // server that no longer answers. What the stream holds is left to the
+    // process's exit.
+    void abandon();
 
     long rate() const { return rate_; }
     int output_channels() const { return output_channels_; }
