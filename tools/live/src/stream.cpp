@@ -135,6 +135,8 @@ Stream::~Stream() { abort(); }
 
 Status Stream::start(Processor& processor)
 {
+    if (!handle_)
+        return Error{Error::Kind::host, "cannot start a stream already closed"};
     slot_->processor = &processor;  // the callback does not run before the start
     if (const PaError err = Pa_StartStream(handle_); err != paNoError)
         return Error{Error::Kind::host, host_error("cannot start the stream", err)};
