@@ -1,7 +1,8 @@
 #pragma once
 
 // Whether a capture passes: the pattern is there, every channel that carries
-// it is bit-perfect, and it has the rate and duration asked for.
+// it is bit-perfect for a whole number of seconds, and it has the rate and
+// duration asked for.
 
 #include <optional>
 
@@ -12,10 +13,18 @@ namespace kova::cli {
 struct Expectations {
     std::optional<long> rate;
     std::optional<int> seconds;
+    // A span cut short but otherwise exact passes: for checking 30 s of an
+    // hour-long file.
+    bool partial_ok = false;
 };
+
+// Judges each channel's span against the duration asked for, if any,
+// instead of the nearest whole number of seconds.
+void apply_expectations(Capture& capture, const Expectations& expect);
 
 bool rate_as_expected(const Capture& capture, const Expectations& expect);
 bool duration_as_expected(const analysis::Channel_Report& channel, const Expectations& expect);
+bool channel_passes(const analysis::Channel_Report& channel, const Expectations& expect);
 bool passes(const Capture& capture, const Expectations& expect);
 
 }  // namespace kova::cli
