@@ -22,8 +22,9 @@ std::string offset_text(double steps) { return "offset " + strip_zeros(format("%
 
 std::string samples_text(std::uint64_t samples, long rate)
 {
-    return std::to_string(samples) + (samples == 1 ? " sample" : " samples") + " (" +
-           seconds_text(at(samples, rate)) + " s)";
+    const std::string n = std::to_string(samples) + (samples == 1 ? " sample" : " samples");
+    // Under a millisecond the count says it all.
+    return at(samples, rate) < 0.001 ? n : n + " (" + seconds_text(at(samples, rate)) + " s)";
 }
 
 // What the chain did over one stretch, in a few words.
@@ -87,13 +88,14 @@ std::string length_lines(const analysis::Channel_Report& r, long rate)
         out += kIndent + std::string("missing at the end: ") + (r.missing_end_exact ? "" : "at least ") +
                samples_text(r.missing_end, rate) + " of " + against +
                (r.accounting.ends_capture ? ": the capture ended early" : ": the chain lost the end") + "\n";
-    if (r.unplaced > 0)
-        out += kIndent + samples_text(static_cast<std::uint64_t>(r.unplaced), rate) + " of " + against +
-               " missing in whole cycles, at an end or inside: the pattern cannot tell where\n";
+    const bool crisp = r.accounting.start_crisp && r.accounting.end_crisp;
+    if (r.unplaced > 0 && crisp)
+        out += kIndent + samples_text(static_cast<std::uint64_t>(r.unplaced), rate) + " short of " + against +
+               " in whole cycles, at an end or inside: the pattern cannot tell where\n";
     if (r.unplaced < 0)
-        out += kIndent + samples_text(static_cast<std::uint64_t>(-r.unplaced), rate) +
-               " more than " + against + " in whole cycles, added somewhere: the pattern cannot tell where\n";
-    if (!r.whole_seconds && r.repeat_fits)
+        out += kIndent + samples_text(static_cast<std::uint64_t>(-r.unplaced), rate) + " over " + against +
+               " in whole cycles, added somewhere: the pattern cannot tell where\n";
+    if (!r.whole_seconds && r.accounting.cycle > 0)
         out += kIndent + std::string("length ") + std::to_string(r.length()) + " samples, " +
                signed_text(static_cast<long long>(r.length()) - r.judged_seconds * rate) + " against " + against +
                "\n";
@@ -105,7 +107,8 @@ std::string resampling_lines(const analysis::Resampling& s, long rate)
     std::string out = kIndent + std::string("resampled: from the ") + rate_text(s.family_rate) + " family (" +
                       strip_zeros(format("%.1f", s.family_hz / 1000.0)) + " kHz) to " + rate_text(rate) +
                       ", ratio " + format("%.6f", s.ratio) + "\n";
-    if (s.drift_ppm != 0.0)
+    // Below a tenth of a ppm a resampler's own ratio is exact.
+    if (std::fabs(s.drift_ppm) >= 0.1)
         out += kIndent + std::string("clock drift ") + format("%+.2f", s.drift_ppm) + " ppm (the pattern arrives " +
                (s.drift_ppm > 0 ? "faster" : "slower") + " than the capture's clock)\n";
     return out;

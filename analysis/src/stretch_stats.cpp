@@ -54,7 +54,7 @@ void Stretch_Stats::add_table(std::uint64_t count, int phase, int period, const 
             const double d = std::fabs(values[p] - kPatternWords[k]);
             differing += times;
             max_difference = std::max(max_difference, d);
-            sum_sq_difference += d * d * static_cast<double>(times);
+            sum_sq_difference += static_cast<long double>(d) * d * times;
         }
     }
     end += count;

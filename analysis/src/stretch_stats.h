@@ -26,7 +26,7 @@ struct Stretch_Stats {
     std::uint64_t exact = 0;
     std::uint64_t differing = 0;
     double max_difference = 0.0;
-    double sum_sq_difference = 0.0;
+    long double sum_sq_difference = 0.0;  // wide enough for a float capture at an absurd gain
     std::uint64_t nonfinite = 0;
     // Changed in place where the rest of the stretch holds: counted among
     // the differing, but not among the values its level is judged by.

@@ -112,7 +112,9 @@ const double* Tracker::values_at(std::uint64_t from, std::size_t n)
 void Tracker::keep_table_run_in_rings()
 {
     if (table_run_.to > table_run_.from) {
-        const std::uint64_t from = std::max(table_run_.from, table_run_.to > kHistory ? table_run_.to - kHistory : 0);
+        // Only what the ring still has room for: older slots now hold samples
+        // that came after the run.
+        const std::uint64_t from = std::max(table_run_.from, index_ > kHistory ? index_ - kHistory : 0);
         const auto bytes = static_cast<std::size_t>(format_.bytes);
         for (std::uint64_t i = from; i < table_run_.to; ++i) {
             const int p = static_cast<int>((table_run_.phase + (i - table_run_.from)) %
@@ -750,8 +752,11 @@ bool Tracker::same_levels(const Model& a, const Model& b) const
 {
     if (a.deterministic && b.deterministic)
         return a.table == b.table;
-    // Within the noise of both, and the capture's rounding.
-    const double tol = std::max(decoder_.quantum(), 1.0) + 4 * std::max(a.words.spread, b.words.spread);
+    // Within the noise of both levels' means, and the capture's rounding.
+    auto noise = [](const Word_Model& w) {
+        return w.samples > w.cycle ? w.spread / std::sqrt(w.samples / w.cycle) : w.spread;
+    };
+    const double tol = std::max(decoder_.quantum(), 1.0) + 4 * std::max(noise(a.words), noise(b.words));
     for (int p = 0; p < a.words.cycle; ++p)
         if (std::fabs(a.words.level[p] - b.words.level[p]) > tol)
             return false;
@@ -833,8 +838,9 @@ void Tracker::close_stretch()
             st.altered = true;
             // Still name a change of DC (a codec or filter that removed it):
             // a mean that neither the words' own nor theirs at the levels'
-            // swing explains.
-            if (any) {
+            // swing explains, held for half a second at least (not the
+            // passing mean of a gap).
+            if (any && s.length() * 2 >= static_cast<std::uint64_t>(rate_)) {
                 const double slope = (levels.mean[2] - levels.mean[0]) / (kPatternWords[2] - kPatternWords[0]);
                 const double mean = (levels.mean[0] + levels.mean[1] + levels.mean[2]) / 3;
                 const double words_mean = (kPatternWords[0] + kPatternWords[1] + kPatternWords[2]) / 3.0;
@@ -1029,7 +1035,8 @@ Channel_Report Tracker::finish()
     r.differing = totals_.differing;
     r.nonfinite = totals_.nonfinite;
     r.max_difference = totals_.max_difference;
-    r.rms_difference = totals_.end > 0 ? std::sqrt(totals_.sum_sq_difference / static_cast<double>(totals_.end)) : 0.0;
+    r.rms_difference =
+        totals_.end > 0 ? static_cast<double>(std::sqrt(totals_.sum_sq_difference / totals_.end)) : 0.0;
     r.stretch_count = stretch_count_;
     r.stretches = stretches_;
     r.accounting.cycle = repeat_ > 0 && r.repeat_fits && !any_resampled_ ? first_cycle_ : 0;

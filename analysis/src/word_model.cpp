@@ -1,6 +1,7 @@
 #include "word_model.h"
 
 #include <cmath>
+#include <vector>
 
 #include "kova/pattern.h"
 
@@ -15,6 +16,8 @@ constexpr double kSignificance = 8.0;
 // filter or a resampler within the family leaves. A cycle of 3 is always a
 // tone at a third of the rate, whatever its phase, so any shape passes.
 constexpr double kShapeFloor = 0.8;
+// Beyond this the sums of squares could overflow.
+constexpr double kLargest = 1e100;
 constexpr double kMeanWord = (kPatternWords[0] + kPatternWords[1] + kPatternWords[2]) / 3.0;
 
 }  // namespace
@@ -51,6 +54,27 @@ Shape_Fit fit_shape(const double* levels, int cycle)
 
 std::optional<Word_Model> find_words(const double* x, std::size_t n, std::uint64_t first, double quantum)
 {
+    // Values so large their squares overflow (a float capture at an absurd
+    // gain) are scaled down by a power of two first: exactly, and back after.
+    double peak = 0.0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::fabs(x[i]) > peak && std::isfinite(x[i]))
+            peak = std::fabs(x[i]);
+    if (peak > kLargest) {
+        int e = 0;
+        std::frexp(peak, &e);
+        std::vector<double> scaled(x, x + n);
+        for (auto& v : scaled)
+            v = std::ldexp(v, -e);
+        auto m = find_words(scaled.data(), n, first, std::ldexp(quantum, -e));
+        if (m) {
+            for (int p = 0; p < m->cycle; ++p)
+                m->level[p] = std::ldexp(m->level[p], e);
+            m->spread = std::ldexp(m->spread, e);
+            m->gain = std::ldexp(m->gain, e);
+        }
+        return m;
+    }
     for (const int cycle : {3, 6, 12}) {
         if (n < static_cast<std::size_t>(kMinCycles * cycle))
             continue;
@@ -82,6 +106,7 @@ std::optional<Word_Model> find_words(const double* x, std::size_t n, std::uint64
         for (int p = 0; p < cycle; ++p)
             m.level[p] = levels[(p + shape.shift) % cycle];
         m.spread = f.spread();
+        m.samples = f.total;
         m.gain = shape.gain;
         return m;
     }
@@ -94,6 +119,7 @@ Word_Model refit(const Word_Model& model, const Block_Summary& b)
     for (int p = 0; p < model.cycle; ++p)
         m.level[p] = b.count[p] > 0 ? b.mean(p) : model.level[p];
     m.spread = b.spread();
+    m.samples = b.total();
     // The gain at the model's own phase: the fit of the shape alone may
     // pick another shift for a noisy fold.
     double aw = 0.0, ww = 0.0, mean = 0.0;

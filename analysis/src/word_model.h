@@ -19,6 +19,7 @@ struct Word_Model {
     std::uint64_t anchor = 0;  // a sample at phase 0 (the first word's first sample)
     double level[12] = {};
     double spread = 0.0;  // RMS of the samples around their levels
+    double samples = 0.0;  // the levels are the means of this many samples (all phases)
     double gain = 0.0;  // the levels' swing against the words', signed
 
     int phase(std::uint64_t index) const { return phase_at(index, anchor, cycle); }

@@ -174,7 +174,7 @@ TEST_F(KovaCheckInput, SizesLeftOpenAreReadToTheEnd)
     shell("ffmpeg -v error -i k.wav -c:a pcm_s24le -f wav - | cat > fw.wav");
     shell("ffmpeg -v error -i k.wav -c:a pcm_s24le -rf64 always -f wav - | cat > fr.wav");
     shell("ffmpeg -v error -i k.wav -c:a pcm_s24le -f w64 - | cat > f.w64");
-    shell("sox k.wav -t wav - trim 0 22050s | cat > sox.wav");
+    shell("sox k.wav -t wav - trim 0 44100s | cat > sox.wav");
     const std::string fw = slurp(path("fw.wav")), fr = slurp(path("fr.wav")), w64 = slurp(path("f.w64")),
                       sox = slurp(path("sox.wav"));
     ASSERT_EQ(fw.substr(fw.find("data") + 4, 4), std::string(4, '\xFF'));
@@ -185,7 +185,7 @@ TEST_F(KovaCheckInput, SizesLeftOpenAreReadToTheEnd)
         {fw, "WAVEX 24-bit int  44.1 kHz  1 ch  44100 frames"},
         {fr, "RF64 24-bit int  44.1 kHz  1 ch  44100 frames"},
         {w64, "W64 24-bit int  44.1 kHz  1 ch  44100 frames"},
-        {sox, "WAVEX 24-bit int  44.1 kHz  1 ch  22050 frames"},
+        {sox, "WAVEX 24-bit int  44.1 kHz  1 ch  44100 frames"},
     };
     for (const auto& [bytes, format_line] : cases) {
         const auto r = check_piped(bytes);

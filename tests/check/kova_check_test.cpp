@@ -136,15 +136,23 @@ TEST_F(KovaCheck, KovaGenFilesAreWholeAndBitPerfect)
     expect_has(r.out, "\"last\":191999,\"start_s\":0,\"end_s\":1,\"length\":192000,\"repeat\":4,\"repeat_fits\":true");
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3);
 
-    // An 88.2 kHz file read as if it were 44.1 kHz: its words last two samples.
+    // An 88.2 kHz file labelled 44.1 kHz, and a 44.1 kHz one labelled
+    // 176.4 kHz: every word exact, but at a repeat the rate does not hold.
+    // The rate changed without resampling: a failure.
     sox({"-r", "44100", "k88200.wav", "slow.wav"});
-    const auto slow = check({"slow.wav"});
-    EXPECT_EQ(slow.exit_code, 0);
-    expect_lines(slow.out, {"slow.wav  ch1  bit-perfect  44.1 kHz  partial 2 s (0 s \u2013 2 s)",
-                            "    length 88200 samples, +44100 against 1 s", "    repeat 2 does not fit 44.1 kHz"});
+    sox({"-r", "176400", "k44100.wav", "fast.wav"});
+    const auto wrong = check({"slow.wav", "fast.wav"});
+    EXPECT_EQ(wrong.exit_code, 1);
+    expect_lines(wrong.out, {"slow.wav  ch1  altered  44.1 kHz  2 s (0 s \u2013 2 s)",
+                             "    repeat 2 does not fit 44.1 kHz: the words last 2 samples, as at another rate; "
+                             "the rate changed without resampling",
+                             "fast.wav  ch1  altered  176.4 kHz  partial 0.25 s (0 s \u2013 0.25 s)",
+                             "    repeat 1 does not fit 176.4 kHz: the words last 1 sample, as at another rate; "
+                             "the rate changed without resampling"});
 }
 
-// Silence or a fade around the pattern, and a mono file played on a stereo device.
+// Silence around the pattern, a mono file played on a stereo device, and a
+// fade: the pattern changed where it fades.
 TEST_F(KovaCheck, RegionAndChannels)
 {
     sox({"k44100.wav", "pad.wav", "pad", "0.5", "0.25"});
@@ -153,10 +161,10 @@ TEST_F(KovaCheck, RegionAndChannels)
     sox({"-M", "silent.wav", "k44100.wav", "one.wav"});
     // Linear fades of 0.1 s (4410 samples) in and out: at gain (4410 - k) / 4410
     // the third word is off by 3584 k / 4410 steps, over half a step for any
-    // k > 0, so exact from sample 4410 on and up to the fade-out at 39690.
+    // k > 0, so exact only from sample 4410 to the fade-out at 39690.
     sox({"k44100.wav", "-D", "fade.wav", "fade", "t", "0.1", "-0", "0.1"});
 
-    const auto r = check({"pad.wav", "both.wav", "one.wav", "fade.wav"});
+    const auto r = check({"pad.wav", "both.wav", "one.wav"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     // 0.5 s of silence is 22050 samples; 1 s of pattern ends at 1.5 s.
     expect_lines(r.out, {
@@ -167,11 +175,19 @@ TEST_F(KovaCheck, RegionAndChannels)
         "both.wav  ch2  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)",
         "one.wav  ch1  absent",
         "one.wav  ch2  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)",
-        "fade.wav  ch1  bit-perfect  44.1 kHz  partial 0.8 s (0.1 s \u2013 0.9 s)",
-        "    length 35280 samples, -8820 against 1 s",
     });
     const auto json = check({"--json", "pad.wav"});
     expect_has(json.out, "\"first\":22050,\"last\":66149,\"start_s\":0.5,\"end_s\":1.5,\"length\":44100");
+    expect_has(json.out, "\"before\":{\"samples\":22050,\"silent\":true,\"peak\":0},"
+                         "\"after\":{\"samples\":11025,\"silent\":true,\"peak\":0}");
+
+    // Where the pattern fades it is there, changed: altered, with the
+    // stretch that is exact in the middle.
+    const auto fade = check({"--json", "fade.wav"});
+    EXPECT_EQ(fade.exit_code, 1);
+    expect_has(fade.out, "\"verdicts\":[\"altered\"]");
+    expect_has(fade.out, "\"verdicts\":[\"bit-perfect\"]");
+    expect_has(fade.out, "\"dropouts\":{\"count\":0,");
 }
 
 // Changes of level, each checked against figures worked out by hand.
@@ -249,25 +265,26 @@ TEST_F(KovaCheck, Dropouts)
 
     const auto r = check({"del.wav", "ins.wav", "zeroed.wav", "gdel.wav"});
     EXPECT_EQ(r.exit_code, 1);
-    // 100 deleted at 0.5 s: the cycle jumps by 100 mod 3 = 1; 100 short of 1 s.
-    // 100 zeros inserted: 100 foreign samples, then the cycle goes on unmoved.
+    // 100 deleted at 0.5 s: the cycle jumps by 100 mod 3 = 1, and the span is
+    // 100 short of 1 s, all lost there. 100 zeros inserted: 100 foreign
+    // samples, then the cycle goes on unmoved, 100 over 1 s.
     expect_lines(r.out, {
         "del.wav  ch1  dropouts  44.1 kHz  partial 0.998 s (0 s \u2013 0.998 s)",
         "    dropouts: 1",
-        "      at 22050 (0.5 s): 0 foreign, -1 samples (modulo 3)",
+        "      at 22050 (0.5 s): 100 lost, 0 inserted",
         "    length 44000 samples, -100 against 1 s",
         "ins.wav  ch1  dropouts  44.1 kHz  partial 1.002 s (0 s \u2013 1.002 s)",
-        "      at 22050 (0.5 s): 100 foreign, +100 samples (modulo 3)",
+        "      at 22050 (0.5 s): 0 lost, 100 inserted",
         "    length 44200 samples, +100 against 1 s",
         // 100 zeroed in place: the cycle goes on where it would have been.
         "zeroed.wav  ch1  dropouts  44.1 kHz  1 s (0 s \u2013 1 s)",
-        "      at 22050 (0.5 s): 100 foreign, 0 samples (modulo 3)",
+        "      at 22050 (0.5 s): 100 samples replaced",
         "gdel.wav  ch1  gain+dropouts  44.1 kHz  partial 0.998 s (0 s \u2013 0.998 s)",
         "    gain -6.02 dB (x0.500000)",
     });
     const auto json = check({"--json", "del.wav"});
     expect_has(json.out, "\"dropouts\":{\"count\":1,\"first\":[{\"position\":22050,\"time_s\":0.5,\"foreign\":0,"
-                         "\"skipped\":1,\"net\":-1}]}");
+                         "\"skipped\":1,\"net\":-1,\"lost\":100,\"lost_exact\":true,\"inserted\":0}]}");
     expect_has(json.out, "\"duration_s\":null,\"nearest_duration_s\":1,\"length_difference\":-100");
 }
 
@@ -277,7 +294,9 @@ TEST_F(KovaCheck, NoiseIsAbsent)
     const auto r = check({"noise.wav"});
     EXPECT_EQ(r.exit_code, 1);
     expect_lines(r.out, {"noise.wav  ch1  absent"});
-    expect_has(check({"--json", "noise.wav"}).out, "\"pass\":false,\"channels\":[{\"channel\":1,\"verdicts\":[\"absent\"]}]}");
+    const auto json = check({"--json", "noise.wav"}).out;
+    expect_has(json, "\"pass\":false,");
+    expect_has(json, "\"channels\":[{\"channel\":1,\"verdicts\":[\"absent\"]}]}");
 }
 
 // A file that cannot be read is one line and exit 2; the others are still checked.
