@@ -1,0 +1,218 @@
+// kova-check against what real software chains do to the pattern (sox,
+// ffmpeg, GStreamer), and against damage made by hand: each fault named as
+// an engineer would name it, never passed. Every truth is worked out here
+// from what the chain was asked to do.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "run_process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class KovaCheckChains : public ::testing::Test {
+public:
+    static void SetUpTestSuite()
+    {
+        char name[] = "/tmp/kova-check-chains-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir_ = name;
+        for (const auto& [rate, seconds] : {std::pair{"48000", "10"}, {"44100", "10"}, {"48000", "1"}}) {
+            const std::string file = std::string("k") + rate + "_" + seconds + ".wav";
+            const auto r = run_program(KOVA_GEN_PATH, {"-q", "-r", rate, "-d", seconds, "-o", file}, dir_);
+            ASSERT_EQ(r.exit_code, 0) << r.err;
+        }
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+
+    // A shell line in the test folder (pipelines of sox, ffmpeg, gst-launch).
+    static void shell(const std::string& line)
+    {
+        const auto r = run_program("sh", {"-c", line}, dir_);
+        ASSERT_EQ(r.exit_code, 0) << line << ": " << r.err;
+    }
+    static Run_Result check(const std::vector<std::string>& args) { return run_program(KOVA_CHECK_PATH, args, dir_); }
+
+    static std::string slurp(const std::string& name)
+    {
+        std::ifstream in(dir_ + "/" + name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    // kova-gen's data starts after its 44-byte header; sizes are rewritten.
+    static void write_wav(const std::string& name, const std::string& header, const std::string& data)
+    {
+        std::string h = header;
+        const auto put = [&](std::size_t at, std::uint32_t v) {
+            for (int k = 0; k < 4; ++k)
+                h[at + static_cast<std::size_t>(k)] = static_cast<char>(v >> (8 * k) & 0xFF);
+        };
+        put(4, static_cast<std::uint32_t>(data.size() + 36));
+        put(40, static_cast<std::uint32_t>(data.size()));
+        std::ofstream(dir_ + "/" + name, std::ios::binary) << h << data;
+    }
+
+    static std::string dir_;
+};
+
+std::string KovaCheckChains::dir_;
+
+void expect_has(const std::string& text, const std::string& part)
+{
+    EXPECT_NE(text.find(part), std::string::npos) << "missing: " << part << "\nin:\n" << text;
+}
+
+// The number after "key": in a JSON line.
+double number_after(const std::string& json, const std::string& key)
+{
+    const auto at = json.find("\"" + key + "\":");
+    EXPECT_NE(at, std::string::npos) << key << " missing in " << json;
+    return at == std::string::npos ? NAN : std::strtod(json.c_str() + at + key.size() + 3, nullptr);
+}
+
+}  // namespace
+
+// Damage beside clean stretches is the capture's fault too: seconds 2 to 4
+// halved (sox: each word exactly half) or sign-flipped, one sample changed.
+TEST_F(KovaCheckChains, DamageBesideCleanStretchesFails)
+{
+    shell("sox k48000_10.wav a.wav trim 0 2 && sox k48000_10.wav b.wav trim 2 2 && sox k48000_10.wav c.wav trim 4 && "
+          "sox b.wav -D bh.wav vol 0.5 && sox b.wav -D bf.wav vol -1 && "
+          "sox a.wav bh.wav c.wav halved.wav && sox a.wav bf.wav c.wav flipped.wav");
+    // Sample 100 (the second word, 00 0A 00) with its middle byte made 0B:
+    // 256 steps high.
+    std::string data = slurp("k48000_1.wav");
+    data[44 + 3 * 100 + 1] = 0x0B;
+    write_wav("one.wav", data.substr(0, 44), data.substr(44));
+
+    const auto r = check({"halved.wav", "flipped.wav", "one.wav"});
+    EXPECT_EQ(r.exit_code, 1);
+    expect_has(r.out, "halved.wav  ch1  gain  48 kHz  10 s (0 s \u2013 10 s)\n"
+                      "    gain -6.02 dB (x0.500000)\n"
+                      "    3 stretches:\n"
+                      "      0 s \u2013 2 s  bit-perfect\n"
+                      "      2 s \u2013 4 s  gain -6.02 dB (x0.500000)\n"
+                      "      4 s \u2013 10 s  bit-perfect\n");
+    expect_has(r.out, "flipped.wav  ch1  inverted  48 kHz  10 s (0 s \u2013 10 s)\n");
+    expect_has(r.out, "      2 s \u2013 4 s  inverted\n");
+    expect_has(r.out, "one.wav  ch1  altered  48 kHz  1 s (0 s \u2013 1 s)\n");
+    expect_has(r.out, "    altered: 1 samples differ, largest 256, RMS 1.168 (24-bit steps)\n");  // 256 / sqrt(48000)
+}
+
+// Samples lost or added: a whole cycle cut mid-stream (the pattern cannot
+// tell where), the start cut mid-cycle, and 1000 cut with 480 zeros put in
+// their place, which the length makes exact.
+TEST_F(KovaCheckChains, LostSamplesAreCounted)
+{
+    const std::string k = slurp("k48000_10.wav"), header = k.substr(0, 44), data = k.substr(44);
+    write_wav("cycle.wav", header, data.substr(0, 3 * 240000) + data.substr(3 * 240003));
+    write_wav("late.wav", header, data.substr(3 * 1001));
+    write_wav("gap.wav", header, data.substr(0, 3 * 100000) + std::string(3 * 480, '\0') + data.substr(3 * 101000));
+
+    const auto r = check({"cycle.wav", "late.wav", "gap.wav"});
+    EXPECT_EQ(r.exit_code, 1);
+    expect_has(r.out, "cycle.wav  ch1  incomplete  48 kHz  partial 10 s (0 s \u2013 10 s)\n"
+                      "    3 samples short of 10 s in whole cycles, at an end or inside: the pattern cannot tell "
+                      "where\n");
+    // 1001 = 3 * 333 + 2: the first sample has phase 2, so the start is cut,
+    // and the 999 more go there too.
+    expect_has(r.out, "late.wav  ch1  incomplete  48 kHz  partial 9.979 s (0 s \u2013 9.979 s)\n"
+                      "    missing at the start: 1001 samples (0.021 s) of 10 s: the capture began late\n");
+    expect_has(r.out, "gap.wav  ch1  dropouts  48 kHz  partial 9.989 s (0 s \u2013 9.989 s)\n"
+                      "    dropouts: 1\n"
+                      "      at 100000 (2.083 s): 1000 lost, 480 inserted\n");
+
+    // A piece of a file, otherwise exact, passes when that is what was asked.
+    const auto piece = check({"--partial-ok", "late.wav"});
+    EXPECT_EQ(piece.exit_code, 0) << piece.out;
+    EXPECT_EQ(check({"--partial-ok", "gap.wav"}).exit_code, 1);
+}
+
+// A volume control is a gain whatever its quantiser did, and whatever
+// lossless container follows: ffmpeg's -6 dB is x0.501187, which its 24-bit
+// output truncates (769.82 -> 769) and its 32-bit and float outputs keep.
+// Deep exact gains (sox x1/128, x1/256: 12, 20, 28 and 6, 10, 14) keep the
+// words apart, so they are gains too.
+TEST_F(KovaCheckChains, VolumeControlsAreGains)
+{
+    shell("for c in s24le s32le f32le; do ffmpeg -v error -i k48000_1.wav -af volume=-6dB -c:a pcm_$c v_$c.wav; done");
+    shell("sox k48000_1.wav -D d42.wav vol 0.0078125 && sox k48000_1.wav -D d48.wav vol 0.00390625");
+    for (const char* f : {"v_s24le.wav", "v_s32le.wav", "v_f32le.wav"}) {
+        const auto r = check({"--json", f});
+        EXPECT_EQ(r.exit_code, 1);
+        expect_has(r.out, "\"verdicts\":[\"gain\"]");
+        EXPECT_NEAR(number_after(r.out, "gain_db"), -6.0, 0.01) << f;
+        EXPECT_EQ(number_after(r.out, "offset_steps"), 0) << f;
+    }
+    const auto deep = check({"d42.wav", "d48.wav"});
+    expect_has(deep.out, "d42.wav  ch1  gain  48 kHz  1 s (0 s \u2013 1 s)\n    gain -42.14 dB (x0.007812)\n");
+    expect_has(deep.out, "d48.wav  ch1  gain  48 kHz  1 s (0 s \u2013 1 s)\n    gain -48.16 dB (x0.003906)\n");
+}
+
+// The DC moved or removed, the steps between the words kept: an offset,
+// with what a filter or codec did to the shape called altered. sox's
+// dcshift of 2^-12 is 2048 steps, past where the words overlap; a 10 Hz
+// high-pass settles at the words less their mean, 2560, give or take its
+// rounding; Opus removes the DC and changes the shape.
+TEST_F(KovaCheckChains, DcChangesAreOffsets)
+{
+    shell("sox k48000_1.wav -D dc.wav dcshift 0.000244140625 && sox k48000_1.wav -D hp.wav highpass 10");
+    shell("ffmpeg -v error -i k48000_1.wav -c:a libopus -b:a 256k o.opus && "
+          "ffmpeg -v error -i o.opus -c:a pcm_s24le opus.wav");
+    const auto dc = check({"dc.wav"});
+    expect_has(dc.out, "dc.wav  ch1  offset  48 kHz  1 s (0 s \u2013 1 s)\n    offset +2048 steps\n");
+
+    const auto hp = check({"--json", "hp.wav"});
+    expect_has(hp.out, "\"verdicts\":[\"offset\",\"altered\"]");
+    EXPECT_NEAR(number_after(hp.out, "offset_steps"), -2560, 1.0);
+
+    const auto opus = check({"--json", "opus.wav"});
+    expect_has(opus.out, "\"verdicts\":[\"offset\",\"altered\"]");
+    expect_has(opus.out, "\"dropouts\":{\"count\":0,");
+    EXPECT_NEAR(number_after(opus.out, "offset_steps"), -2560, 256);
+}
+
+// Noise-shaped dither moves samples by several 16-bit steps, but nothing is
+// lost or added: altered, never dropouts.
+TEST_F(KovaCheckChains, NoiseShapedDitherIsAltered)
+{
+    shell("gst-launch-1.0 -q filesrc location=k48000_10.wav ! wavparse ! "
+          "audioconvert dithering=tpdf noise-shaping=high ! audio/x-raw,format=S16LE ! wavenc ! "
+          "filesink location=ns.wav");
+    const auto r = check({"--json", "ns.wav"});
+    EXPECT_EQ(r.exit_code, 1);
+    expect_has(r.out, "\"verdicts\":[\"altered\"],\"first\":0,\"last\":479999,");
+    expect_has(r.out, "\"dropouts\":{\"count\":0,");
+    EXPECT_GT(number_after(r.out, "differing"), 0);
+}
+
+// A 44.1 kHz file through a 48 kHz mixer (sox, ffmpeg, GStreamer): the
+// cycle of the 44.1 kHz family, 14.7 kHz, at 48 kHz: ratio 48000 / 44100.
+// And a source clock 48001 / 48000 fast resampled into the capture: the
+// pattern arrives 20.83 ppm faster.
+TEST_F(KovaCheckChains, ResamplingIsNamed)
+{
+    shell("sox k44100_10.wav sox.wav rate 48000 && "
+          "ffmpeg -v error -i k44100_10.wav -af aresample=48000 -c:a pcm_s24le ff.wav && "
+          "gst-launch-1.0 -q filesrc location=k44100_10.wav ! wavparse ! audioconvert ! audioresample ! "
+          "audio/x-raw,rate=48000 ! audioconvert ! audio/x-raw,format=S24LE ! wavenc ! filesink location=gst.wav");
+    for (const char* f : {"sox.wav", "ff.wav", "gst.wav"}) {
+        const auto r = check({"--json", f});
+        EXPECT_EQ(r.exit_code, 1) << f;
+        expect_has(r.out, "\"verdicts\":[\"resampled\"]");
+        expect_has(r.out, "\"resampling\":{\"family_hz\":14700,\"family_rate\":44100,\"ratio\":1.088435,");
+    }
+    shell("ffmpeg -v error -i k48000_10.wav -af asetrate=48001,aresample=48000 -c:a pcm_s24le drift.wav");
+    const auto drift = check({"--json", "drift.wav"});
+    expect_has(drift.out, "\"verdicts\":[\"resampled\"]");
+    EXPECT_NEAR(number_after(drift.out, "drift_ppm"), 1e6 / 48000, 1.0);
+}
