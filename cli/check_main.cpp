@@ -96,8 +96,8 @@ int main(int argc, char** argv)
     bool partial_ok = false;
 
     CLI::App app{"Checks recordings of the KOVA test pattern: bit-perfect, or what happened to it.\n"
-                 "The pattern's words have their low 9 bits zero: a chain that keeps 15 bits or more of each "
-                 "word passes, so truncation to 16 bits is not seen.",
+                 "Its words have their low 9 bits zero: a chain that keeps at least 15 bits of\n"
+                 "each word passes, so truncation to 16 bits goes unseen.",
                  "kova-check"};
     app.set_version_flag("--version", kova::version_line("kova-check"));
     app.add_option(
