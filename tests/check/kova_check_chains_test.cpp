@@ -88,10 +88,10 @@ TEST_F(KovaCheckChains, DamageBesideCleanStretchesFails)
     shell("sox k48000_10.wav a.wav trim 0 2 && sox k48000_10.wav b.wav trim 2 2 && sox k48000_10.wav c.wav trim 4 && "
           "sox b.wav -D bh.wav vol 0.5 && sox b.wav -D bf.wav vol -1 && "
           "sox a.wav bh.wav c.wav halved.wav && sox a.wav bf.wav c.wav flipped.wav");
-    // Sample 100 (the second word, 00 0A 00) with its middle byte made 0B:
-    // 256 steps high.
+    // Sample 5, near the start (the third word, 00 0E 00), with its middle
+    // byte made 0F: 256 steps high.
     std::string data = slurp("k48000_1.wav");
-    data[44 + 3 * 100 + 1] = 0x0B;
+    data[44 + 3 * 5 + 1] = 0x0F;
     write_wav("one.wav", data.substr(0, 44), data.substr(44));
 
     const auto r = check({"halved.wav", "flipped.wav", "one.wav"});
@@ -139,14 +139,16 @@ TEST_F(KovaCheckChains, LostSamplesAreCounted)
 
 // A volume control is a gain whatever its quantiser did, and whatever
 // lossless container follows: ffmpeg's -6 dB is x0.501187, which its 24-bit
-// output truncates (769.82 -> 769) and its 32-bit and float outputs keep.
-// Deep exact gains (sox x1/128, x1/256: 12, 20, 28 and 6, 10, 14) keep the
-// words apart, so they are gains too.
+// output truncates (769.82 -> 769) and its 32-bit and float outputs keep;
+// sox then carries the truncated 24-bit words into 32-bit and float
+// containers unchanged. Deep exact gains (sox x1/128, x1/256: 12, 20, 28
+// and 6, 10, 14) keep the words apart, so they are gains too.
 TEST_F(KovaCheckChains, VolumeControlsAreGains)
 {
     shell("for c in s24le s32le f32le; do ffmpeg -v error -i k48000_1.wav -af volume=-6dB -c:a pcm_$c v_$c.wav; done");
+    shell("sox v_s24le.wav -e signed-integer -b 32 t_s32.wav && sox v_s24le.wav -e floating-point -b 32 t_f32.wav");
     shell("sox k48000_1.wav -D d42.wav vol 0.0078125 && sox k48000_1.wav -D d48.wav vol 0.00390625");
-    for (const char* f : {"v_s24le.wav", "v_s32le.wav", "v_f32le.wav"}) {
+    for (const char* f : {"v_s24le.wav", "v_s32le.wav", "v_f32le.wav", "t_s32.wav", "t_f32.wav"}) {
         const auto r = check({"--json", f});
         EXPECT_EQ(r.exit_code, 1);
         expect_has(r.out, "\"verdicts\":[\"gain\"]");
