@@ -36,4 +36,11 @@ inline int phase_at(std::uint64_t index, std::uint64_t anchor, int cycle)
                            : static_cast<int>((c - (anchor - index) % c) % c);
 }
 
+// A difference of phases brought into 0 .. cycle - 1.
+inline int wrap(long long value, int cycle)
+{
+    const long long r = value % cycle;
+    return static_cast<int>(r < 0 ? r + cycle : r);
+}
+
 }  // namespace kova::analysis::detail

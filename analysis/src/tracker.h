@@ -3,7 +3,8 @@
 // Follows the pattern through one channel, as the samples arrive, in memory
 // that does not grow with the length of the capture. Outside the span it
 // searches; inside it tracks one model of what the chain did to the words,
-// and where the model breaks it finds where and how the pattern resumes.
+// and where the model breaks it finds where and how the pattern resumes
+// (tracker.cpp); what that makes of the span is tracker_span.cpp's.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "decode.h"
+#include "history.h"
 #include "kova/analysis/channel_report.h"
 #include "kova/analysis/events.h"
 #include "stretch_stats.h"
@@ -38,6 +40,12 @@ public:
 
     // Samples judged per block where no table holds.
     static constexpr std::size_t kBlock = 4096;
+    // Windows that a clean pattern is found in: enough cycles of the longest.
+    static constexpr std::size_t kWindow = static_cast<std::size_t>(kMinCycles) * 12;
+    // Chunks a resampled span's ends are found to.
+    static constexpr std::size_t kToneChunk = 256;
+    // Dropouts and stretches kept in the report; the rest are only counted.
+    static constexpr std::size_t kKept = 8;
 
 private:
     enum class State { outside, tracking, searching };
@@ -55,23 +63,6 @@ private:
         double turn = 0.0;
         bool tone = false;  // resampled: followed as a tone, not as words
     };
-
-    // History: the rings hold what arrived sample by sample; a run taken
-    // through a table is kept as the table until it is overtaken.
-    static constexpr std::size_t kHistory = std::size_t{1} << 15;
-    struct Table_Run {
-        std::uint64_t from = 0;
-        std::uint64_t to = 0;
-        Raw_Table table;
-        double values[12] = {};
-        int phase = 0;  // of `from`
-    };
-    double value(std::uint64_t i) const;
-    const unsigned char* raw(std::uint64_t i) const;
-    void copy_values(std::uint64_t from, std::size_t n, double* out) const;
-    // The samples in one piece: in the ring where they lie so, else copied.
-    const double* values_at(std::uint64_t from, std::size_t n);
-    void keep_table_run_in_rings();
 
     void run();
     bool step_outside();
@@ -115,11 +106,8 @@ private:
     int channel_;
     Event_Sink* sink_;
 
-    std::vector<double> value_ring_;
-    std::vector<unsigned char> raw_ring_;
-    Table_Run table_run_;
-    std::uint64_t index_ = 0;  // samples arrived
-    std::uint64_t pos_ = 0;    // next sample to judge
+    History history_;
+    std::uint64_t pos_ = 0;  // next sample to judge
 
     State state_ = State::outside;
     Model model_;

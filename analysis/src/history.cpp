@@ -1,0 +1,105 @@
+#include "history.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kova::analysis::detail {
+
+History::History(const Sample_Format& format)
+    : decoder_(format), bytes_(static_cast<std::size_t>(format.bytes)), values_(kSize), raws_(kSize * bytes_)
+{
+}
+
+double History::value(std::uint64_t i) const
+{
+    if (i >= run_.from && i < run_.to)
+        return run_.values[(run_.phase + (i - run_.from)) % static_cast<std::uint64_t>(run_.table.period)];
+    return values_[i % kSize];
+}
+
+const unsigned char* History::raw(std::uint64_t i) const
+{
+    if (i >= run_.from && i < run_.to)
+        return run_.table.value[(run_.phase + (i - run_.from)) % static_cast<std::uint64_t>(run_.table.period)];
+    return raws_.data() + (i % kSize) * bytes_;
+}
+
+void History::copy(std::uint64_t from, std::size_t n, double* out) const
+{
+    if (from >= run_.to || from + n <= run_.from) {
+        // All in the ring: at most two pieces, either side of its end.
+        const std::size_t slot = from % kSize;
+        const std::size_t first = std::min(n, kSize - slot);
+        std::memcpy(out, values_.data() + slot, first * sizeof(double));
+        std::memcpy(out + first, values_.data(), (n - first) * sizeof(double));
+        return;
+    }
+    for (std::size_t k = 0; k < n; ++k)
+        out[k] = value(from + k);
+}
+
+const double* History::view(std::uint64_t from, std::size_t n, double* scratch) const
+{
+    const std::size_t slot = from % kSize;
+    if ((from >= run_.to || from + n <= run_.from) && slot + n <= kSize)
+        return values_.data() + slot;
+    copy(from, n, scratch);
+    return scratch;
+}
+
+Raw_View History::raw_run(std::uint64_t from, std::size_t& n) const
+{
+    const std::size_t slot = from % kSize;
+    n = std::min<std::size_t>(n, kSize - slot);
+    return {raws_.data() + slot * bytes_, bytes_};
+}
+
+std::size_t History::append(Raw_View raw, std::size_t count)
+{
+    const std::size_t slot = end_ % kSize;
+    const std::size_t n = std::min(count, kSize - slot);
+    unsigned char* to = raws_.data() + slot * bytes_;
+    if (raw.stride == bytes_) {
+        std::memcpy(to, raw.data, n * bytes_);
+    } else {
+        for (std::size_t k = 0; k < n; ++k)
+            std::memcpy(to + k * bytes_, raw.data + k * raw.stride, bytes_);
+    }
+    decoder_.decode({to, bytes_}, n, values_.data() + slot);
+    end_ += n;
+    return n;
+}
+
+void History::append_table(std::uint64_t count, const Raw_Table& table, int phase)
+{
+    if (count == 0)
+        return;
+    if (run_.to != end_ || !(run_.table == table)) {
+        write_out_table_run();
+        run_.from = run_.to = end_;
+        run_.table = table;
+        run_.phase = phase;
+        for (int p = 0; p < table.period; ++p)
+            run_.values[p] = decoder_.decode_one(table.value[p]);
+    }
+    run_.to += count;
+    end_ += count;
+}
+
+void History::write_out_table_run()
+{
+    if (run_.to > run_.from) {
+        // Only what the ring still has room for: older slots now hold samples
+        // that came after the run.
+        const std::uint64_t from = std::max(run_.from, oldest());
+        for (std::uint64_t i = from; i < run_.to; ++i) {
+            const auto p = static_cast<int>((run_.phase + (i - run_.from)) %
+                                            static_cast<std::uint64_t>(run_.table.period));
+            values_[i % kSize] = run_.values[p];
+            std::memcpy(raws_.data() + (i % kSize) * bytes_, run_.table.value[p], bytes_);
+        }
+    }
+    run_.from = run_.to = 0;
+}
+
+}  // namespace kova::analysis::detail

@@ -1,0 +1,61 @@
+#pragma once
+
+// The recent past of one channel: what the search and the tracking look back
+// over (where a span began, what a break held). The samples that arrived one
+// by one are kept in two rings, as they lay and decoded; a run taken whole
+// through a raw table is kept as that table, and written out only when
+// another run takes its place.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "decode.h"
+
+namespace kova::analysis::detail {
+
+class History {
+public:
+    // Samples kept: enough for two blocks of look-back behind the newest.
+    static constexpr std::size_t kSize = std::size_t{1} << 15;
+
+    explicit History(const Sample_Format& format);
+
+    // Samples taken so far: the index of the next.
+    std::uint64_t end() const { return end_; }
+    // The oldest sample still held.
+    std::uint64_t oldest() const { return end_ > kSize ? end_ - kSize : 0; }
+
+    double value(std::uint64_t i) const;
+    const unsigned char* raw(std::uint64_t i) const;
+    void copy(std::uint64_t from, std::size_t n, double* out) const;
+    // The values in one piece: where they lie so in the ring, else copied
+    // into scratch.
+    const double* view(std::uint64_t from, std::size_t n, double* scratch) const;
+    // The raw samples from `from` on as they lie in the ring, as far as its end.
+    Raw_View raw_run(std::uint64_t from, std::size_t& n) const;
+
+    // Takes up to `count` samples as they lie; returns how many (never past
+    // the ring's end).
+    std::size_t append(Raw_View raw, std::size_t count);
+    // Takes `count` samples that held `table` from `phase` on.
+    void append_table(std::uint64_t count, const Raw_Table& table, int phase);
+
+private:
+    void write_out_table_run();
+
+    Decoder decoder_;
+    std::size_t bytes_;
+    std::vector<double> values_;
+    std::vector<unsigned char> raws_;
+    std::uint64_t end_ = 0;
+    struct Table_Run {
+        std::uint64_t from = 0;
+        std::uint64_t to = 0;
+        Raw_Table table;
+        double values[12] = {};
+        int phase = 0;  // of `from`
+    } run_;
+};
+
+}  // namespace kova::analysis::detail

@@ -1,0 +1,111 @@
+#include "stretch_judge.h"
+
+#include <cmath>
+
+#include "kova/pattern.h"
+#include "levels.h"
+
+namespace kova::analysis::detail {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// A stretch that is altered still shows an offset when its mean moved by
+// more than this share of the words' spacing.
+constexpr double kNamedOffset = 0.05;
+// The fundamental must turn by this much over the stretch, at this many
+// parts per million at least, to be a clock apart: less is the noise of
+// its phase.
+constexpr double kDriftTurn = 0.2;
+constexpr double kDriftPpm = 0.5;
+
+void explain(const Stretch_Stats& s, double grid, long rate, Stretch& st)
+{
+    Levels levels{};
+    bool any = true;
+    for (int k = 0; k < 3; ++k) {
+        any = any && s.n[k] > 0;
+        levels.min[k] = s.min[k];
+        levels.max[k] = s.max[k];
+        levels.mean[k] = s.n[k] ? s.sum[k] / static_cast<double>(s.n[k]) : 0.0;
+    }
+    const Change c = any ? explain_levels(levels, grid) : Change{};
+    if (c.fits) {
+        st.inverted = c.inverted;
+        st.gain = c.gain;
+        st.offset = c.offset;
+        st.gain_factor = c.factor;
+        st.offset_steps = st.offset_min = st.offset_max = c.offset_steps;
+        return;
+    }
+    st.altered = true;
+    // Still name a change of DC (a codec or filter that removed it): a mean
+    // that neither the words' own nor theirs at the levels' swing explains,
+    // held for half a second at least (not the passing mean of a gap).
+    if (!any || s.length() * 2 < static_cast<std::uint64_t>(rate))
+        return;
+    const double slope = (levels.mean[2] - levels.mean[0]) / (kPatternWords[2] - kPatternWords[0]);
+    const double mean = (levels.mean[0] + levels.mean[1] + levels.mean[2]) / 3;
+    const double words_mean = (kPatternWords[0] + kPatternWords[1] + kPatternWords[2]) / 3.0;
+    const double dc = mean - slope * words_mean;
+    const double named = kNamedOffset * 1024 * std::fabs(slope);
+    if (std::fabs(dc) > named && std::fabs(mean - words_mean) > named) {
+        st.offset = true;
+        st.offset_steps = st.offset_min = st.offset_max = dc;
+        st.gain_factor = slope;
+    }
+}
+
+std::optional<Resampling> drift_of(const Stretch_Stats& s, long rate)
+{
+    if (s.pn < 3)
+        return std::nullopt;
+    const double den = s.pn * s.pxx - s.px * s.px;
+    if (den <= 0)
+        return std::nullopt;
+    const double slope = (s.pn * s.pxy - s.px * s.py) / den;  // radians per sample
+    const double turned = std::fabs(slope) * static_cast<double>(s.length());
+    const double ppm = slope / (2 * kPi / (3 * s.repeat)) * 1e6;
+    if (turned <= kDriftTurn || std::fabs(ppm) < kDriftPpm)
+        return std::nullopt;
+    // The family whose cycle this rate divides into whole samples.
+    const bool family_441 = rate % 44100 == 0;
+    return resampling_of(family_441 ? 14700 : 16000, family_441 ? 44100 : 48000, ppm, rate);
+}
+
+}  // namespace
+
+Resampling resampling_of(long family_hz, long family_rate, double drift_ppm, long rate)
+{
+    Resampling r;
+    r.family_hz = family_hz;
+    r.family_rate = family_rate;
+    r.drift_ppm = drift_ppm;
+    r.ratio = static_cast<double>(rate) / (static_cast<double>(family_rate) * (1 + drift_ppm * 1e-6));
+    return r;
+}
+
+Judged judge_stretch(const Stretch_Stats& s, double grid, long rate)
+{
+    Judged j;
+    Stretch& st = j.stretch;
+    st.first = s.first;
+    st.last = s.end - 1;
+    st.differing = s.differing;
+    st.changed = s.changed;
+    st.exact = s.differing == 0;
+    if (!st.exact) {
+        explain(s, grid, rate, st);
+        // Samples changed in place leave the level judged on the rest.
+        if (s.changed > 0)
+            st.altered = true;
+    }
+    // The fundamental turning steadily is a clock apart from the capture's.
+    j.drift = drift_of(s, rate);
+    if (j.drift) {
+        st.resampled = true;
+        st.altered = st.gain = st.offset = st.inverted = false;
+    }
+    return j;
+}
+
+}  // namespace kova::analysis::detail

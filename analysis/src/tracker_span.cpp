@@ -1,0 +1,387 @@
+// The span as the tracker builds it: where it begins, what happens between
+// one model and the next (a dropout, a level change, samples changed in
+// place), its stretches, where the pattern is lost, and the report.
+
+#include "tracker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "kova/pattern.h"
+#include "kova/settings.h"
+#include "stretch_judge.h"
+
+namespace kova::analysis::detail {
+
+// ---- the span
+
+void Tracker::begin_span(std::uint64_t at)
+{
+    // Samples that can be told apart one by one mark their ends exactly.
+    start_crisp_ = model_.deterministic || model_.clean;
+    if (!model_.tone) {
+        const std::uint64_t oldest = history_.end() > History::kSize - kBlock ? history_.end() - (History::kSize - kBlock) : 0;
+        const std::uint64_t limit = std::max(outside_from_, oldest);
+        std::uint64_t s = at;
+        while (s > limit && at - s < kWindow && near_level(model_, s - 1))
+            --s;
+        if (s < at)
+            start_crisp_ = false;
+        leading_changed_ = at - s;
+        at = s;
+    }
+    count_outside(at);
+    before_ = gap_;
+    gap_ = Outside{};
+    span_ = true;
+    first_ = at;
+    last_ = at;
+    first_phase_ = model_.tone ? 0 : model_.words.phase(at);
+    first_cycle_ = model_.tone ? 0 : model_.words.cycle;
+    repeat_ = model_.tone ? 0 : model_.words.repeat;
+    begin_stretch(at);
+    if (leading_changed_ > 0)
+        accept_changed(at, at + leading_changed_);
+    Event e;
+    e.kind = Event::Kind::locked;
+    e.position = at;
+    e.repeat = model_.words.repeat;
+    e.exact = !model_.tone && model_.deterministic && std::all_of(model_.table_exact, model_.table_exact + model_.words.cycle,
+                                                  [](bool b) { return b; });
+    e.gain_factor = model_.words.gain;
+    emit(e);
+}
+
+std::uint64_t Tracker::gap_start() const { return last_ + 1; }
+
+void Tracker::resume(std::uint64_t stop, std::uint64_t start)
+{
+    count_outside(stop);  // the gap, if any, is foreign now
+    gap_ = Outside{};
+    const int cycle = model_.words.cycle;
+    const std::uint64_t foreign = start - stop;
+    const bool same_cycle = cycle == old_.words.cycle;
+    const int p_stop = old_.words.phase(stop);
+    const int q = model_.words.phase(start);
+    const int lost = same_cycle ? wrap(q - p_stop, cycle) : 0;
+    const bool same = same_cycle && same_levels(old_, model_);
+    if (same && foreign == 0 && lost == 0)
+        return;  // nothing happened after all
+    const auto foreign_mod = static_cast<int>(foreign % static_cast<std::uint64_t>(cycle));
+    const bool in_step = same_cycle && lost == foreign_mod;
+    if (in_step && foreign > 0 &&
+        ((same && foreign <= static_cast<std::uint64_t>(cycle)) || carries_pattern(stop, start))) {
+        // Changed in place where the cycle goes on (a glitch, or the levels
+        // moving between two models: a fade): altered, not a dropout.
+        accept_changed(stop, start);
+        if (!same)
+            change_level(start);
+        return;
+    }
+    if (foreign > 0 || lost != 0) {
+        Dropout d;
+        d.position = stop;
+        d.foreign = foreign;
+        d.skipped = lost == foreign_mod ? static_cast<long long>(foreign)
+                                        : (lost > cycle / 2 ? lost - cycle : lost);
+        d.lost = static_cast<std::uint64_t>(lost == foreign_mod ? static_cast<long long>(foreign) : lost);
+        ++dropout_count_;
+        foreign_total_ += foreign;
+        lost_residue_total_ += d.lost;
+        if (dropouts_.size() < kKept)
+            dropouts_.push_back(d);
+        Event e;
+        e.kind = Event::Kind::dropout;
+        e.position = stop;
+        e.foreign = foreign;
+        e.skipped = d.skipped;
+        emit(e);
+    }
+    if (!same)
+        change_level(start);
+}
+
+void Tracker::change_level(std::uint64_t at)
+{
+    close_stretch();
+    begin_stretch(at);
+    Event e;
+    e.kind = Event::Kind::level_change;
+    e.position = at;
+    e.repeat = model_.words.repeat;
+    e.exact = model_.deterministic && std::all_of(model_.table_exact, model_.table_exact + model_.words.cycle,
+                                                  [](bool b) { return b; });
+    e.gain_factor = model_.words.gain;
+    emit(e);
+}
+
+// Whether samples [from, to) still carry the cycle at the phase the old
+// model gives them: the pattern at other levels, not something else.
+bool Tracker::carries_pattern(std::uint64_t from, std::uint64_t to) const
+{
+    const int cycle = old_.words.cycle;
+    if (to - from < static_cast<std::uint64_t>(2 * cycle) || to - from > History::kSize / 2)
+        return false;
+    const auto n = static_cast<std::size_t>(to - from);
+    std::vector<double> x(n);
+    history_.copy(from, n, x.data());
+    Fold f(cycle);
+    f.add(x.data(), n, old_.words.phase(from));
+    double levels[12], mean = 0.0;
+    for (int p = 0; p < cycle; ++p) {
+        levels[p] = f.mean(p);
+        mean += levels[p] / cycle;
+    }
+    double aw = 0.0, aa = 0.0, ww = 0.0;
+    for (int p = 0; p < cycle; ++p) {
+        const double a = levels[p] - mean, w = word_swing(p, old_.words.repeat);
+        aw += a * w;
+        aa += a * a;
+        ww += w * w;
+    }
+    if (aa <= 0.0)
+        return false;
+    // In step with the words, and well clear of the spread around them.
+    const double swing = std::sqrt(aa / cycle);
+    const double noise = f.spread() / std::sqrt(f.total / cycle);
+    return aw / std::sqrt(aa * ww) >= 0.8 * (old_.words.gain < 0 ? -1 : 1) && swing > 4 * noise &&
+           std::fabs(aw / ww) * 1024 >= 0.5 * std::max(decoder_.quantum(), 1.0);
+}
+
+bool Tracker::same_levels(const Model& a, const Model& b) const
+{
+    if (a.deterministic && b.deterministic)
+        return a.table == b.table;
+    // Within the noise of both levels' means, and the capture's rounding.
+    auto noise = [](const Word_Model& w) {
+        return w.samples > w.cycle ? w.spread / std::sqrt(w.samples / w.cycle) : w.spread;
+    };
+    const double tol = std::max(decoder_.quantum(), 1.0) + 4 * std::max(noise(a.words), noise(b.words));
+    for (int p = 0; p < a.words.cycle; ++p)
+        if (std::fabs(a.words.level[p] - b.words.level[p]) > tol)
+            return false;
+    return true;
+}
+
+void Tracker::accept(std::uint64_t from, std::uint64_t to)
+{
+    while (from < to) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, kBlock));
+        stretch_.add_samples(history_.view(from, n, scratch_.data()), n, model_.words.phase(from), model_.words.cycle, decoder_);
+        from += n;
+        last_ = from - 1;
+    }
+}
+
+void Tracker::accept_changed(std::uint64_t from, std::uint64_t to)
+{
+    for (std::uint64_t i = from; i < to; ++i)
+        stretch_.add_changed(history_.value(i), model_.words.phase(i), decoder_);
+    if (to > from)
+        last_ = to - 1;
+}
+
+void Tracker::begin_stretch(std::uint64_t at) { stretch_.start(at, model_.words.repeat); }
+
+double Tracker::grid() const
+{
+    if (!decoder_.is_float())
+        return std::max(decoder_.quantum(), 1.0);
+    // A float keeps 24 significant bits of the value itself.
+    return std::max(1.0, std::ldexp(stretch_.peak, format_.bytes == 4 ? -22 : -51));
+}
+
+void Tracker::close_stretch()
+{
+    const Stretch_Stats& s = stretch_;
+    if (s.length() == 0)
+        return;
+    Judged j;
+    if (model_.tone && tone_) {
+        j.stretch.first = s.first;
+        j.stretch.last = s.end - 1;
+        j.stretch.resampled = true;
+        j.drift = resampling_of(tone_->fit().family_hz, tone_->fit().family_rate, tone_->drift_ppm(), rate_);
+    } else {
+        j = judge_stretch(s, grid(), rate_);
+    }
+    const Stretch& st = j.stretch;
+    if (j.drift)
+        resampling_ = j.drift;
+    ++stretch_count_;
+    if (stretches_.size() < kKept)
+        stretches_.push_back(st);
+    any_inverted_ = any_inverted_ || st.inverted;
+    any_gain_ = any_gain_ || st.gain;
+    any_offset_ = any_offset_ || st.offset;
+    any_altered_ = any_altered_ || st.altered;
+    any_resampled_ = any_resampled_ || st.resampled;
+    if ((st.gain || st.offset || st.inverted) && s.length() > level_stretch_length_) {
+        level_stretch_length_ = s.length();
+        level_stretch_ = st;
+    }
+    if (!st.resampled) {
+        totals_.differing += s.differing;
+        totals_.nonfinite += s.nonfinite;
+        totals_.max_difference = std::max(totals_.max_difference, s.max_difference);
+        totals_.sum_sq_difference += s.sum_sq_difference;
+        totals_.end += s.length();
+    }
+    stretch_ = Stretch_Stats{};
+    stretch_.start(s.end, s.repeat);
+}
+
+void Tracker::lose(std::uint64_t at)
+{
+    if (at > break_at_ && !model_.tone)
+        accept(break_at_, at);
+    if (!model_.tone) {
+        // What follows may still be the pattern, changed (a resampler's or
+        // a fade's last samples): nearer its own level than the next word's.
+        const std::uint64_t from = last_ + 1;
+        std::uint64_t end = from;
+        while (end < history_.end() && end - from < kWindow && near_level(model_, end))
+            ++end;
+        if (end < history_.end() || end == history_.end()) {
+            accept_changed(from, end);
+            if (end > from)
+                end_crisp_ = false;
+        }
+    }
+    close_stretch();
+    gap_ = Outside{};
+    outside_counted_ = last_ + 1;
+    outside_from_ = last_ + 1;
+    next_window_ = last_ + 1;
+    pos_ = std::max(pos_, last_ + 1);
+    state_ = State::outside;
+    Event e;
+    e.kind = Event::Kind::lost;
+    e.position = last_ + 1;
+    emit(e);
+}
+
+void Tracker::count_outside(std::uint64_t to)
+{
+    const std::uint64_t oldest = history_.oldest();
+    if (outside_counted_ < oldest)
+        outside_counted_ = oldest;  // already counted when it went by
+    for (std::uint64_t i = outside_counted_; i < to; ++i) {
+        const double v = history_.value(i);
+        ++gap_.samples;
+        if (v != 0.0)
+            gap_.silent = false;
+        if (v == v)
+            gap_.peak = std::max(gap_.peak, std::fabs(v));
+        else
+            gap_.peak = INFINITY;
+    }
+    outside_counted_ = std::max(outside_counted_, to);
+}
+
+void Tracker::emit(Event e) const
+{
+    if (!sink_)
+        return;
+    e.channel = channel_;
+    sink_->on_event(e);
+}
+
+// ---- the end
+
+Channel_Report Tracker::so_far() const
+{
+    // A copy is finished in place of this one, and tells nobody.
+    Tracker copy = *this;
+    copy.sink_ = nullptr;
+    return copy.finish();
+}
+
+Channel_Report Tracker::finish()
+{
+    // What is left of the last block.
+    if (state_ == State::tracking && model_.tone && pos_ < history_.end()) {
+        const auto n = static_cast<std::size_t>(history_.end() - pos_);
+        if (n >= kToneChunk)
+            judge_tone_block(pos_, n);
+    }
+    if (state_ == State::tracking && !model_.deterministic && !model_.tone && pos_ < history_.end()) {
+        const auto n = static_cast<std::size_t>(history_.end() - pos_);
+        if (n >= static_cast<std::size_t>(4 * model_.words.cycle))
+            judge_block(pos_, n);
+        if (state_ == State::tracking && pos_ < history_.end()) {
+            accept(pos_, history_.end());
+            pos_ = history_.end();
+        }
+    }
+    if (state_ == State::searching) {
+        // Too little left to tell whether the pattern came back.
+        lose(last_fit(old_, break_at_, history_.end()));
+    }
+    if (state_ == State::outside && !span_ && history_.end() - next_window_ >= static_cast<std::uint64_t>(4 * 12)) {
+        // A short capture: one last window of what is left.
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(history_.end() - next_window_, 2 * kBlock));
+        if (lock_at(history_.end() - n, n) && state_ == State::tracking && !model_.deterministic && pos_ < history_.end())
+            accept(pos_, history_.end());
+        if (state_ == State::tracking && model_.deterministic)
+            step_tracking();
+        if (state_ == State::searching)
+            lose(last_fit(old_, break_at_, history_.end()));
+    }
+    if (state_ == State::tracking) {
+        end_crisp_ = end_crisp_ && (model_.deterministic || model_.clean);
+        close_stretch();
+    }
+
+    Channel_Report r;
+    if (!span_)
+        return r;
+    outside_counted_ = std::max(outside_counted_, last_ + 1);
+    count_outside(history_.end());
+    r.after = gap_;
+    r.before = before_;
+    r.present = true;
+    r.first = first_;
+    r.last = last_;
+    r.repeat = repeat_;
+    r.repeat_fits = repeat_ == 0 || repeat_ == repetitions_per_word(rate_);
+    r.duration = match_duration(r.length(), rate_);
+    if (r.length() % static_cast<std::uint64_t>(rate_) == 0)
+        r.whole_seconds = static_cast<long long>(r.length() / static_cast<std::uint64_t>(rate_));
+    r.inverted = any_inverted_;
+    r.gain = any_gain_;
+    r.offset = any_offset_;
+    r.altered = any_altered_ || !r.repeat_fits;
+    r.resampled = any_resampled_;
+    r.resampling = resampling_;
+    if (level_stretch_length_ > 0) {
+        r.gain_factor = level_stretch_.gain_factor;
+        r.gain_db = 20 * std::log10(std::fabs(level_stretch_.gain_factor));
+        r.offset_steps = level_stretch_.offset_steps;
+    }
+    r.dropout_count = dropout_count_;
+    r.first_dropouts = dropouts_;
+    r.dropouts = dropout_count_ > 0;
+    r.differing = totals_.differing;
+    r.nonfinite = totals_.nonfinite;
+    r.max_difference = totals_.max_difference;
+    r.rms_difference =
+        totals_.end > 0 ? static_cast<double>(std::sqrt(totals_.sum_sq_difference / totals_.end)) : 0.0;
+    r.stretch_count = stretch_count_;
+    r.stretches = stretches_;
+    r.accounting.cycle = repeat_ > 0 && r.repeat_fits && !any_resampled_ ? first_cycle_ : 0;
+    r.accounting.first_phase = first_phase_;
+    r.accounting.last_phase = r.accounting.cycle > 0 ? model_.words.phase(last_) : 0;
+    r.accounting.start_crisp = start_crisp_;
+    r.accounting.end_crisp = end_crisp_;
+    r.accounting.starts_capture = first_ == 0;
+    r.accounting.ends_capture = last_ + 1 == history_.end();
+    r.accounting.foreign = foreign_total_;
+    r.accounting.lost_residue = lost_residue_total_;
+    judge_length(r, rate_);
+    return r;
+}
+
+}  // namespace kova::analysis::detail
