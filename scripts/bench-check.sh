@@ -88,6 +88,7 @@ awk -F, -v names="${slow[*]}" 'NR > 1 { m[$1] = $4 }
 echo
 echo "Peak RSS of kova-check (target < 16384 kB):"
 for f in k.wav k.aiff k16.wav kf.wav k.flac "${slow[@]/%/.wav}" eight.wav; do
-  kb=$(/usr/bin/time -v "$bin/kova-check" "$dir/$f" 2>&1 >/dev/null | awk -F: '/Maximum resident/ { gsub(/ /, "", $2); print $2 }')
+  # Not every one is bit-perfect: the exit status is not the point here.
+  kb=$( (/usr/bin/time -v "$bin/kova-check" "$dir/$f" 2>&1 >/dev/null || true) | awk -F: '/Maximum resident/ { gsub(/ /, "", $2); print $2 }')
   echo "  $f: $kb kB"
 done
