@@ -25,20 +25,36 @@ constexpr double kTurnDrift = 0.3;
 // enough that compares as it lies pay off.
 constexpr std::size_t kConstantRun = 16;
 
+// e^{-2 pi i p / cycle} for the three cycles, worked out once.
+struct Twiddles {
+    std::complex<double> t[13][12];
+    Twiddles()
+    {
+        for (const int cycle : {3, 6, 12})
+            for (int p = 0; p < cycle; ++p)
+                t[cycle][p] = std::polar(1.0, -2 * kPi * p / cycle);
+    }
+};
+
 std::complex<double> fundamental(const double* levels, int cycle)
 {
+    static const Twiddles twiddles;
     std::complex<double> h;
     for (int p = 0; p < cycle; ++p)
-        h += levels[p] * std::polar(1.0, -2 * kPi * p / cycle);
+        h += levels[p] * twiddles.t[cycle][p];
     return h;
 }
 
 std::complex<double> words_fundamental(int cycle)
 {
-    double words[12];
-    for (int p = 0; p < cycle; ++p)
-        words[p] = kPatternWords[p / (cycle / 3)];
-    return fundamental(words, cycle);
+    static const auto of = [](int c) {
+        double words[12];
+        for (int p = 0; p < c; ++p)
+            words[p] = kPatternWords[p / (c / 3)];
+        return fundamental(words, c);
+    };
+    static const std::complex<double> h[3] = {of(3), of(6), of(12)};
+    return h[cycle == 3 ? 0 : cycle == 6 ? 1 : 2];
 }
 
 }  // namespace
