@@ -2,11 +2,12 @@
 # Runs KOVA-mac.app (built against GNUstep) in a private Xvfb and saves a
 # picture of its window as docs/screenshots/gnustep.png.
 # Needs the linux preset built (cmake --preset linux && cmake --build build/linux).
+# KOVA_BUILD_DIR names another build, KOVA_SCREENSHOT_DIR another folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-app=build/linux/bin/KOVA-mac.app/KOVA-mac
-out=docs/screenshots
+app=${KOVA_BUILD_DIR:-build/linux}/bin/KOVA-mac.app/KOVA-mac
+out=${KOVA_SCREENSHOT_DIR:-docs/screenshots}
 [[ -x $app ]] || { echo "screenshot-mac: $app is missing; build the linux preset first" >&2; exit 1; }
 if [[ -z ${KOVA_SCREENSHOT_DISPLAY:-} ]]; then
   exec scripts/with-xvfb.sh env KOVA_SCREENSHOT_DISPLAY=1 "$0" "$@"
@@ -30,7 +31,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The window once painting has stopped: drawn (more than one colour), and
+# the same picture twice in a row.
+steady() {
+  local deadline=$((SECONDS + 30)) last= now
+  while (( SECONDS < deadline )); do
+    now=$(import -window "$1" -format '%k %#' info: 2>/dev/null || true)
+    [[ -n $now && ${now%% *} -gt 1 && $now == "$last" ]] && return 0
+    last=$now
+    sleep 0.2
+  done
+  echo "screenshot-mac: the window was still changing after 30 s" >&2
+  exit 1
+}
+
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KOVA Generator$' | head -1)
-sleep 1  # let the first paint settle
+steady "$window"
 import -window "$window" -strip "$out/gnustep.png"
 echo "screenshot-mac: wrote $out/gnustep.png"

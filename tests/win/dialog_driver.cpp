@@ -3,6 +3,7 @@
 #include <dlgs.h>
 
 #include <cstring>
+#include <string>
 
 #include "harness.h"
 
@@ -18,6 +19,7 @@ struct Driver {
     std::vector<Seen> seen;
     std::vector<HWND> handled;
     HANDLE action_done;
+    std::string gave_up;  // why the helper stopped early; reported on the test's thread
 };
 
 struct Search {
@@ -47,7 +49,7 @@ BOOL CALLBACK find_dialog(HWND window, LPARAM context)
     return FALSE;
 }
 
-HWND wait_for_dialog(const Driver& driver)
+HWND wait_for_dialog(Driver& driver)
 {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < kGiveUpMs) {
@@ -58,6 +60,8 @@ HWND wait_for_dialog(const Driver& driver)
         if (WaitForSingleObject(driver.action_done, kPollMs) == WAIT_OBJECT_0)
             return nullptr;
     }
+    driver.gave_up =
+        "no dialog came up for " + std::to_string(kGiveUpMs / 1000) + " s while the action was still running";
     return nullptr;
 }
 
@@ -99,6 +103,23 @@ Seen describe(HWND dialog)
     return seen;
 }
 
+// A dialog may show before its thread has filled it in: a box without its
+// text yet, a save dialog that does not know its folder yet.
+bool filled(const Seen& seen) { return seen.save_dialog ? !seen.folder.empty() : !seen.text.empty(); }
+
+bool describe_when_filled(HWND dialog, Seen& seen)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        seen = describe(dialog);
+        if (filled(seen))
+            return true;
+        if (GetTickCount() - start >= kGiveUpMs)
+            return false;
+        Sleep(kPollMs);
+    }
+}
+
 void press(HWND dialog, int id)
 {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
@@ -131,11 +152,14 @@ DWORD WINAPI drive_dialogs(LPVOID context)
 {
     auto* driver = static_cast<Driver*>(context);
     while (const HWND dialog = wait_for_dialog(*driver)) {
-        Sleep(100);  // let the dialog finish filling itself
         const std::size_t index = driver->seen.size();
-        driver->seen.push_back(describe(dialog));
+        driver->seen.emplace_back();
         driver->handled.push_back(dialog);
-        answer(dialog, driver->seen.back(), index < driver->steps.size() ? &driver->steps[index] : nullptr);
+        Seen& seen = driver->seen.back();
+        if (!describe_when_filled(dialog, seen) && driver->gave_up.empty())
+            driver->gave_up = "dialog " + std::to_string(index + 1) + " (\"" + seen.caption +
+                              "\") was still not filled in after " + std::to_string(kGiveUpMs / 1000) + " s";
+        answer(dialog, seen, index < driver->steps.size() ? &driver->steps[index] : nullptr);
     }
     return 0;
 }
@@ -144,13 +168,15 @@ DWORD WINAPI drive_dialogs(LPVOID context)
 
 std::vector<Seen> answer_dialogs(const std::vector<Step>& steps, const std::function<void()>& action)
 {
-    Driver driver = {GetCurrentThreadId(), steps, {}, {}, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    Driver driver = {GetCurrentThreadId(), steps, {}, {}, CreateEventA(nullptr, TRUE, FALSE, nullptr), {}};
     const HANDLE thread = CreateThread(nullptr, 0, drive_dialogs, &driver, 0, nullptr);
     action();
     SetEvent(driver.action_done);
     pump_messages_until(thread);
     CloseHandle(thread);
     CloseHandle(driver.action_done);
+    if (!driver.gave_up.empty())
+        ADD_FAILURE() << "answering the dialogs: " << driver.gave_up;
     return driver.seen;
 }
 

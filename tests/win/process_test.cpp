@@ -46,13 +46,15 @@ long run_kova_and_send(UINT message, WPARAM wparam)
         return -1;
     }
     WaitForInputIdle(process.hProcess, 20000);
+    // Wine may take a while to start a process on a busy machine.
     Window_Of search = {process.dwProcessId, nullptr};
-    for (int tries = 0; tries < 200 && !search.found; ++tries) {
+    const DWORD start = GetTickCount();
+    while (!search.found && GetTickCount() - start < 60000) {
         EnumWindows(find_main_window, reinterpret_cast<LPARAM>(&search));
         if (!search.found)
             Sleep(50);
     }
-    EXPECT_NE(search.found, nullptr) << "KOVA.exe showed no main window";
+    EXPECT_NE(search.found, nullptr) << "KOVA.exe showed no main window within 60 s";
     if (search.found)
         PostMessageA(search.found, message, wparam, 0);
 
