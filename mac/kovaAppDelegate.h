@@ -31,6 +31,9 @@
 - (void)generateFile;
 // Writes `cycles` cycles of the pattern from buffer[offset]; returns the
 // offset after the last byte written, or -1 (logged) for a negative offset.
+// generateFile does not call it: kova::generate fills the block itself, once
+// for all the blocks it writes through the handler. It is kept as part of the
+// delegate's interface for callers outside the application.
 - (int)copyData:(unsigned char *)buffer :(int)cycles :(int)offset;
 
 @end

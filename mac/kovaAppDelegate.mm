@@ -89,7 +89,7 @@
     }
     if (!output.created()) {
         // A cancelled panel says nothing; a failed create has said why.
-        if (output.status() == 0)
+        if (output.status() == kova::kOk)
             NSLog(@"Failed to create WAV Header");
         return;
     }

@@ -34,10 +34,10 @@ static BOOL rejectNegative(int length)
 - (int)createWavFile:(const unsigned char *)bytes :(int)length
 {
     if (rejectNegative(length))
-        return -1;
+        return kova::mac::kHandlerFailed;
     NSString *chosen = [[kovaSavePanel chooser] chooseWavPath];
     if (chosen == nil)
-        return -2;
+        return kova::kCancelled;
 
     [chosen retain];
     [path release];
@@ -54,18 +54,18 @@ static BOOL rejectNegative(int length)
         NSString *reason = error != nil ? [error localizedDescription]
                                         : [NSString stringWithFormat:@"could not write %@", path];
         NSLog(@"Writing File failed with error %li: %@", (long)[error code], reason);
-        return -1;
+        return kova::mac::kHandlerFailed;
     }
-    return 0;
+    return kova::kOk;
 }
 
 - (int)appendWavFile:(const unsigned char *)bytes :(int)length
 {
     if (rejectNegative(length))
-        return -1;
+        return kova::mac::kHandlerFailed;
     if (![self wavFileExists]) {
         NSLog(@"File does not exist!");
-        return -1;
+        return kova::mac::kHandlerFailed;
     }
 
     [fileData release];
@@ -74,7 +74,7 @@ static BOOL rejectNegative(int length)
     NSFileHandle *file = [NSFileHandle fileHandleForUpdatingAtPath:path];
     if (file == nil) {
         NSLog(@"Appending to file failed!");
-        return -1;
+        return kova::mac::kHandlerFailed;
     }
     // writeData: raises on a full disk or any other write error, and
     // closeFile on an error found only at close (a network share); neither
@@ -94,9 +94,9 @@ static BOOL rejectNegative(int length)
     }
     if (!written) {
         NSLog(@"Appending to file failed!");
-        return -1;
+        return kova::mac::kHandlerFailed;
     }
-    return 0;
+    return kova::kOk;
 }
 
 - (BOOL)removeWavFile

@@ -5,6 +5,7 @@
 #import <Foundation/Foundation.h>
 
 #include "kova/output.h"
+#include "kova/status.h"
 
 @class kovaFileHandler;
 
@@ -24,15 +25,15 @@ public:
 
     // The handler made for the first write; nil when nothing was written.
     kovaFileHandler* handler() const { return handler_; }
-    // The handler's status of the write that failed (-2: panel cancelled,
-    // -1: failed, already logged); 0 while none has.
+    // The handler's status of the write that failed (kCancelled: panel
+    // cancelled; kHandlerFailed: failed, already logged); kOk while none has.
     int status() const { return status_; }
     // Whether a file was created: only then is there something to remove.
     bool created() const { return created_; }
 
 private:
     kovaFileHandler* handler_ = nil;
-    int status_ = 0;
+    int status_ = kOk;
     bool created_ = false;
 };
 

@@ -10,7 +10,7 @@ Handler_Output::~Handler_Output() { [handler_ release]; }
 
 std::size_t Handler_Output::write(const unsigned char* data, std::size_t size)
 {
-    if (status_ != 0 || size > INT_MAX)
+    if (status_ != kOk || size > INT_MAX)
         return 0;
     const int length = static_cast<int>(size);
     if (!created_) {
@@ -18,11 +18,11 @@ std::size_t Handler_Output::write(const unsigned char* data, std::size_t size)
         // buffer are ready.
         handler_ = [[kovaFileHandler alloc] init];
         status_ = [handler_ createWavFile:data :length];
-        created_ = status_ == 0;
+        created_ = status_ == kOk;
     } else {
         status_ = [handler_ appendWavFile:data :length];
     }
-    return status_ == 0 ? size : 0;
+    return status_ == kOk ? size : 0;
 }
 
 }  // namespace kova::mac
