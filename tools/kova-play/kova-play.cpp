@@ -13,13 +13,13 @@
 #include "kova/live/devices.h"
 #include "kova/live/pattern_player.h"
 #include "kova/live/session.h"
+#include "kova/live/stop_signals.h"
 #include "kova/live/stream.h"
 #include "kova/settings.h"
 #include "kova/version.h"
 #include "play_progress.h"
 #include "printable.h"
 #include "standard_fds.h"
-#include "stop_signals.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ int main(int argc, char** argv)
                                      std::to_string(*rate) + " Hz, or a number with s, m or h)");
 
     // Before PortAudio starts any thread.
-    kova::play::Stop_Signals signals;
+    kova::live::Stop_Signals signals;
     kova::live::Session session("kova-play");
     if (!session.error().empty())
         return fail(kRunError, session.error());

@@ -50,6 +50,12 @@ public:
         return count;
     }
 
+    // Producer side: items that would fit now.
+    std::size_t room() const
+    {
+        return capacity_ - (head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire));
+    }
+
     // Items refused so far for want of room: lost by this program.
     std::size_t refused() const { return refused_.load(std::memory_order_relaxed); }
 

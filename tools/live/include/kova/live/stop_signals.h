@@ -8,7 +8,7 @@
 
 #include <csignal>
 
-namespace kova::play {
+namespace kova::live {
 
 class Stop_Signals {
 public:
@@ -21,4 +21,4 @@ private:
     sigset_t set_;
 };
 
-}  // namespace kova::play
+}  // namespace kova::live

@@ -1,9 +1,9 @@
-#include "stop_signals.h"
+#include "kova/live/stop_signals.h"
 
 #include <ctime>
 #include <initializer_list>
 
-namespace kova::play {
+namespace kova::live {
 
 Stop_Signals::Stop_Signals()
 {
@@ -25,4 +25,4 @@ int Stop_Signals::wait(int milliseconds)
     return sig > 0 ? sig : 0;
 }
 
-}  // namespace kova::play
+}  // namespace kova::live
