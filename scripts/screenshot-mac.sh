@@ -34,7 +34,7 @@ trap cleanup EXIT
 # The window once painting has stopped: drawn (more than one colour), and
 # the same picture twice in a row.
 steady() {
-  local deadline=$((SECONDS + 30)) last= now
+  local deadline=$((SECONDS + 30)) last='' now
   while (( SECONDS < deadline )); do
     now=$(import -window "$1" -format '%k %#' info: 2>/dev/null || true)
     [[ -n $now && ${now%% *} -gt 1 && $now == "$last" ]] && return 0

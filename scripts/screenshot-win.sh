@@ -36,7 +36,7 @@ trap cleanup EXIT
 # one colour; the same twice in a row; unlike PREVIOUS unless that is empty)
 # and prints its description. WHAT is the complaint after 30 s.
 steady() {
-  local deadline=$((SECONDS + 30)) last= now
+  local deadline=$((SECONDS + 30)) last='' now
   while (( SECONDS < deadline )); do
     now=$(import "${shot[@]}" -format '%k %#' info: 2>/dev/null || true)
     [[ -n $now && ${now%% *} -gt 1 && $now == "$last" && $now != "${1:-}" ]] && { echo "$now"; return 0; }

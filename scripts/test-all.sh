@@ -80,6 +80,10 @@ run_suite "linux" build/linux scripts/with-xvfb.sh ctest --test-dir build/linux 
 step "test linux-asan"
 run_suite "linux-asan" build/linux-asan scripts/with-xvfb.sh ctest --test-dir build/linux-asan --output-on-failure -j"$jobs" -LE sound-server
 
+# GCC compiles mac/ here; clang, as on a Mac, checks more of its Objective-C.
+step "check mac/ with clang"
+run_check "mac/ with clang (static)" scripts/check-mac-clang.sh
+
 # kova-play's tests play into a private JACK server (dummy driver, no sound
 # card), started for them and stopped after; one at a time, so that they do
 # not crowd the server's cycle.
