@@ -31,6 +31,7 @@ bench: deps
 	@./build/linux/bin/kova_bench
 	@scripts/bench-generate.sh
 	@scripts/bench-check.sh
+	@scripts/bench-live.sh
 
 clean:
 	rm -rf build

@@ -20,7 +20,12 @@ bool may_convert_rates(int device)
 
 bool opens_exactly(int device, Direction direction, int channels, long rate)
 {
-    if (channels < 1 || may_convert_rates(device))
+    return !may_convert_rates(device) && accepts_rate(device, direction, channels, rate);
+}
+
+bool accepts_rate(int device, Direction direction, int channels, long rate)
+{
+    if (channels < 1)
         return false;
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
     const bool out = direction == Direction::output;

@@ -65,7 +65,9 @@ Status prepare(const Endpoint& endpoint, Direction direction, long rate, Side& s
     if (side.channels > available)
         return Error{Error::Kind::no_channels, "device " + device_label(*device) + " has only " +
                                                    std::to_string(available) + (out ? " outputs" : " inputs")};
-    if (!opens_exactly(*device, direction, side.channels, rate))
+    const bool trusted = endpoint.trust_plugin && may_convert_rates(*device);
+    if (!(trusted ? accepts_rate(*device, direction, side.channels, rate)
+                  : opens_exactly(*device, direction, side.channels, rate)))
         return Error{Error::Kind::rate_not_exact, rate_refusal(*device, direction, rate, "open ")};
     // The high latency: a gap in what is played or captured would be taken
     // for the chain's, so safety matters more than delay here.

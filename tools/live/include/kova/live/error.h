@@ -17,6 +17,7 @@ struct Error {
         no_channels,     // the device has no channels in the direction asked
         rate_not_exact,  // the device would not run at exactly the rate asked
         host,            // PortAudio or the host API failed
+        file,            // a file could not be created or written
     };
     Kind kind;
     std::string message;

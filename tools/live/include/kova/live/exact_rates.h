@@ -17,6 +17,9 @@ bool may_convert_rates(int device);
 // False for such a device whatever the rate.
 bool opens_exactly(int device, Direction direction, int channels, long rate);
 
+// Whether the host accepts the rate at all, converting or not.
+bool accepts_rate(int device, Direction direction, int channels, long rate);
+
 // The six pattern rates that opens_exactly() accepts with all the device's
 // channels in that direction; empty when it has none.
 std::vector<long> exact_rates(int device, Direction direction);

@@ -38,6 +38,10 @@ public:
 struct Endpoint {
     std::string device;  // a name, or an index as digits; empty for the default
     int channels = 0;    // 0: all the device has
+    // Takes an ALSA plugin device (pulse, jack), which accepts any rate, at
+    // its word: only for a sound server known to run at the rate asked,
+    // since anything the plugin converts is then blamed on the chain.
+    bool trust_plugin = false;
 };
 
 struct Stream_Request {
