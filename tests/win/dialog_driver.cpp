@@ -2,6 +2,7 @@
 
 #include <dlgs.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -19,13 +20,22 @@ struct Driver {
     std::vector<Seen> seen;
     std::vector<HWND> handled;
     HANDLE action_done;
-    std::string gave_up;  // why the helper stopped early; reported on the test's thread
+    std::string gave_up;  // what the helper gave up waiting for; a failure of the test
 };
 
 struct Search {
     const Driver* driver;
     HWND found;
 };
+
+// Recorded for the test's thread to report, and printed at once: an action
+// still stuck in a dialog keeps that thread from ever reporting it.
+void give_up(Driver& driver, const std::string& why)
+{
+    std::fprintf(stderr, "dialog driver: %s\n", why.c_str());
+    if (driver.gave_up.empty())
+        driver.gave_up = why;
+}
 
 bool is_handled(const Driver& driver, HWND window)
 {
@@ -60,8 +70,8 @@ HWND wait_for_dialog(Driver& driver)
         if (WaitForSingleObject(driver.action_done, kPollMs) == WAIT_OBJECT_0)
             return nullptr;
     }
-    driver.gave_up =
-        "no dialog came up for " + std::to_string(kGiveUpMs / 1000) + " s while the action was still running";
+    give_up(driver,
+            "no dialog came up for " + std::to_string(kGiveUpMs / 1000) + " s while the action was still running");
     return nullptr;
 }
 
@@ -156,9 +166,9 @@ DWORD WINAPI drive_dialogs(LPVOID context)
         driver->seen.emplace_back();
         driver->handled.push_back(dialog);
         Seen& seen = driver->seen.back();
-        if (!describe_when_filled(dialog, seen) && driver->gave_up.empty())
-            driver->gave_up = "dialog " + std::to_string(index + 1) + " (\"" + seen.caption +
-                              "\") was still not filled in after " + std::to_string(kGiveUpMs / 1000) + " s";
+        if (!describe_when_filled(dialog, seen))
+            give_up(*driver, "dialog " + std::to_string(index + 1) + " (\"" + seen.caption +
+                                 "\") was still not filled in after " + std::to_string(kGiveUpMs / 1000) + " s");
         answer(dialog, seen, index < driver->steps.size() ? &driver->steps[index] : nullptr);
     }
     return 0;
