@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-.PHONY: run test package bench deps clean
+.PHONY: run test package bench fuzz deps clean
 
 deps:
 	@scripts/install-deps.sh test
@@ -32,6 +32,12 @@ bench: deps
 	@scripts/bench-generate.sh
 	@scripts/bench-check.sh
 	@scripts/bench-live.sh
+
+# Each fuzz target for FUZZ_SECONDS, its new inputs kept for the next run;
+# a finding fails it, its input kept under build/fuzz-findings/.
+FUZZ_SECONDS ?= 300
+fuzz: deps
+	@scripts/fuzz.sh $(FUZZ_SECONDS) keep
 
 clean:
 	rm -rf build

@@ -4,7 +4,8 @@
 #   package  build every deliverable, make the .deb and the Windows ZIP and
 #            check them (make package; scripts/test-packages.sh)
 #   test     all of that, plus what the test suites and benchmarks run:
-#            Wine, Xvfb, xdotool, sox, ffmpeg... (make test, make bench; the default)
+#            Wine, Xvfb, xdotool, sox, ffmpeg, clang's libFuzzer... (make test,
+#            make bench, make fuzz; the default)
 # Idempotent: packages already present are left alone, and apt is not touched
 # at all when nothing is missing.
 set -euo pipefail
@@ -28,6 +29,7 @@ test=(
   wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils xdotool
   imagemagick fonts-dejavu-core clang
   jackd2 pulseaudio pulseaudio-utils libasound2-plugins
+  clang-14 libclang-rt-14-dev
 )
 
 case $set_name in

@@ -84,6 +84,11 @@ run_suite "linux-asan" build/linux-asan scripts/with-xvfb.sh ctest --test-dir bu
 step "check mac/ with clang"
 run_check "mac/ with clang (static)" scripts/check-mac-clang.sh
 
+# The fuzz targets for a short while each, from their seeds and saved
+# regressions; a finding's input is kept under build/fuzz-findings/.
+step "fuzz"
+run_check "fuzz (25 s per target)" scripts/fuzz.sh 25 fresh
+
 # kova-play's tests play into a private JACK server (dummy driver, no sound
 # card), started for them and stopped after; one at a time, so that they do
 # not crowd the server's cycle.

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Makes the seed corpora of the fuzz targets from kova-gen's own files:
+#   OUT/reader/    short captures in every container kova-check reads (sox
+#                  and ffmpeg write them, also as a stream would), a few KB each
+#   OUT/analysis/  their samples in every layout the analysis takes, some of
+#                  them changed the way chains change them, each behind the
+#                  head analysis_fuzz reads its parameters from
+# Usage: scripts/fuzz-corpus.sh KOVA_GEN OUT. Made afresh each time, under
+# build/; never committed.
+set -euo pipefail
+
+gen=${1:?usage: $0 KOVA_GEN OUT}
+out=${2:?usage: $0 KOVA_GEN OUT}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+rm -rf "$out/reader" "$out/analysis"
+mkdir -p "$out/reader" "$out/analysis"
+
+# sox quietly, and never dithering: the seeds are the pattern as converted.
+sx() { sox -D -V1 "$@"; }
+
+for rate in 44100 96000 192000; do
+  "$gen" -q -f -r "$rate" -d 1 -o "$tmp/$rate.wav"
+done
+
+## The reader: 1200 samples (a whole number of cycles at every rate).
+reader=$out/reader
+for rate in 44100 96000 192000; do
+  src=$tmp/$rate.wav r=$reader/$rate
+  sx "$src" -t wavpcm -b 24 "$r-pcm24.wav" trim 0 1200s
+  sx "$src" -t wavpcm -b 16 "$r-pcm16.wav" trim 0 1200s
+  sx "$src" -t wav -b 24 "$r-wavex24.wav" trim 0 1200s
+  sx "$src" -t w64 -b 24 "$r.w64" trim 0 1200s
+  sx "$src" -t flac -b 24 "$r.flac" trim 0 1200s
+  ffmpeg -v error -y -i "$r-pcm24.wav" -rf64 always -c:a pcm_s24le "$r-rf64.wav"
+done
+src=$tmp/44100.wav r=$reader/44100
+sx "$src" -t wavpcm -b 8 -e unsigned "$r-pcm8.wav" trim 0 1200s
+sx "$src" -t wavpcm -b 32 -e signed "$r-pcm32.wav" trim 0 1200s
+sx "$src" -t wavpcm -b 32 -e floating-point "$r-float32.wav" trim 0 1200s
+sx "$src" -t wavpcm -b 64 -e floating-point "$r-float64.wav" trim 0 1200s
+sx "$src" -t wavpcm -b 16 "$r-pcm16-stereo.wav" trim 0 600s channels 2
+sx "$src" -t wav -b 16 "$r-wavex-8ch.wav" trim 0 150s channels 8
+ffmpeg -v error -y -i "$r-float32.wav" -rf64 always -c:a pcm_f32le "$r-rf64-float.wav"
+ffmpeg -v error -y -i "$r-float32.wav" -ac 3 -c:a pcm_f32le "$r-wavex-float-3ch.wav"
+sx "$src" -t aiff -b 24 "$r.aiff" trim 0 1200s
+sx "$src" -t aifc -b 16 "$r.aifc" trim 0 1200s
+sx "$src" -t flac -b 16 "$r-16.flac" trim 0 1200s
+sx "$src" -t caf -b 24 "$r.caf" trim 0 1200s
+sx "$src" -t caf -b 32 -e floating-point "$r-float.caf" trim 0 1200s
+# Written to a pipe, the sizes are left open (sox: 0x7FFFEFFF; sox's W64 on a
+# pipe is a broken header, kept as such).
+sx "$src" -t wav -b 24 - trim 0 1200s | cat >"$r-stream.wav"
+sx "$src" -t w64 -b 24 - trim 0 1200s | cat >"$r-stream.w64"
+ffmpeg -v error -i "$r-pcm24.wav" -c:a pcm_s24le -f wav - | cat >"$r-ffmpeg-stream.wav"
+# Cut short of what the header declares.
+head -c 2000 "$r-pcm24.wav" >"$r-cut.wav"
+
+## The analysis. Its head: rate (0..5: 44.1 to 192 kHz), channels - 1, layout
+## (0..3 signed 1..4 bytes, 4..7 unsigned 1..4 bytes, 8 float, 9 double; +128
+## big-endian), bits below the full width, block count - 1, then the block
+## sizes in frames (16-bit little-endian), then the samples.
+head() {
+  local rate=$1 channels=$2 layout=$3 bits=$4 b
+  shift 4
+  printf "\\x$(printf %02x "$rate")\\x$(printf %02x $((channels - 1)))\\x$(printf %02x "$layout")"
+  printf "\\x$(printf %02x "$bits")\\x$(printf %02x $(($# - 1)))"
+  for b in "$@"; do
+    printf "\\x$(printf %02x $((b & 255)))\\x$(printf %02x $((b >> 8)))"
+  done
+}
+
+# seed NAME SOURCE "RAW OPTIONS" RATE_INDEX CHANNELS LAYOUT BITS BLOCKS... [-- EFFECTS...]
+seed() {
+  local name=$1 source=$2 raw=$3 rate=$4 channels=$5 layout=$6 bits=$7 blocks=() effects=()
+  shift 7
+  while (($#)) && [[ $1 != -- ]]; do blocks+=("$1"); shift; done
+  (($#)) && shift && effects=("$@")
+  { head "$rate" "$channels" "$layout" "$bits" "${blocks[@]}"
+    # shellcheck disable=SC2086 # the raw options are words
+    sx "$source" -t raw $raw - "${effects[@]}"
+  } >"$out/analysis/$name"
+}
+
+"$gen" -q -f -r 48000 -d 1 -o "$tmp/48000.wav"
+a=$tmp/44100.wav
+seed 44k-s24 "$a" "-e signed -b 24 -L" 0 1 2 0 4096
+seed 44k-s16 "$a" "-e signed -b 16 -L" 0 1 1 0 1000 3 65535
+seed 44k-s32-24bits "$a" "-e signed -b 32 -L" 0 1 3 8 7
+seed 44k-s8 "$a" "-e signed -b 8" 0 1 0 0 4096
+seed 44k-u8 "$a" "-e unsigned -b 8" 0 1 4 0 4096
+seed 44k-u16 "$a" "-e unsigned -b 16 -L" 0 1 5 0 4095 1
+seed 44k-float "$a" "-e floating-point -b 32 -L" 0 1 8 0 1 4095
+seed 44k-double "$a" "-e floating-point -b 64 -L" 0 1 9 0 0 12
+seed 44k-s24-be "$a" "-e signed -b 24 -B" 0 1 130 0 333
+seed 44k-float-be "$a" "-e floating-point -b 32 -B" 0 1 136 0 4096
+seed 44k-s24-stereo "$a" "-e signed -b 24 -L" 0 2 2 0 4096 -- channels 2
+seed 44k-s16-8ch "$a" "-e signed -b 16 -L" 0 8 1 0 512 -- trim 0 0.25 channels 8
+seed 44k-gain "$a" "-e signed -b 24 -L" 0 1 2 0 4096 -- vol 0.5
+seed 44k-inverted "$a" "-e signed -b 24 -L" 0 1 2 0 4096 -- vol -1
+seed 44k-offset "$a" "-e signed -b 24 -L" 0 1 2 0 4096 -- dcshift 0.0001
+seed 44k-faded "$a" "-e signed -b 24 -L" 0 1 2 0 4096 -- fade 0.2 1 0.2
+seed 44k-padded "$a" "-e signed -b 24 -L" 0 1 2 0 4096 -- pad 0.1 0.1
+seed 44k-to-48k "$a" "-e signed -b 24 -L" 1 1 2 0 4096 -- rate 48000
+seed 44k-dithered "$a" "-e signed -b 16 -L" 0 1 1 0 4096 -- vol 0.9 dither -s
+seed 48k-s24 "$tmp/48000.wav" "-e signed -b 24 -L" 1 1 2 0 4096
+seed 96k-s24 "$tmp/96000.wav" "-e signed -b 24 -L" 3 1 2 0 4096 -- trim 0 0.6
+seed 192k-s16-stereo "$tmp/192000.wav" "-e signed -b 16 -L" 5 2 1 0 4096 -- trim 0 0.6 channels 2
+# Samples lost inside the span: 4 of them, 20000 in.
+{ head 0 1 2 0 4096; sx "$a" -t raw -e signed -b 24 -L - trim 0 20000s
+  sx "$a" -t raw -e signed -b 24 -L - trim 20004s; } >"$out/analysis/44k-dropout"
+
+echo "fuzz-corpus: $(ls "$out/reader" | wc -l) reader seeds, $(ls "$out/analysis" | wc -l) analysis seeds in $out"
