@@ -10,18 +10,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-void add_value(Stretch_Stats& s, int k, double v, std::uint64_t count)
-{
-    if (s.n[k] == 0) {
-        s.min[k] = s.max[k] = v;
-    } else {
-        s.min[k] = std::min(s.min[k], v);
-        s.max[k] = std::max(s.max[k], v);
-    }
-    s.n[k] += count;
-    s.sum[k] += v * static_cast<double>(count);
-}
-
 }  // namespace
 
 void Stretch_Stats::start(std::uint64_t at, int repeat_samples)
@@ -46,18 +34,46 @@ void Stretch_Stats::add_table(std::uint64_t count, int phase, int period, const 
         if (times == 0)
             continue;
         const int k = p / repeat;
-        add_value(*this, k, values[p], times);
+        // Counted now, summed when the value changes or the stretch ends:
+        // so the sums come out the same however the run was cut up.
+        if (tally_count[p] > 0 && tally_value[p] != values[p])
+            flush_tally(p);
+        tally_value[p] = values[p];
+        tally_count[p] += times;
+        if (n[k] == 0) {
+            min[k] = max[k] = values[p];
+        } else {
+            min[k] = std::min(min[k], values[p]);
+            max[k] = std::max(max[k], values[p]);
+        }
+        n[k] += times;
         peak = std::max(peak, std::fabs(values[p]));
         if (exact_at[p]) {
             exact += times;
         } else {
-            const double d = std::fabs(values[p] - kPatternWords[k]);
             differing += times;
-            max_difference = std::max(max_difference, d);
-            sum_sq_difference += static_cast<long double>(d) * d * times;
+            max_difference = std::max(max_difference, std::fabs(values[p] - kPatternWords[k]));
         }
     }
     end += count;
+}
+
+void Stretch_Stats::flush_tally(int p)
+{
+    const double v = tally_value[p];
+    const auto times = static_cast<double>(tally_count[p]);
+    const int k = p / repeat;
+    sum[k] += v * times;
+    const double d = std::fabs(v - kPatternWords[k]);
+    sum_sq_difference += static_cast<long double>(d) * d * times;
+    tally_count[p] = 0;
+}
+
+void Stretch_Stats::flush_tallies()
+{
+    for (int p = 0; p < 12; ++p)
+        if (tally_count[p] > 0)
+            flush_tally(p);
 }
 
 void Stretch_Stats::add_samples(const double* v, std::size_t count, int phase, int cycle, const Decoder& decoder)

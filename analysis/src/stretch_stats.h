@@ -39,8 +39,11 @@ struct Stretch_Stats {
     bool has_phase = false;
     // The largest single value seen, for a float capture's rounding.
     double peak = 0.0;
+    double tally_value[12] = {};
+    std::uint64_t tally_count[12] = {};
 
     void start(std::uint64_t at, int repeat_samples);
+    void flush_tally(int phase);
     std::uint64_t length() const { return end - first; }
 
     // count samples that all hold the table's values from `phase` on;
@@ -52,6 +55,9 @@ struct Stretch_Stats {
     // One sample changed in place.
     void add_changed(double v, int phase, const Decoder& decoder);
     void add_phase(double position, double phase);
+    // Runs taken through a table are counted first and summed here, so
+    // that their sums do not depend on how the runs were cut up.
+    void flush_tallies();
 
 };
 

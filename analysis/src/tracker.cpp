@@ -93,6 +93,17 @@ void Tracker::take_expected(std::uint64_t count)
     const Raw_Table* t = expected(phase);
     if (!t || count == 0)
         return;
+    if (state_ == State::outside) {
+        // Windows wholly within a run of one value cannot hold the pattern:
+        // passed over as their tests would have.
+        const std::uint64_t end = history_.end() + count;
+        auto pass = [&](std::uint64_t& next, std::size_t size) {
+            if (next >= constant_from_ && next + size <= end)
+                next += (end - size - next) / size * size + size;
+        };
+        pass(next_window_, kWindow);
+        pass(next_block_, kBlock);
+    }
     if (state_ == State::tracking) {
         stretch_.add_table(count, phase, model_.table.period, model_.table_value, model_.table_exact);
         last_ = history_.end() + count - 1;
@@ -132,18 +143,24 @@ bool Tracker::step_outside()
 {
     if (pos_ == history_.end())
         return false;
-    // Test windows in order; the first that holds the pattern starts the span.
-    while (next_window_ + kWindow <= history_.end()) {
-        if (lock_at(next_window_, kWindow))
-            return true;
-        next_window_ += kWindow;
-    }
-    // A whole block for a pattern too noisy for a short window, and for a
-    // tone: once per block.
-    if (history_.end() - outside_from_ >= kBlock && history_.end() % kBlock < (history_.end() - pos_)) {
-        const std::uint64_t from = history_.end() - kBlock;
-        if (lock_at(from, kBlock))
-            return true;
+    // Short windows find a clean pattern within a few cycles of its start,
+    // whole blocks a noisy one or a tone. They are tested in the order they
+    // end, whatever the samples arrived in: the first that holds the
+    // pattern starts the span.
+    for (;;) {
+        const std::uint64_t short_end = next_window_ + kWindow;
+        const std::uint64_t block_end = next_block_ + kBlock;
+        if (std::min(short_end, block_end) > history_.end())
+            break;
+        if (short_end <= block_end) {
+            if (lock_at(next_window_, kWindow))
+                return true;
+            next_window_ += kWindow;
+        } else {
+            if (lock_at(next_block_, kBlock))
+                return true;
+            next_block_ += kBlock;
+        }
     }
     // Runs of one value (silence) are then compared as they lie.
     outside_table_.period = 0;
@@ -153,6 +170,7 @@ bool Tracker::step_outside()
         for (std::uint64_t i = history_.end() - kConstantRun; i < history_.end() - 1 && constant; ++i)
             constant = same_sample(history_.raw(i), last, format_.bytes);
         if (constant) {
+            constant_from_ = history_.end() - kConstantRun;
             outside_table_.period = 1;
             outside_table_.bytes = format_.bytes;
             std::memcpy(outside_table_.value[0], last, static_cast<std::size_t>(format_.bytes));
@@ -465,7 +483,10 @@ bool Tracker::step_searching()
 {
     const bool precise = old_.deterministic || old_.clean;
     const std::size_t window = precise ? kWindow : kBlock;
-    while (next_window_ + window <= history_.end()) {
+    // Windows within a fixed reach of the break, so that where the search
+    // gives up does not depend on how the samples arrived.
+    const std::uint64_t reach = std::min(history_.end(), break_at_ + kGiveUp);
+    while (next_window_ + window <= reach) {
         const std::uint64_t t = next_window_;
         Model resumed;
         if (resumes(old_, t, window, resumed)) {

@@ -195,6 +195,7 @@ double Tracker::grid() const
 
 void Tracker::close_stretch()
 {
+    stretch_.flush_tallies();
     const Stretch_Stats& s = stretch_;
     if (s.length() == 0)
         return;
@@ -255,6 +256,7 @@ void Tracker::lose(std::uint64_t at)
     outside_counted_ = last_ + 1;
     outside_from_ = last_ + 1;
     next_window_ = last_ + 1;
+    next_block_ = last_ + 1;
     pos_ = std::max(pos_, last_ + 1);
     state_ = State::outside;
     Event e;
