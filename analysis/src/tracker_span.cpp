@@ -62,10 +62,10 @@ void Tracker::resume(std::uint64_t stop, std::uint64_t start)
     gap_ = Outside{};
     const int cycle = model_.words.cycle;
     const std::uint64_t foreign = start - stop;
-    const bool same_cycle = cycle == old_.words.cycle;
-    const int p_stop = old_.words.phase(stop);
-    const int q = model_.words.phase(start);
-    const int lost = same_cycle ? wrap(q - p_stop, cycle) : 0;
+    // After a tone, or at another repeat, the cycle says nothing of what
+    // was lost: only that something broke.
+    const bool same_cycle = !old_.tone && cycle == old_.words.cycle;
+    const int lost = same_cycle ? wrap(model_.words.phase(start) - old_.words.phase(stop), cycle) : 0;
     const bool same = same_cycle && same_levels(old_, model_);
     if (same && foreign == 0 && lost == 0)
         return;  // nothing happened after all
