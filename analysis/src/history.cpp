@@ -24,6 +24,16 @@ const unsigned char* History::raw(std::uint64_t i) const
     return raws_.data() + (i % kSize) * bytes_;
 }
 
+bool History::in_table_run(std::uint64_t i, std::uint64_t& run_end, const double*& values, int& period) const
+{
+    if (i < run_.from || i >= run_.to)
+        return false;
+    run_end = run_.to;
+    values = run_.values;
+    period = run_.table.period;
+    return true;
+}
+
 void History::copy(std::uint64_t from, std::size_t n, double* out) const
 {
     if (from >= run_.to || from + n <= run_.from) {

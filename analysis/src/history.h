@@ -35,6 +35,10 @@ public:
     // The raw samples from `from` on as they lie in the ring, as far as its end.
     Raw_View raw_run(std::uint64_t from, std::size_t& n) const;
 
+    // Whether sample i lies in the run taken through a table; if so, where
+    // the run ends and the values its cycle holds.
+    bool in_table_run(std::uint64_t i, std::uint64_t& run_end, const double*& values, int& period) const;
+
     // Takes up to `count` samples as they lie; returns how many (never past
     // the ring's end).
     std::size_t append(Raw_View raw, std::size_t count);

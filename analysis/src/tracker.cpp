@@ -110,6 +110,8 @@ void Tracker::take_expected(std::uint64_t count)
     }
     history_.append_table(count, *t, phase);
     pos_ = history_.end();
+    if (state_ == State::outside)
+        count_settled_outside();
 }
 
 void Tracker::feed(Raw_View raw, std::size_t count)
@@ -179,6 +181,7 @@ bool Tracker::step_outside()
         }
     }
     pos_ = history_.end();
+    count_settled_outside();
     return false;
 }
 
@@ -229,8 +232,7 @@ bool Tracker::fits(const Model& m, std::uint64_t i) const
 
 std::uint64_t Tracker::refine_back(const Model& m, std::uint64_t from, std::uint64_t limit) const
 {
-    const std::uint64_t oldest = history_.end() > History::kSize - kBlock ? history_.end() - (History::kSize - kBlock) : 0;
-    limit = std::max(limit, oldest);
+    limit = std::max(limit, reach_back(from));
     if (!m.deterministic && !m.clean)
         return change_point(m, limit, from);
     std::uint64_t s = from;
@@ -339,8 +341,7 @@ bool Tracker::try_tone(std::uint64_t from, std::size_t n)
         return false;
     tone_.emplace(*fit);
     // Back, chunk by chunk, while the tone holds.
-    const std::uint64_t oldest = history_.end() > History::kSize - kBlock ? history_.end() - (History::kSize - kBlock) : 0;
-    const std::uint64_t limit = std::max(span_ ? gap_start() : outside_from_, oldest);
+    const std::uint64_t limit = std::max(span_ ? gap_start() : outside_from_, reach_back(from));
     std::uint64_t s = from;
     while (s >= limit + kToneChunk && tone_holds(s - kToneChunk, kToneChunk))
         s -= kToneChunk;

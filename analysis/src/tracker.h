@@ -46,6 +46,10 @@ public:
     static constexpr std::size_t kToneChunk = 256;
     // Dropouts and stretches kept in the report; the rest are only counted.
     static constexpr std::size_t kKept = 8;
+    // How far before a window its pattern may be found to begin: fixed, so
+    // that it does not depend on how far the samples have arrived, and well
+    // inside what the history holds behind any window being tested.
+    static constexpr std::size_t kReach = History::kSize - 3 * kBlock;
 
 private:
     enum class State { outside, tracking, searching };
@@ -87,6 +91,8 @@ private:
     bool resumes(const Model& old, std::uint64_t t, std::size_t n, Model& resumed) const;
     void settle(const Model& m, std::uint64_t t, std::size_t n);
     std::uint64_t gap_start() const;
+    static std::uint64_t reach_back(std::uint64_t from) { return from > kReach ? from - kReach : 0; }
+    void count_settled_outside();
     void count_outside(std::uint64_t to);
 
     void begin_span(std::uint64_t at);

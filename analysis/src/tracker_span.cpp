@@ -22,8 +22,7 @@ void Tracker::begin_span(std::uint64_t at)
     // Samples that can be told apart one by one mark their ends exactly.
     start_crisp_ = model_.deterministic || model_.clean;
     if (!model_.tone) {
-        const std::uint64_t oldest = history_.end() > History::kSize - kBlock ? history_.end() - (History::kSize - kBlock) : 0;
-        const std::uint64_t limit = std::max(outside_from_, oldest);
+        const std::uint64_t limit = std::max(outside_from_, reach_back(at));
         std::uint64_t s = at;
         while (s > limit && at - s < kWindow && near_level(model_, s - 1))
             --s;
@@ -265,20 +264,40 @@ void Tracker::lose(std::uint64_t at)
     emit(e);
 }
 
+// What no window yet to be tested can reach back to is outside for good:
+// counted now, while the history still holds it.
+void Tracker::count_settled_outside()
+{
+    count_outside(reach_back(std::min(next_window_, next_block_)));
+}
+
 void Tracker::count_outside(std::uint64_t to)
 {
     const std::uint64_t oldest = history_.oldest();
     if (outside_counted_ < oldest)
         outside_counted_ = oldest;  // already counted when it went by
-    for (std::uint64_t i = outside_counted_; i < to; ++i) {
-        const double v = history_.value(i);
-        ++gap_.samples;
+    auto count = [this](double v, std::uint64_t times) {
+        gap_.samples += times;
         if (v != 0.0)
             gap_.silent = false;
-        if (v == v)
-            gap_.peak = std::max(gap_.peak, std::fabs(v));
-        else
-            gap_.peak = INFINITY;
+        gap_.peak = v == v ? std::max(gap_.peak, std::fabs(v)) : INFINITY;
+    };
+    for (std::uint64_t i = outside_counted_; i < to;) {
+        std::uint64_t run_end = 0;
+        const double* values = nullptr;
+        int period = 0;
+        if (history_.in_table_run(i, run_end, values, period)) {
+            // A run through a table (silence) counts in one go: every value
+            // of its cycle is there once the run is a cycle long.
+            const std::uint64_t n = std::min(to, run_end) - i;
+            for (int p = 0; p < period; ++p)
+                count(values[p], 0);
+            gap_.samples += n;
+            i += n;
+        } else {
+            count(history_.value(i), 1);
+            ++i;
+        }
     }
     outside_counted_ = std::max(outside_counted_, to);
 }
