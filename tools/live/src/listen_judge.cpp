@@ -32,7 +32,7 @@ void Listen_Judge::take(const float* frames, std::size_t count, std::uint64_t at
     // the analysis's own, and the status line needs no more.
     next_report_ = now + static_cast<std::uint64_t>(rate_);
     auto reports = analyser_.so_far();
-    const bool over = ended(reports);
+    const bool over = ended(reports, now);
     std::lock_guard<std::mutex> lock(mutex_);
     so_far_ = std::move(reports);
     so_far_frames_ = now;
@@ -70,7 +70,7 @@ std::optional<Error> Listen_Judge::save_error() const
 
 std::vector<analysis::Channel_Report> Listen_Judge::finish() { return analyser_.finish(); }
 
-bool Listen_Judge::ended(const std::vector<analysis::Channel_Report>& reports) const
+bool Listen_Judge::ended(const std::vector<analysis::Channel_Report>& reports, std::uint64_t frames) const
 {
     bool any = false;
     for (const auto& r : reports) {
@@ -79,7 +79,7 @@ bool Listen_Judge::ended(const std::vector<analysis::Channel_Report>& reports) c
         any = true;
         // A second without the pattern: longer than any break the analysis
         // would still join to the span.
-        if (r.after.samples < static_cast<std::uint64_t>(rate_))
+        if (frames - (r.last + 1) < static_cast<std::uint64_t>(rate_))
             return false;
         // Within 1 % of a whole run: one that lost a little at its ends has
         // ended all the same, and is reported as such; a player stopped

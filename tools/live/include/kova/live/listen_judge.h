@@ -47,7 +47,8 @@ public:
 
 private:
     void on_event(const analysis::Event& event) override;  // from within feed, on the drain thread
-    bool ended(const std::vector<analysis::Channel_Report>& reports) const;
+    // reports: as they stand after `frames` frames.
+    bool ended(const std::vector<analysis::Channel_Report>& reports, std::uint64_t frames) const;
 
     long rate_;
     std::optional<int> expected_seconds_;

@@ -58,12 +58,6 @@ Running start_program(const std::string& program, const std::vector<std::string>
     return {pid, out, err};
 }
 
-Running start_kova_gen(const std::vector<std::string>& args, const std::string& cwd,
-                       const std::function<void()>& before_exec)
-{
-    return start_program(KOVA_GEN_PATH, args, cwd, before_exec);
-}
-
 Run_Result wait_for(const Running& running)
 {
     int status = 0;
@@ -75,12 +69,6 @@ Run_Result wait_for(const Running& running)
     r.out = slurp(running.out);
     r.err = slurp(running.err);
     return r;
-}
-
-Run_Result run_kova_gen(const std::vector<std::string>& args, const std::string& cwd,
-                        const std::function<void()>& before_exec)
-{
-    return wait_for(start_kova_gen(args, cwd, before_exec));
 }
 
 Run_Result run_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,

@@ -23,6 +23,19 @@ namespace fs = std::filesystem;
 
 namespace kova_gen_test {
 
+// kova-gen itself, built beside the tests.
+inline Running start_kova_gen(const std::vector<std::string>& args, const std::string& cwd = ".",
+                              const std::function<void()>& before_exec = {})
+{
+    return start_program(KOVA_GEN_PATH, args, cwd, before_exec);
+}
+
+inline Run_Result run_kova_gen(const std::vector<std::string>& args, const std::string& cwd = ".",
+                               const std::function<void()>& before_exec = {})
+{
+    return wait_for(start_kova_gen(args, cwd, before_exec));
+}
+
 inline bool set_immutable(const std::string& dir, bool on)
 {
     const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
