@@ -1,4 +1,4 @@
-#include "device_lookup.h"
+#include "kova/live/device_lookup.h"
 
 #include <portaudio.h>
 

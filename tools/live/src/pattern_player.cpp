@@ -7,11 +7,7 @@
 
 namespace kova::live {
 
-namespace {
-
-// One cycle of the file's own bytes, made by the core, read back as words:
-// what is played cannot drift from what kova-gen writes.
-std::vector<float> one_cycle(long rate)
+std::vector<float> pattern_cycle(long rate)
 {
     Wav_Data wav{};
     wav.Format.dwSamplesPerSec = rate;
@@ -30,9 +26,7 @@ std::vector<float> one_cycle(long rate)
     return cycle;
 }
 
-}  // namespace
-
-Pattern_Player::Pattern_Player(long rate, std::uint64_t frames) : cycle_(one_cycle(rate)), total_(frames) {}
+Pattern_Player::Pattern_Player(long rate, std::uint64_t frames) : cycle_(pattern_cycle(rate)), total_(frames) {}
 
 bool Pattern_Player::process(const Block& block) noexcept
 {

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "device_lookup.h"
+#include "kova/live/device_lookup.h"
 #include "kova/live/exact_rates.h"
 
 namespace kova::live {

@@ -11,6 +11,10 @@
 
 namespace kova::live {
 
+// One cycle of the pattern at `rate` as float samples, made from the bytes
+// the core writes into the file: what is played cannot drift from it.
+std::vector<float> pattern_cycle(long rate);
+
 class Pattern_Player : public Processor {
 public:
     // frames: how long the pattern lasts, in frames (rate * seconds).
