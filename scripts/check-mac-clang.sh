@@ -47,7 +47,7 @@ failed=0
 for source in "${sources[@]}"; do
   # The tests' paths are CMake's to give; any string compiles the same.
   if "$clang" -fsyntax-only -std=c++17 -Wall -Wextra -Wpedantic -Werror "${apple[@]}" "${flags[@]}" \
-       -Icore/include -Imac -Itests/mac -DKOVA_MAC_XIB='"MainMenu.xib"' -DKOVA_GEN_PATH='"kova-gen"' \
+       -Icore/include -Imac -Itests/mac -Itests/support -DKOVA_MAC_XIB='"MainMenu.xib"' -DKOVA_GEN_PATH='"kova-gen"' \
        "$source"; then
     echo "clang: $source"
   else

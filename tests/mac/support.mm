@@ -1,5 +1,7 @@
 #import "support.h"
 
+#include "files.h"
+
 #include <objc/runtime.h>
 
 #include <fcntl.h>
@@ -88,11 +90,7 @@ bool exists(const std::string& path)
     return lstat(path.c_str(), &st) == 0;
 }
 
-Bytes read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+Bytes read_file(const std::string& path) { return kova::support::read_bytes(path); }
 
 void write_file(const std::string& path, const Bytes& bytes)
 {

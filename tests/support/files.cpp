@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace kova_test {
+namespace kova::support {
 
 std::string read_file(const std::string& path)
 {
@@ -24,4 +24,4 @@ bool write_file(const std::string& path, const std::string& bytes)
     return static_cast<bool>(out.flush());
 }
 
-}  // namespace kova_test
+}  // namespace kova::support

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace kova_test {
+namespace kova::support {
 
 // Every byte of the file; empty if it cannot be read.
 std::string read_file(const std::string& path);
@@ -13,4 +13,4 @@ std::vector<unsigned char> read_bytes(const std::string& path);
 // Replaces the file with these bytes; false if that failed.
 bool write_file(const std::string& path, const std::string& bytes);
 
-}  // namespace kova_test
+}  // namespace kova::support

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace kova_test {
+namespace kova::support {
 
 Scratch_Dir::Scratch_Dir(const std::string& prefix)
 {
@@ -24,4 +24,4 @@ Scratch_Dir::~Scratch_Dir()
     std::filesystem::remove_all(path_, ignored);
 }
 
-}  // namespace kova_test
+}  // namespace kova::support

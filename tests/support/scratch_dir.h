@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace kova_test {
+namespace kova::support {
 
 class Scratch_Dir {
 public:
@@ -22,4 +22,4 @@ private:
     std::string path_;
 };
 
-}  // namespace kova_test
+}  // namespace kova::support

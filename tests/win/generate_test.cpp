@@ -15,6 +15,7 @@
 #include "kova/generate.h"
 #include "kova/status.h"
 #include "res/resource.h"
+#include "files.h"
 #include "state.h"
 
 namespace kova::win::test {
@@ -22,8 +23,8 @@ namespace {
 
 std::vector<char> read_file(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string bytes = kova::support::read_file(path);
+    return {bytes.begin(), bytes.end()};
 }
 
 void write_file(const std::string& path, const std::string& content)

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "run_process.h"
 
 namespace fs = std::filesystem;
@@ -43,11 +44,7 @@ public:
     }
     static Run_Result check(const std::vector<std::string>& args) { return run_program(KOVA_CHECK_PATH, args, dir_); }
 
-    static std::string slurp(const std::string& name)
-    {
-        std::ifstream in(dir_ + "/" + name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    static std::string slurp(const std::string& name) { return kova::support::read_file(dir_ + "/" + name); }
     // kova-gen's data starts after its 44-byte header; sizes are rewritten.
     static void write_wav(const std::string& name, const std::string& header, const std::string& data)
     {
@@ -58,7 +55,7 @@ public:
         };
         put(4, static_cast<std::uint32_t>(data.size() + 36));
         put(40, static_cast<std::uint32_t>(data.size()));
-        std::ofstream(dir_ + "/" + name, std::ios::binary) << h << data;
+        ASSERT_TRUE(kova::support::write_file(dir_ + "/" + name, h + data));
     }
 
     static std::string dir_;

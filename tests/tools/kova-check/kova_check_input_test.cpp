@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "run_process.h"
 
 namespace fs = std::filesystem;
@@ -27,11 +28,7 @@ namespace {
 
 constexpr int kWords[3] = {0x000600, 0x000A00, 0x000E00};
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using kova::support::read_file;
 
 void put_le(std::string& bytes, std::size_t at, std::uint64_t value, int size)
 {
@@ -87,7 +84,7 @@ public:
         std::signal(SIGPIPE, SIG_IGN);
         const auto r = run_program(KOVA_GEN_PATH, {"-q", "-r", "44100", "-d", "1", "-o", "k.wav"}, dir_);
         ASSERT_EQ(r.exit_code, 0) << r.err;
-        wav_ = slurp(dir_ + "/k.wav");
+        wav_ = read_file(dir_ + "/k.wav");
         ASSERT_EQ(wav_.size(), 44u + 132300u);
     }
     static void TearDownTestSuite()
@@ -175,8 +172,8 @@ TEST_F(KovaCheckInput, SizesLeftOpenAreReadToTheEnd)
     shell("ffmpeg -v error -i k.wav -c:a pcm_s24le -rf64 always -f wav - | cat > fr.wav");
     shell("ffmpeg -v error -i k.wav -c:a pcm_s24le -f w64 - | cat > f.w64");
     shell("sox k.wav -t wav - trim 0 44100s | cat > sox.wav");
-    const std::string fw = slurp(path("fw.wav")), fr = slurp(path("fr.wav")), w64 = slurp(path("f.w64")),
-                      sox = slurp(path("sox.wav"));
+    const std::string fw = read_file(path("fw.wav")), fr = read_file(path("fr.wav")), w64 = read_file(path("f.w64")),
+                      sox = read_file(path("sox.wav"));
     ASSERT_EQ(fw.substr(fw.find("data") + 4, 4), std::string(4, '\xFF'));
     ASSERT_EQ(fr.substr(fr.find("ds64") + 8, 16), std::string(16, '\0'));
     ASSERT_EQ(w64.substr(w64.find("data") + 16, 8), std::string(7, '\xFF') + '\x7F');
@@ -200,7 +197,7 @@ TEST_F(KovaCheckInput, CutShortIsTruncated)
 {
     shell("ffmpeg -v error -i k.wav -c:a pcm_s24le -rf64 always rf64.wav");
     shell("sox k.wav sox.w64");
-    const std::string rf64 = slurp(path("rf64.wav")), w64 = slurp(path("sox.w64"));
+    const std::string rf64 = read_file(path("rf64.wav")), w64 = read_file(path("sox.w64"));
     // Payload starts after RF64's 8-byte and W64's 24-byte data chunk header.
     const std::size_t rf64_data = rf64.find("data") + 8, w64_data = w64.find("data") + 24;
     ASSERT_EQ(rf64.substr(rf64_data - 4, 4), std::string(4, '\xFF'));  // the size is in ds64
@@ -303,7 +300,7 @@ TEST_F(KovaCheckInput, HostileInputIsOneLine)
 
     // AIFF is for files by name only.
     shell("sox k.wav k.aiff");
-    expect_one_error_line(check_piped(slurp(path("k.aiff"))),
+    expect_one_error_line(check_piped(read_file(path("k.aiff"))),
                           "kova-check: -: not a WAV, RF64 or W64 stream\n");
 
     write("mpeg.wav", mpeg);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "run_process.h"
 
 namespace fs = std::filesystem;
@@ -302,8 +303,7 @@ TEST_F(KovaCheck, NoiseIsAbsent)
 // A file that cannot be read is one line and exit 2; the others are still checked.
 TEST_F(KovaCheck, UnreadableFilesAreOneLineEach)
 {
-    std::ifstream in(dir_ + "/k44100.wav", std::ios::binary);
-    const std::string wav{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string wav = kova::support::read_file(dir_ + "/k44100.wav");
     std::ofstream(dir_ + "/empty.wav");
     std::ofstream(dir_ + "/text.wav") << "not audio at all\n";
     std::ofstream(dir_ + "/cut.wav", std::ios::binary) << wav.substr(0, 60000);

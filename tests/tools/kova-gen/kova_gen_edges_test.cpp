@@ -88,10 +88,10 @@ TEST_F(KovaGen, AliasesOfStandardOutputGetOnlyTheData)
                                     (c.joined ? " 2>&1" : " 2>'" + err + "'") + "; echo $? >'" + rc +
                                     "'; } | cat >'" + data + "'";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        EXPECT_EQ(read_all(rc), "0\n");
-        EXPECT_TRUE(read_all(data) == read_all(reference)) << read_all(data).size() << " bytes";
+        EXPECT_EQ(read_file(rc), "0\n");
+        EXPECT_TRUE(read_file(data) == read_file(reference)) << read_file(data).size() << " bytes";
         if (!c.joined) {
-            EXPECT_EQ(read_all(err), std::string(c.output) + ": 96000 Hz, 2 s, 576044 bytes\n");
+            EXPECT_EQ(read_file(err), std::string(c.output) + ": 96000 Hz, 2 s, 576044 bytes\n");
         }
     }
 }
@@ -241,7 +241,7 @@ TEST_F(KovaGen, ForceKeepsThePermissionBits)
     const std::string path = in_dir("kept.wav");
     for (const mode_t mode : {0640, 0444, 0600, 0755}) {
         SCOPED_TRACE(mode);
-        write_all(path, "old");
+        write_file(path, "old");
         ASSERT_EQ(chmod(path.c_str(), mode), 0);
         const auto r = run_kova_gen({"-q", "-f", "-o", path});
         EXPECT_EQ(r.exit_code, 0) << r.err;
@@ -260,14 +260,14 @@ TEST_F(KovaGen, ForceDoesNotFollowAStrangersLinkInASharedFolder)
     const std::string shared = in_dir("shared"), victim = in_dir("victim.wav"), link = shared + "/out.wav";
     ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
     ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
-    write_all(victim, "precious");
+    write_file(victim, "precious");
     ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
     ASSERT_EQ(lchown(link.c_str(), 65534, 65534), 0);
 
     const auto refused = run_kova_gen({"-f", "-o", link});
     EXPECT_EQ(refused.exit_code, 1);
     EXPECT_TRUE(one_line_error(refused)) << refused.err;
-    EXPECT_EQ(read_all(victim), "precious");
+    EXPECT_EQ(read_file(victim), "precious");
 
     // The caller's own link there is followed, as the kernel would.
     ASSERT_EQ(lchown(link.c_str(), 0, 0), 0);
@@ -283,7 +283,7 @@ TEST_F(KovaGen, ForceDoesNotFollowAStrangersLinkInASharedFolder)
     const std::string folder_link = shared + "/dir";
     ASSERT_EQ(symlink(dir_.c_str(), folder_link.c_str()), 0);
     ASSERT_EQ(lchown(folder_link.c_str(), 65534, 65534), 0);
-    write_all(victim, "precious");
+    write_file(victim, "precious");
     for (const char* force : {"-f", "-q"}) {
         SCOPED_TRACE(force);
         for (const char* name : {"/victim.wav", "/new.wav"}) {
@@ -291,7 +291,7 @@ TEST_F(KovaGen, ForceDoesNotFollowAStrangersLinkInASharedFolder)
             EXPECT_EQ(r.exit_code, 1);
             EXPECT_TRUE(one_line_error(r)) << r.err;
         }
-        EXPECT_EQ(read_all(victim), "precious");
+        EXPECT_EQ(read_file(victim), "precious");
         EXPECT_EQ(size_of(in_dir("new.wav")), -1);
     }
 }

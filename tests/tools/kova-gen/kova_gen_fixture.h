@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "run_process.h"
 
 namespace fs = std::filesystem;
@@ -51,13 +52,8 @@ inline bool set_immutable(const std::string& dir, bool on)
     return ok;
 }
 
-inline std::string read_all(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void write_all(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+using kova::support::read_file;
+using kova::support::write_file;
 
 inline bool one_line_error(const Run_Result& r)
 {

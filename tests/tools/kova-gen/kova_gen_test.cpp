@@ -80,7 +80,7 @@ TEST_F(KovaGen, StandardOutputGetsTheSameBytes)
     const auto piped = run_kova_gen({"-r", "96k", "-d", "2", "-o", "-"});
     ASSERT_EQ(piped.exit_code, 0) << piped.err;
     EXPECT_EQ(piped.out.size(), 576044u);
-    EXPECT_TRUE(piped.out == read_all(in_dir("a.wav")));
+    EXPECT_TRUE(piped.out == read_file(in_dir("a.wav")));
     // The summary keeps out of the data.
     EXPECT_NE(piped.err.find("-: 96000 Hz, 2 s, 576044 bytes"), std::string::npos) << piped.err;
 }
@@ -88,13 +88,13 @@ TEST_F(KovaGen, StandardOutputGetsTheSameBytes)
 TEST_F(KovaGen, ExistingFileIsReplacedOnlyWithForce)
 {
     const std::string path = in_dir("keep.wav");
-    write_all(path, "old content");
+    write_file(path, "old content");
 
     const auto refused = run_kova_gen({"-o", path});
     EXPECT_EQ(refused.exit_code, 1);
     EXPECT_TRUE(one_line_error(refused)) << refused.err;
     EXPECT_NE(refused.err.find(path), std::string::npos);
-    EXPECT_EQ(read_all(path), "old content");
+    EXPECT_EQ(read_file(path), "old content");
 
     const auto forced = run_kova_gen({"-q", "--force", "-o", path});
     EXPECT_EQ(forced.exit_code, 0) << forced.err;
@@ -122,7 +122,7 @@ TEST_F(KovaGen, DevicesAreWrittenInPlace)
 TEST_F(KovaGen, FailedWriteKeepsTheOldFileAndLeavesNothing)
 {
     const std::string path = in_dir("old.wav");
-    write_all(path, "previous take");
+    write_file(path, "previous take");
     // A 1 MB file-size limit makes the write fail after the first block.
     // SIGXFSZ keeps its default action, as under a shell's ulimit -f.
     const auto r = run_kova_gen({"-f", "-r", "192k", "-d", "10", "-o", path}, ".", [] {
@@ -131,13 +131,13 @@ TEST_F(KovaGen, FailedWriteKeepsTheOldFileAndLeavesNothing)
     });
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, "kova-gen: write failed: File too large\n");
-    EXPECT_EQ(read_all(path), "previous take");
+    EXPECT_EQ(read_file(path), "previous take");
     EXPECT_EQ(listing(), std::vector<std::string>{"old.wav"});
 }
 
 TEST_F(KovaGen, ReadOnlyFolderIsAnError)
 {
-    write_all(in_dir("old.wav"), "previous take");
+    write_file(in_dir("old.wav"), "previous take");
     ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
     // Root writes through permissions; an immutable folder stops it too.
     if (geteuid() == 0) {
@@ -155,7 +155,7 @@ TEST_F(KovaGen, ReadOnlyFolderIsAnError)
     EXPECT_EQ(forced.exit_code, 1);
     EXPECT_TRUE(one_line_error(forced)) << forced.err;
     EXPECT_NE(forced.err.find("folder is not writable"), std::string::npos) << forced.err;
-    EXPECT_EQ(read_all(in_dir("old.wav")), "previous take");
+    EXPECT_EQ(read_file(in_dir("old.wav")), "previous take");
 }
 
 TEST_F(KovaGen, BadArgumentsAreUsageErrors)

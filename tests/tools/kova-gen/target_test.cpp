@@ -1,4 +1,5 @@
 #include "target.h"
+#include "files.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -49,10 +50,7 @@ TEST(Target, NoReplaceRenameMovesOnlyOntoAFreeName)
     ASSERT_NE(mkdtemp(folder), nullptr);
     const std::string from = std::string(folder) + "/from", taken = std::string(folder) + "/taken",
                       free_name = std::string(folder) + "/free";
-    const auto content = [](const std::string& path) {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
+    const auto content = kova::support::read_file;
     for (const auto rename_fn : {rename_noreplace, rename_by_link}) {
         std::ofstream(from) << "new";
         std::ofstream(taken) << "old";
