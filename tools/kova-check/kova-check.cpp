@@ -19,6 +19,9 @@
 #include "check_output.h"
 #include "check_reader.h"
 #include "kova/settings.h"
+#ifdef KOVA_LIVE
+#include "kova/live/listen_command.h"
+#endif
 #include "kova/version.h"
 #include "printable.h"
 #include "progress.h"
@@ -28,6 +31,13 @@ namespace {
 constexpr int kPass = 0;
 constexpr int kFail = 1;
 constexpr int kUsageError = 2;
+
+// Built with PortAudio: --listen judges a live input instead of files.
+#ifdef KOVA_LIVE
+constexpr bool kListens = true;
+#else
+constexpr bool kListens = false;
+#endif
 
 // Where the longest duration is accepted; the rate asked for narrows it.
 constexpr long kMostLenientRate = 44100;
@@ -103,7 +113,7 @@ int main(int argc, char** argv)
     app.add_option(
            "FILE", files,
            "Captures to check (WAV, RF64, W64, AIFF, FLAC, CAF); - reads a WAV stream from standard input")
-        ->required();
+        ->required(!kListens);
     app.add_flag("--json", json, "One JSON object per file, on one line each");
     const auto* rate_option =
         app.add_option("--expect-rate", rate_text,
@@ -112,6 +122,9 @@ int main(int argc, char** argv)
         "--expect-duration", duration_text, "Fail unless the pattern lasts this long: 1, 10s, 1m, 10m, 1h");
     app.add_flag("--partial-ok", partial_ok,
                  "Pass a pattern cut short at its start or end if it is otherwise exact (a piece of a long file)");
+#ifdef KOVA_LIVE
+    kova::live::Listen_Command listen(app);
+#endif
 
     try {
         app.parse(argc, argv);
@@ -124,6 +137,13 @@ int main(int argc, char** argv)
         complain(e.what());
         return kUsageError;
     }
+
+#ifdef KOVA_LIVE
+    if (listen.wanted() == !files.empty()) {
+        complain(files.empty() ? "FILE is required (or --listen DEVICE)" : "give files or --listen, not both");
+        return kUsageError;
+    }
+#endif
 
     // Given, even empty, an expectation is there to be met.
     kova::cli::Expectations expect;
@@ -144,6 +164,10 @@ int main(int argc, char** argv)
         }
     }
 
+#ifdef KOVA_LIVE
+    if (listen.wanted())
+        return listen.run(expect, json, complain);
+#endif
     int status = kPass;
     for (const auto& path : files) {
         const auto total = size_of(path);
