@@ -1,0 +1,79 @@
+// kova-loop: plays the KOVA test pattern out of a sound device and judges it
+// coming back in, with the round trip's latency and which output reached
+// which input.
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <string>
+
+#include "args.h"
+#include "kova/live/listen.h"
+#include "kova/live/loop.h"
+#include "kova/version.h"
+#include "printable.h"
+#include "standard_fds.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+void complain(const std::string& message) { std::cerr << "kova-loop: " << kova::cli::printable(message) << '\n'; }
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (!kova::cli::open_standard_descriptors())
+        return kUsageError;  // nowhere to say so
+
+    kova::live::Loop_Options options;
+    std::string rate_text = "48000";
+    std::string duration_text = "10s";
+    bool list = false;
+
+    CLI::App app{"Plays the KOVA test pattern out of a sound device and judges it coming back in: bit-perfect or\n"
+                 "what the loop did to it, the round trip's latency, and which output reached which input.",
+                 "kova-loop"};
+    app.set_version_flag("--version", kova::version_line("kova-loop"));
+    app.add_option("--out", options.output, "Output device: its name or index from --list-devices");
+    app.add_option("--in", options.input, "Input device: its name or index; the same as --out makes one duplex stream");
+    app.add_option("-r,--rate", rate_text, "Sample rate, opened exactly on both: 44100 ... 192000 or 44.1k ... 192k")
+        ->capture_default_str();
+    app.add_option("-d,--duration", duration_text, "How long the pattern plays: whole seconds, or with s, m or h")
+        ->capture_default_str();
+    app.add_option("--buffer", options.frames_per_buffer, "Frames per buffer [default: the host's choice]")
+        ->check(CLI::Range(16ul, 65536ul));
+    app.add_flag("--json", options.json, "One JSON object on one line");
+    app.add_flag("--list-devices", list, "List the devices and the rates each opens exactly, and exit");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0)
+            return app.exit(e);  // --help, --version
+        complain(e.what());
+        return kUsageError;
+    }
+    if (list)
+        return kova::live::print_devices("kova-loop", complain) ? 0 : kUsageError;
+    if (options.output.empty() || options.input.empty()) {
+        complain("--out and --in are required (the devices from --list-devices)");
+        return kUsageError;
+    }
+    const auto rate = kova::cli::parse_rate(rate_text);
+    if (!rate) {
+        complain("unknown rate '" + rate_text + "' (44100, 48000, 88200, 96000, 176400, 192000 or 44.1k ... 192k)");
+        return kUsageError;
+    }
+    const auto seconds = kova::cli::parse_duration(duration_text, *rate);
+    if (!seconds) {
+        complain("bad duration '" + duration_text + "' (whole seconds from 1 to " +
+                 std::to_string(kova::cli::max_duration(*rate)) + " at " + std::to_string(*rate) +
+                 " Hz, or a number with s, m or h)");
+        return kUsageError;
+    }
+    options.rate = *rate;
+    options.seconds = *seconds;
+    return kova::live::loop(options, complain);
+}
