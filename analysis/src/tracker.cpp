@@ -103,6 +103,9 @@ void Tracker::take_expected(std::uint64_t count)
         };
         pass(next_window_, kWindow);
         pass(next_block_, kBlock);
+        // What came before the run is counted while the history still
+        // holds it; the run itself after, in one go.
+        count_outside(std::min(history_.end(), reach_back(std::min(next_window_, next_block_))));
     }
     if (state_ == State::tracking) {
         stretch_.add_table(count, phase, model_.table.period, model_.table_value, model_.table_exact);

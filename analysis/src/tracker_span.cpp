@@ -273,9 +273,8 @@ void Tracker::count_settled_outside()
 
 void Tracker::count_outside(std::uint64_t to)
 {
-    const std::uint64_t oldest = history_.oldest();
-    if (outside_counted_ < oldest)
-        outside_counted_ = oldest;  // already counted when it went by
+    // Counted as soon as no window can reach it, so always still held: a
+    // run through a table as its table, the rest in the ring.
     auto count = [this](double v, std::uint64_t times) {
         gap_.samples += times;
         if (v != 0.0)
