@@ -342,22 +342,26 @@ bool Tracker::try_tone(std::uint64_t from, std::size_t n)
     const auto fit = find_tone(scratch_.data(), n, from, rate_);
     if (!fit)
         return false;
-    tone_.emplace(*fit);
     // Back, chunk by chunk, while the tone holds.
     const std::uint64_t limit = std::max(span_ ? gap_start() : outside_from_, reach_back(from));
     std::uint64_t s = from;
-    while (s >= limit + kToneChunk && tone_holds(s - kToneChunk, kToneChunk))
+    while (s >= limit + kToneChunk && tone_holds_for(*fit, s - kToneChunk, kToneChunk))
         s -= kToneChunk;
-    if (span_)
-        old_ = model_;
+    if (span_) {
+        // What came before is judged as what it was; the gap, if any, was
+        // foreign, and how much was lost a tone cannot count.
+        close_stretch();
+        count_outside(s);
+        gap_ = Outside{};
+        if (s > gap_start())
+            add_dropout(gap_start(), s - gap_start(), 0, 0);
+    }
+    tone_.emplace(*fit);
     model_ = Model{};
     model_.tone = true;
     if (!span_) {
         begin_span(s);
     } else {
-        count_outside(gap_start());
-        gap_ = Outside{};
-        close_stretch();
         begin_stretch(s);
         end_crisp_ = true;
     }
@@ -374,10 +378,12 @@ bool Tracker::try_tone(std::uint64_t from, std::size_t n)
     return true;
 }
 
-bool Tracker::tone_holds(std::uint64_t from, std::size_t n)
+bool Tracker::tone_holds(std::uint64_t from, std::size_t n) { return tone_holds_for(tone_->fit(), from, n); }
+
+bool Tracker::tone_holds_for(const Tone_Fit& tone, std::uint64_t from, std::size_t n)
 {
-    const Tone_Fit t = refit_tone(tone_->fit(), history_.view(from, n, scratch_.data()), n, from, rate_);
-    const double ratio = std::abs(t.fundamental) / std::abs(tone_->fit().fundamental);
+    const Tone_Fit t = refit_tone(tone, history_.view(from, n, scratch_.data()), n, from, rate_);
+    const double ratio = std::abs(t.fundamental) / std::abs(tone.fundamental);
     return t.fraction >= 0.4 && ratio > 0.7 && ratio < 1.4;
 }
 

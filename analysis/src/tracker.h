@@ -77,12 +77,14 @@ private:
     bool lock_at(std::uint64_t from, std::size_t n);
     bool try_tone(std::uint64_t from, std::size_t n);
     bool tone_holds(std::uint64_t from, std::size_t n);
+    bool tone_holds_for(const Tone_Fit& tone, std::uint64_t from, std::size_t n);
     bool judge_tone_block(std::uint64_t from, std::size_t n);
     bool make_model(const Word_Model& words, std::uint64_t from, std::size_t n, Model& out) const;
     bool fits(const Model& m, std::uint64_t i) const;
     bool near_level(const Model& m, std::uint64_t i) const;
     bool carries_pattern(std::uint64_t from, std::uint64_t to) const;
     void change_level(std::uint64_t at);
+    void add_dropout(std::uint64_t at, std::uint64_t foreign, long long skipped, std::uint64_t lost);
     std::uint64_t refine_back(const Model& m, std::uint64_t from, std::uint64_t limit) const;
     std::uint64_t change_point(const Model& m, std::uint64_t lo, std::uint64_t hi) const;
     std::uint64_t last_fit(const Model& m, std::uint64_t from, std::uint64_t hi) const;

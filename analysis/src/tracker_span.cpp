@@ -80,26 +80,35 @@ void Tracker::resume(std::uint64_t stop, std::uint64_t start)
         return;
     }
     if (foreign > 0 || lost != 0) {
-        Dropout d;
-        d.position = stop;
-        d.foreign = foreign;
-        d.skipped = lost == foreign_mod ? static_cast<long long>(foreign)
-                                        : (lost > cycle / 2 ? lost - cycle : lost);
-        d.lost = static_cast<std::uint64_t>(lost == foreign_mod ? static_cast<long long>(foreign) : lost);
-        ++dropout_count_;
-        foreign_total_ += foreign;
-        lost_residue_total_ += d.lost;
-        if (dropouts_.size() < kKept)
-            dropouts_.push_back(d);
-        Event e;
-        e.kind = Event::Kind::dropout;
-        e.position = stop;
-        e.foreign = foreign;
-        e.skipped = d.skipped;
-        emit(e);
+        // Lost, modulo the cycle: as many as were foreign if that fits
+        // (replaced in place), else the fewest either way.
+        const long long skipped = lost == foreign_mod ? static_cast<long long>(foreign)
+                                                      : (lost > cycle / 2 ? lost - cycle : lost);
+        add_dropout(stop, foreign, skipped,
+                    static_cast<std::uint64_t>(lost == foreign_mod ? static_cast<long long>(foreign) : lost));
     }
     if (!same)
         change_level(start);
+}
+
+void Tracker::add_dropout(std::uint64_t at, std::uint64_t foreign, long long skipped, std::uint64_t lost)
+{
+    Dropout d;
+    d.position = at;
+    d.foreign = foreign;
+    d.skipped = skipped;
+    d.lost = lost;
+    ++dropout_count_;
+    foreign_total_ += foreign;
+    lost_residue_total_ += lost;
+    if (dropouts_.size() < kKept)
+        dropouts_.push_back(d);
+    Event e;
+    e.kind = Event::Kind::dropout;
+    e.position = at;
+    e.foreign = foreign;
+    e.skipped = skipped;
+    emit(e);
 }
 
 void Tracker::change_level(std::uint64_t at)
@@ -229,8 +238,10 @@ void Tracker::close_stretch()
         totals_.sum_sq_difference += s.sum_sq_difference;
         totals_.end += s.length();
     }
-    stretch_ = Stretch_Stats{};
-    stretch_.start(s.end, s.repeat);
+    // The next stretch begins where this one ended (s is this one: read first).
+    const std::uint64_t end = s.end;
+    const int repeat = s.repeat;
+    stretch_.start(end, repeat);
 }
 
 void Tracker::lose(std::uint64_t at)
