@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -67,5 +68,16 @@ bool Child::ended()
     result_.code = result_.exited ? WEXITSTATUS(status) : WTERMSIG(status);
     result_.out = slurp(out_);
     result_.err = slurp(err_);
+    return true;
+}
+
+bool ends_within(Child& child, std::chrono::seconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!child.ended()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     return true;
 }

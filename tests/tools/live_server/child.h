@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -32,3 +33,6 @@ private:
     int out_ = -1, err_ = -1;
     Child_Result result_;
 };
+
+// Waits for the child to end, up to limit; true if it did.
+bool ends_within(Child& child, std::chrono::seconds limit);

@@ -1,0 +1,72 @@
+// kova-loop against a real sound server (JACK, dummy driver).
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "child.h"
+#include "report_fields.h"
+#include "server_test.h"
+#include "stage.h"
+
+namespace {
+
+using Loop = Server_Test;
+
+Child_Result run_loop(const std::vector<std::string>& args)
+{
+    Child loop(KOVA_LOOP_PATH, args);
+    EXPECT_TRUE(ends_within(loop, std::chrono::seconds(30)));
+    return loop.result();
+}
+
+}  // namespace
+
+// Through the server's loopback ports in one duplex stream: every word
+// back, on the output's own channel. The loopback driver hands back in one
+// cycle what was played in the one before, so the round trip is one period,
+// 1024 frames: the run's first frame, 0.5 s (24000 frames) into the stream,
+// is captured at frame 25024.
+TEST_F(Loop, TheLoopbackPortsAreBitPerfectOnePeriodLate)
+{
+    const auto r = run_loop({"--out", "loopback", "--in", "loopback", "-r", "48k", "-d", "1", "--json"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("{\"output\":\"loopback\",\"input\":\"loopback\",\"rate\":48000,\"streams\":1,"
+                         "\"latency_clock\":\"stream\",\"inputs\":["
+                         "{\"input\":1,\"outputs\":[1],\"latency_samples\":1024,\"latency_ms\":21.333333},"
+                         "{\"input\":2,\"outputs\":[2],\"latency_samples\":1024,\"latency_ms\":21.333333}]"),
+              std::string::npos)
+        << r.out;
+    for (int c = 1; c <= 2; ++c) {
+        const std::string ch = json_channel(r.out, c);
+        EXPECT_NE(ch.find("\"verdicts\":[\"bit-perfect\"]"), std::string::npos) << r.out;
+        EXPECT_EQ(json_number_field(ch, "first"), 25024);
+        EXPECT_EQ(json_number_field(ch, "length"), 48000);
+    }
+}
+
+// Through a stage that halves every sample and swaps the channels: a gain of
+// 20 log10(0.5) = -6.02 dB on both, each input fed by the other output.
+// kova-loop's ports and the stage's feed each other, a cycle that JACK
+// breaks by handing one side's output on a period later: 1024 frames again.
+TEST_F(Loop, AStageThatHalvesAndSwapsIsAGainAndACrossedMap)
+{
+    Stage stage("kova-stage-" + std::to_string(getpid()), 0.5f, true);
+    ASSERT_EQ(stage.error(), "");
+    const auto r = run_loop({"--out", stage.name(), "--in", stage.name(), "-r", "48k", "-d", "1", "--json"});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.out.find("\"inputs\":["
+                         "{\"input\":1,\"outputs\":[2],\"latency_samples\":1024,\"latency_ms\":21.333333},"
+                         "{\"input\":2,\"outputs\":[1],\"latency_samples\":1024,\"latency_ms\":21.333333}]"),
+              std::string::npos)
+        << r.out;
+    for (int c = 1; c <= 2; ++c) {
+        const std::string ch = json_channel(r.out, c);
+        EXPECT_NE(ch.find("\"verdicts\":[\"gain\"]"), std::string::npos) << r.out;
+        EXPECT_NE(ch.find("\"gain_factor\":0.5,\"gain_db\":-6.02,"), std::string::npos) << r.out;
+        EXPECT_EQ(json_number_field(ch, "length"), 48000);
+    }
+}
