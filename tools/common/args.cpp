@@ -7,16 +7,38 @@
 #include "kova/sizes.h"
 
 namespace kova::cli {
+namespace {
+
+// "44.1" of the label "44.1 kHz".
+std::string label_number(const Rate_Choice& choice)
+{
+    const std::string label = choice.label;
+    return label.substr(0, label.find(' '));
+}
+
+}  // namespace
 
 std::optional<long> parse_rate(const std::string& text)
 {
     for (const auto& choice : kRates) {
-        const std::string label = choice.label;  // "44.1 kHz"
-        const std::string number = label.substr(0, label.find(' '));
+        const std::string number = label_number(choice);
         if (text == std::to_string(choice.rate) || text == number + "k" || text == number + "K")
             return choice.rate;
     }
     return std::nullopt;
+}
+
+std::string rate_choices()
+{
+    std::string all;
+    for (const auto& choice : kRates)
+        all += (all.empty() ? "" : ", ") + std::to_string(choice.rate);
+    return all;
+}
+
+std::string rate_label_range()
+{
+    return label_number(kRates[0]) + "k ... " + label_number(kRates[kRateCount - 1]) + "k";
 }
 
 int max_duration(long rate) { return kova::max_duration(rate); }

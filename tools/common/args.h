@@ -1,7 +1,11 @@
 #pragma once
 
-// Turning kova-gen's option texts into settings. Kept apart from main() so
-// the tests can reach it.
+// Turning the commands' option texts into settings, and the texts that name
+// the choices. Kept apart from main() so the tests can reach it.
+//
+// The parsers answer std::optional: a text that names no rate or duration
+// has no reason to give beyond that, and each command words the message in
+// its own terms, from the texts below.
 
 #include <optional>
 #include <string>
@@ -10,6 +14,11 @@ namespace kova::cli {
 
 // "44100" or "44.1k" (any listed rate, as number or label number with k).
 std::optional<long> parse_rate(const std::string& text);
+
+// Every rate of the core's table as a number: "44100, 48000, ..., 192000".
+std::string rate_choices();
+// The first and last rate as the label's number with k: "44.1k ... 192k".
+std::string rate_label_range();
 
 // Whole seconds, or a whole number with s, m or h: "10", "10s", "1m", "1h".
 // Returns the seconds if they lie within 1 .. max_duration(rate).

@@ -42,3 +42,9 @@ TEST(Args, DefaultFileName)
     EXPECT_EQ(default_file_name(44100, 1), "kova-44100Hz-1s.wav");
     EXPECT_EQ(default_file_name(192000, 3600), "kova-192000Hz-3600s.wav");
 }
+
+TEST(Args, RateChoicesAreTheCoresTable)
+{
+    EXPECT_EQ(rate_choices(), "44100, 48000, 88200, 96000, 176400, 192000");
+    EXPECT_EQ(rate_label_range(), "44.1k ... 192k");
+}

@@ -1,0 +1,9 @@
+#include "error.h"
+
+#include <cstring>
+
+namespace kova::cli {
+
+Error system_error(const std::string& what, int err) { return Error{what + ": " + std::strerror(err)}; }
+
+}  // namespace kova::cli
