@@ -43,7 +43,7 @@ Child::Child(const std::string& program, const std::vector<std::string>& args) :
         for (const auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execvp(program.c_str(), argv.data());  // a bare name is looked for in PATH
         _exit(127);
     }
 }
