@@ -16,7 +16,7 @@ public:
         benchmark::DoNotOptimize(data);
         return size;
     }
-    bool close() override { return true; }
+    int close() override { return kova::kOk; }
 };
 
 void BM_FillBlock(benchmark::State& state)

@@ -21,7 +21,7 @@ public:
     std::size_t write(const unsigned char* data, std::size_t size) override;
     // The handler opens and closes the file for every append; a close that
     // fails shows there, as a failed append.
-    bool close() override { return true; }
+    int close() override { return kOk; }
 
     // The handler made for the first write; nil when nothing was written.
     kovaFileHandler* handler() const { return handler_; }

@@ -12,15 +12,15 @@ std::size_t File_Output::write(const unsigned char* data, std::size_t size)
     return written;
 }
 
-bool File_Output::close()
+int File_Output::close()
 {
     if (file_ == INVALID_HANDLE_VALUE)
-        return true;
+        return kOk;
     // On a network share a delayed write error is reported here and
     // nowhere else. The handle is gone either way.
     const BOOL closed = CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
-    return closed != FALSE;
+    return closed ? kOk : kWriteFailed;
 }
 
 }  // namespace kova::win

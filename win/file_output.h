@@ -19,7 +19,7 @@ public:
     File_Output& operator=(const File_Output&) = delete;
 
     std::size_t write(const unsigned char* data, std::size_t size) override;
-    bool close() override;
+    int close() override;
 
 private:
     HANDLE file_;

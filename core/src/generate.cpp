@@ -35,6 +35,8 @@ int run(Wav_Data& wav, Block_Buffer& buffer, Output& out, const Line_Sink& log)
         fill_block(wav, buffer.data(), cycles_per_block(wav.Format.dwSamplesPerSec));
     for (std::uint32_t i = 0; i < blocks; ++i) {
         const std::size_t bytes = block_bytes(data_size, i);
+        // A file with a gap is no test file: stop at the first short block
+        // and say so; the caller removes what was written.
         if (out.write(buffer.data(), bytes) != bytes)
             return kWriteFailed;
     }
@@ -46,8 +48,8 @@ int run(Wav_Data& wav, Block_Buffer& buffer, Output& out, const Line_Sink& log)
 int generate(Wav_Data& wav, Block_Buffer& buffer, Output& out, const Line_Sink& log)
 {
     const int status = run(wav, buffer, out, log);
-    const bool closed = out.close();
-    return status == kOk && !closed ? kWriteFailed : status;
+    const int closed = out.close();
+    return status == kOk ? closed : status;
 }
 
 }  // namespace kova

@@ -46,7 +46,7 @@ public:
             last_two = {size > 1 ? data[size - 2] : last_two[1], data[size - 1]};
         return size;
     }
-    bool close() override { ++closes; return true; }
+    int close() override { ++closes; return kOk; }
 
     std::vector<unsigned char> header;
     std::vector<std::size_t> sizes;
@@ -69,7 +69,7 @@ public:
             return size;
         return short_by_ ? size - short_by_ : 0;
     }
-    bool close() override { ++closes; return close_succeeds; }
+    int close() override { ++closes; return close_succeeds ? kOk : kWriteFailed; }
     int writes = 0;
     int closes = 0;
     bool close_succeeds = true;

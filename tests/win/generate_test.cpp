@@ -57,7 +57,7 @@ public:
         bytes.insert(bytes.end(), data, data + size);
         return size;
     }
-    bool close() override { return true; }
+    int close() override { return kOk; }
     std::vector<char> bytes;
 };
 

@@ -2,29 +2,36 @@
 
 #include <cerrno>
 #include <unistd.h>
+#include <utility>
 
 namespace kova::cli {
+
+Fd Fd::borrowed(int fd)
+{
+    Fd lent;
+    lent.fd_ = fd;
+    return lent;
+}
+
+Fd::Fd(Fd&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), owned_(std::exchange(other.owned_, false))
+{
+}
 
 Fd& Fd::operator=(Fd&& other) noexcept
 {
     if (this != &other) {
         close();
-        fd_ = other.release();
+        fd_ = std::exchange(other.fd_, -1);
+        owned_ = std::exchange(other.owned_, false);
     }
     return *this;
 }
 
-int Fd::release()
-{
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
 int Fd::close()
 {
-    const int fd = release();
-    if (fd < 0 || fd == STDOUT_FILENO)
+    const int fd = std::exchange(fd_, -1);
+    if (!std::exchange(owned_, false))
         return 0;
     return ::close(fd) == 0 ? 0 : errno;
 }

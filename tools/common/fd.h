@@ -8,23 +8,27 @@ namespace kova::cli {
 class Fd {
 public:
     Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
+    // Owns fd from here on.
+    explicit Fd(int fd) : fd_(fd), owned_(fd >= 0) {}
+    // A descriptor the process keeps, such as standard output: written
+    // through, never closed here.
+    static Fd borrowed(int fd);
     ~Fd() { close(); }
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd(Fd&& other) noexcept;
     Fd& operator=(Fd&& other) noexcept;
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
 
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
-    // Gives the number up without closing it.
-    int release();
-    // 0, or close's errno: a late write error may show only here. Standard
-    // output is let go of but stays open: it belongs to the process.
+    // 0, or close's errno: a late write error may show only here. Empty
+    // afterwards either way, so nothing is closed twice; a borrowed
+    // descriptor is only let go of.
     int close();
 
 private:
     int fd_ = -1;
+    bool owned_ = false;
 };
 
 }  // namespace kova::cli

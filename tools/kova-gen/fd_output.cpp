@@ -3,14 +3,14 @@
 #include <cerrno>
 #include <unistd.h>
 
+#include "kova/status.h"
+
 namespace kova::cli {
 
-Fd_Output::Fd_Output(int fd, std::function<void(std::uint64_t)> on_progress)
-    : fd_(fd), on_progress_(std::move(on_progress))
+Fd_Output::Fd_Output(Fd fd, std::function<void(std::uint64_t)> on_progress)
+    : fd_(std::move(fd)), on_progress_(std::move(on_progress))
 {
 }
-
-Fd_Output::~Fd_Output() { close(); }
 
 std::size_t Fd_Output::write(const unsigned char* data, std::size_t size)
 {
@@ -18,12 +18,12 @@ std::size_t Fd_Output::write(const unsigned char* data, std::size_t size)
     // descriptor refuses, so "short" means the device really is short.
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::write(fd_, data + done, size - done);
+        const ssize_t n = ::write(fd_.get(), data + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            if (!error_)
-                error_ = n < 0 ? errno : ENOSPC;
+            // A refusal without errno is nearly always a full device.
+            fail(n < 0 ? errno : ENOSPC);
             break;
         }
         done += static_cast<std::size_t>(n);
@@ -34,19 +34,28 @@ std::size_t Fd_Output::write(const unsigned char* data, std::size_t size)
     return done;
 }
 
-bool Fd_Output::close()
+int Fd_Output::close()
 {
-    const int fd = fd_;
-    fd_ = -1;
-    if (fd < 0 || fd == STDOUT_FILENO)
-        return true;
     // A late write-back error (a full disk, a network share) may show only
-    // here. The descriptor is gone either way: never closed twice.
-    if (::close(fd) == 0)
-        return true;
-    if (!error_)
-        error_ = errno;
-    return false;
+    // here, and makes the file as bad as a failed write.
+    if (const int err = fd_.close(); err != 0) {
+        fail(err);
+        return kWriteFailed;
+    }
+    return kOk;
+}
+
+Result<void> Fd_Output::result() const
+{
+    if (failure_)
+        return *failure_;
+    return {};
+}
+
+void Fd_Output::fail(int err)
+{
+    if (!failure_)
+        failure_ = system_error("write failed", err);
 }
 
 }  // namespace kova::cli

@@ -4,34 +4,37 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
+#include "error.h"
+#include "fd.h"
 #include "kova/output.h"
 
 namespace kova::cli {
 
 class Fd_Output : public Output {
 public:
-    // Owns fd from here on and closes it, once, unless it is standard
-    // output, which stays open for the process. on_progress, if given,
-    // hears the running byte count after each write.
-    explicit Fd_Output(int fd, std::function<void(std::uint64_t)> on_progress = {});
-    ~Fd_Output() override;
+    // Closes fd once, through the core's close() or, failing that, when
+    // destroyed; a borrowed fd stays open. on_progress, if given, hears the
+    // running byte count after each write.
+    explicit Fd_Output(Fd fd, std::function<void(std::uint64_t)> on_progress = {});
     Fd_Output(const Fd_Output&) = delete;
     Fd_Output& operator=(const Fd_Output&) = delete;
 
     std::size_t write(const unsigned char* data, std::size_t size) override;
-    bool close() override;
+    int close() override;
 
-    // errno of the first failed write or close; 0 when all went well
-    // (a short write without errno reports ENOSPC, its usual cause).
-    int error() const { return error_; }
+    // The first failed write or close ("write failed: ..."), or success.
+    Result<void> result() const;
     std::uint64_t written() const { return written_; }
 
 private:
-    int fd_;
+    void fail(int err);
+
+    Fd fd_;
     std::function<void(std::uint64_t)> on_progress_;
     std::uint64_t written_ = 0;
-    int error_ = 0;
+    std::optional<Error> failure_;
 };
 
 }  // namespace kova::cli

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "args.h"
+#include "error.h"
 #include "fd_output.h"
 #include "kova/generate.h"
 #include "kova/settings.h"
@@ -25,6 +26,8 @@
 
 namespace {
 
+using kova::cli::Error;
+
 constexpr int kUsageError = 2;
 constexpr int kRunError = 1;
 
@@ -32,10 +35,11 @@ constexpr int kRunError = 1;
 // bytes may reach it.
 bool g_may_report = true;
 
-int fail(int code, const std::string& message)
+// The one place an error becomes the line the user reads.
+int fail(int code, const Error& error)
 {
     if (g_may_report)
-        std::cerr << "kova-gen: " << kova::cli::printable(message) << '\n';
+        std::cerr << "kova-gen: " << kova::cli::printable(error.message) << '\n';
     return code;
 }
 
@@ -64,15 +68,18 @@ int answer(const std::string& text)
     std::fputs(text.c_str(), stdout);
     if (std::fflush(stdout) == 0 && !std::ferror(stdout))
         return 0;
-    return fail(kUsageError, std::string("cannot write to standard output: ") + std::strerror(errno ? errno : EIO));
+    return fail(kUsageError, kova::cli::system_error("cannot write to standard output", errno ? errno : EIO));
 }
 
-std::string rate_choices()
+// Why a generation that did not return kOk failed. Every failure but memory
+// passes through the output, which keeps the first one's reason.
+Error generation_error(int status, const kova::cli::Fd_Output& out)
 {
-    std::string all;
-    for (const auto& r : kova::kRates)
-        all += (all.empty() ? "" : ", ") + std::to_string(r.rate);
-    return all;
+    if (status == kova::kNoMemory)
+        return Error{"out of memory"};
+    if (const auto written = out.result(); !written)
+        return written.error();
+    return kova::cli::system_error("write failed", EIO);
 }
 
 }  // namespace
@@ -92,7 +99,8 @@ int main(int argc, char** argv)
 
     CLI::App app{"Writes a KOVA test-pattern WAV file (PCM, mono, 24-bit).", "kova-gen"};
     app.set_version_flag("--version", kova::version_line("kova-gen"));
-    app.add_option("-r,--rate", rate_text, "Sample rate: 44100, 48000, 88200, 96000, 176400, 192000 or 44.1k ... 192k")
+    app.add_option("-r,--rate", rate_text,
+                   "Sample rate: " + kova::cli::rate_choices() + " or " + kova::cli::rate_label_range())
         ->capture_default_str();
     app.add_option("-d,--duration", duration_text, "Whole seconds, or a number with s, m or h (10s, 1m, 1h)")
         ->capture_default_str();
@@ -106,7 +114,7 @@ int main(int argc, char** argv)
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() != 0)
-            return fail(kUsageError, e.what());
+            return fail(kUsageError, Error{e.what()});
         std::ostringstream text;
         app.exit(e, text);  // --help, --version
         return answer(text.str());
@@ -116,12 +124,13 @@ int main(int argc, char** argv)
 
     const auto rate = kova::cli::parse_rate(rate_text);
     if (!rate)
-        return fail(kUsageError, "unknown rate '" + rate_text + "' (one of " + rate_choices() + ", or 44.1k ... 192k)");
+        return fail(kUsageError, Error{"unknown rate '" + rate_text + "' (one of " + kova::cli::rate_choices() +
+                                       ", or " + kova::cli::rate_label_range() + ")"});
     const auto seconds = kova::cli::parse_duration(duration_text, *rate);
     if (!seconds)
-        return fail(kUsageError, "bad duration '" + duration_text + "' (whole seconds from 1 to " +
-                                     std::to_string(kova::cli::max_duration(*rate)) + " at " +
-                                     std::to_string(*rate) + " Hz, or a number with s, m or h)");
+        return fail(kUsageError, Error{"bad duration '" + duration_text + "' (whole seconds from 1 to " +
+                                       std::to_string(kova::cli::max_duration(*rate)) + " at " +
+                                       std::to_string(*rate) + " Hz, or a number with s, m or h)"});
     if (path.empty())
         path = kova::cli::default_file_name(*rate, *seconds);
 
@@ -130,30 +139,26 @@ int main(int argc, char** argv)
     wav.iDuration = *seconds;
 
     kova::cli::Target target;
-    if (const auto err = target.open(path, force); !err.empty())
-        return fail(kRunError, err);
-    const int fd = target.take_fd();
+    auto opened = target.open(path, force);
+    if (!opened)
+        return fail(kRunError, opened.error());
     // Decided by what the output is, not by how it was named.
-    const bool output_is_stdout = kova::cli::same_file(fd, STDOUT_FILENO);
-    const bool output_is_stderr = kova::cli::same_file(fd, STDERR_FILENO);
+    const bool output_is_stdout = kova::cli::same_file(opened->get(), STDOUT_FILENO);
+    const bool output_is_stderr = kova::cli::same_file(opened->get(), STDERR_FILENO);
     g_may_report = !output_is_stderr;
 
     kova::cli::Progress progress(kova::file_size(*rate, *seconds), !output_is_stderr);
-    kova::cli::Fd_Output out(fd, [&](std::uint64_t n) { progress.update(n); });
+    kova::cli::Fd_Output out(std::move(*opened), [&](std::uint64_t n) { progress.update(n); });
     kova::Block_Buffer buffer;
     const int status = kova::generate(wav, buffer, out);
     progress.clear();
 
-    if (status == kova::kNoMemory) {
+    if (status != kova::kOk) {
         target.discard();
-        return fail(kRunError, "out of memory");
+        return fail(kRunError, generation_error(status, out));
     }
-    if (status != kova::kOk || out.error() != 0) {
-        target.discard();
-        return fail(kRunError, std::string("write failed: ") + std::strerror(out.error() ? out.error() : EIO));
-    }
-    if (const auto err = target.commit(); !err.empty())
-        return fail(kRunError, err);
+    if (const auto placed = target.commit(); !placed)
+        return fail(kRunError, placed.error());
 
     // The summary never joins the data: standard error when the data went
     // to standard output, nowhere when both are the output.
@@ -166,7 +171,7 @@ int main(int argc, char** argv)
     // The file is complete and stays; but whoever reads the summary learns
     // nothing, and a status of 0 would say all went as asked.
     if (std::fflush(to) != 0 || std::ferror(to))
-        return fail(kRunError, "cannot write the summary: " + std::string(std::strerror(errno ? errno : EIO)) +
-                                   " (" + path + " was written)");
+        return fail(kRunError, Error{"cannot write the summary: " + std::string(std::strerror(errno ? errno : EIO)) +
+                                     " (" + path + " was written)"});
     return 0;
 }

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
@@ -17,8 +16,6 @@ namespace {
 
 // create_unnamed(): this system or file system has no unnamed files.
 constexpr int kNoUnnamedFiles = -1;
-
-std::string reason(const std::string& what, int err) { return what + ": " + std::strerror(err); }
 
 mode_t plain_create_mode()
 {
@@ -48,19 +45,19 @@ std::string proc_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 Target::~Target() { discard(); }
 
-std::string Target::open(const std::string& path, bool force)
+Result<Fd> Target::open(const std::string& path, bool force)
 {
     path_ = path;
     force_ = force;
-    if (path == "-") {
-        out_ = Fd(STDOUT_FILENO);
-        return {};
-    }
+    // The one descriptor kova-gen writes to but does not own.
+    if (path == "-")
+        return Fd::borrowed(STDOUT_FILENO);
     Walked w = walk_path(path);
+    // A stranger's link in /tmp could point a name we trust at a file of ours.
     if (w.refused)
-        return path + " goes through a link in a shared folder, owned by someone else: not followed";
+        return Error{path + " goes through a link in a shared folder, owned by someone else: not followed"};
     if (w.error)
-        return reason("cannot create " + path, w.error);
+        return system_error("cannot create " + path, w.error);
     folder_ = std::move(w.folder);
     name_ = w.name;
 
@@ -68,53 +65,52 @@ std::string Target::open(const std::string& path, bool force)
         return open_in_place(0);
     if (!w.exists) {
         if (w.through_link && !force)
-            return path + " is a symbolic link to a missing file (use --force to create that file)";
+            return Error{path + " is a symbolic link to a missing file (use --force to create that file)"};
         return create(plain_create_mode(), false);
     }
     if (S_ISDIR(w.st.st_mode))
-        return reason("cannot create " + path, EISDIR);
+        return system_error("cannot create " + path, EISDIR);
     // Devices and pipes are written where they are, never replaced.
     if (!S_ISREG(w.st.st_mode))
         return open_in_place(O_NOFOLLOW);
     if (!force)
-        return path + " exists (use --force to replace it)";
+        return Error{path + " exists (use --force to replace it)"};
     // Keep its permissions as an editor would. Not the set-id bits: the new
     // file may have another owner.
     return create(w.st.st_mode & 0777, true);
 }
 
-std::string Target::open_in_place(int flags)
+Result<Fd> Target::open_in_place(int flags)
 {
-    out_ = Fd(openat(folder_.get(), name_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | flags));
-    if (!out_)
-        return reason("cannot create " + path_, errno);
+    Fd out(openat(folder_.get(), name_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | flags));
+    if (!out)
+        return system_error("cannot create " + path_, errno);
     // A regular file here was swapped in since it was looked at, or has no
     // name left (deleted): never written in place.
     struct stat st {};
-    if (fstat(out_.get(), &st) != 0 || S_ISREG(st.st_mode)) {
-        out_.close();
-        return reason("cannot create " + path_, ENOENT);
-    }
-    return {};
+    if (fstat(out.get(), &st) != 0 || S_ISREG(st.st_mode))
+        return system_error("cannot create " + path_, ENOENT);
+    return out;
 }
 
-std::string Target::create(mode_t mode, bool replacing)
+Result<Fd> Target::create(mode_t mode, bool replacing)
 {
-    int err = try_unnamed_ ? create_unnamed(mode) : kNoUnnamedFiles;
+    Fd out;
+    int err = try_unnamed_ ? create_unnamed(mode, out) : kNoUnnamedFiles;
     if (err == kNoUnnamedFiles)
-        err = create_named(mode);
+        err = create_named(mode, out);
     if (err == 0)
-        return {};
+        return out;
     // A shell's > would write into the file itself, but then a failed run
     // would cost the old content; replacing needs a new file in the folder.
     if (replacing && (err == EACCES || err == EPERM))
-        return "cannot replace " + path_ + ": its folder is not writable, so the file cannot be replaced safely";
-    return reason("cannot create " + path_, err);
+        return Error{"cannot replace " + path_ + ": its folder is not writable, so the file cannot be replaced safely"};
+    return system_error("cannot create " + path_, err);
 }
 
 // A file without a name until it is linked in: no crash, not even SIGKILL,
 // can leave part of it behind.
-int Target::create_unnamed(mode_t mode)
+int Target::create_unnamed(mode_t mode, Fd& out)
 {
 #if defined(O_TMPFILE)
     Fd file(openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
@@ -127,20 +123,21 @@ int Target::create_unnamed(mode_t mode)
         opened.st_ino != seen.st_ino || opened.st_dev != seen.st_dev)
         return kNoUnnamedFiles;
     // The writer closes its own descriptor; this one stays for the link.
-    Fd out(fcntl(file.get(), F_DUPFD_CLOEXEC, 0));
-    if (!out)
+    Fd writer(fcntl(file.get(), F_DUPFD_CLOEXEC, 0));
+    if (!writer)
         return errno;
     fchmod(file.get(), mode);
     unnamed_ = std::move(file);
-    out_ = std::move(out);
+    out = std::move(writer);
     return 0;
 #else
     (void)mode;
+    (void)out;
     return kNoUnnamedFiles;
 #endif
 }
 
-int Target::create_named(mode_t mode)
+int Target::create_named(mode_t mode, Fd& out)
 {
     for (int tries = 0; tries < 100; ++tries) {
         const std::string temp = temp_name(folder_.get(), name_);
@@ -155,7 +152,7 @@ int Target::create_named(mode_t mode)
         temp_ = temp;
         // Created private, as mkstemp does.
         fchmod(file.get(), mode);
-        out_ = std::move(file);
+        out = std::move(file);
         return 0;
     }
     return EEXIST;
@@ -189,9 +186,7 @@ int Target::link_unnamed_over_target()
     return EEXIST;
 }
 
-int Target::take_fd() { return out_.release(); }
-
-std::string Target::commit()
+Result<void> Target::commit()
 {
     if (!unnamed_ && temp_.empty())
         return {};
@@ -219,13 +214,12 @@ std::string Target::commit()
     }
     discard();
     if (err == EEXIST)
-        return path_ + " exists (use --force to replace it)";
-    return reason("cannot create " + path_, err);
+        return Error{path_ + " exists (use --force to replace it)"};
+    return system_error("cannot create " + path_, err);
 }
 
 void Target::discard()
 {
-    out_.close();
     unnamed_.close();
     if (temp_.empty())
         return;

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "error.h"
 #include "fd.h"
 
 namespace kova::cli {
@@ -23,30 +24,28 @@ public:
     Target& operator=(const Target&) = delete;
     ~Target();
 
-    // Returns an empty string on success, else the one-line reason.
-    std::string open(const std::string& path, bool force);
-
-    // Hands the open descriptor over to whoever writes and closes it; from
-    // then on this object never touches it. Standard output stays open.
-    int take_fd();
+    // The descriptor to write the file through, for whoever writes and
+    // closes it: this object never touches it again. For "-" it is
+    // standard output, borrowed: the process keeps it open.
+    Result<Fd> open(const std::string& path, bool force);
 
     // After the output has been closed: puts the file in place.
-    std::string commit();
+    Result<void> commit();
     // After a failure: removes what this run created, and nothing else.
     void discard();
 
 private:
-    std::string open_in_place(int flags);
-    std::string create(mode_t mode, bool replacing);
-    int create_unnamed(mode_t mode);
-    int create_named(mode_t mode);
+    Result<Fd> open_in_place(int flags);
+    Result<Fd> create(mode_t mode, bool replacing);
+    // These answer 0 or the errno, and give the writer's descriptor in out.
+    int create_unnamed(mode_t mode, Fd& out);
+    int create_named(mode_t mode, Fd& out);
     int link_unnamed(const std::string& name);
     int link_unnamed_over_target();
 
     std::string path_;     // what the user named
     Fd folder_;            // the folder the file ends up in (links resolved)
     std::string name_;     // its name there
-    Fd out_;               // what take_fd hands over
     Fd unnamed_;           // an unnamed file, kept open to be linked in at commit
     std::string temp_;     // a named temporary file in folder_, else empty
     bool force_ = false;

@@ -18,6 +18,7 @@
 #include "fd_output.h"
 #include "kova/generate.h"
 #include "kova/settings.h"
+#include "kova/sizes.h"
 #include "kova/status.h"
 #include "rename_noreplace.h"
 #include "signal_cleanup.h"
@@ -27,9 +28,10 @@ using namespace kova::cli;
 TEST(Target, FailedRunClosesTheOutputDescriptorOnce)
 {
     Target target;
-    ASSERT_EQ(target.open("/dev/full", false), "");
+    auto opened = target.open("/dev/full", false);
+    ASSERT_TRUE(opened) << opened.error().message;
     {
-        Fd_Output out(target.take_fd());
+        Fd_Output out(std::move(*opened));
         kova::Wav_Data wav{};
         kova::set_defaults(wav);
         kova::Block_Buffer buffer;
@@ -42,6 +44,47 @@ TEST(Target, FailedRunClosesTheOutputDescriptorOnce)
     target.discard();
     EXPECT_NE(fcntl(other, F_GETFD), -1) << "closed by the target, which no longer owned that number";
     close(other);
+}
+
+TEST(Target, StandardOutputIsLentNeverClosed)
+{
+    Target target;
+    auto opened = target.open("-", false);
+    ASSERT_TRUE(opened) << opened.error().message;
+    EXPECT_EQ(opened->get(), STDOUT_FILENO);
+    EXPECT_EQ(opened->close(), 0);
+    EXPECT_NE(fcntl(STDOUT_FILENO, F_GETFD), -1) << "standard output was closed";
+    EXPECT_TRUE(target.commit());
+}
+
+TEST(Target, FailedCloseFailsTheGenerationWithItsReasonAndClosesOnce)
+{
+    // A close that fails once every byte went through, as a late write-back
+    // error does: here the number is closed behind the owner's back after
+    // the last write, so the owner's own close finds EBADF.
+    const int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const int stand_in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(stand_in, 0);
+    kova::Wav_Data wav{};
+    kova::set_defaults(wav);
+    const std::uint64_t total = kova::file_size(kova::kDefaultRate, kova::kDefaultDuration);
+    {
+        Fd_Output out(Fd(fd), [&](std::uint64_t written) {
+            if (written == total)
+                close(fd);
+        });
+        kova::Block_Buffer buffer;
+        EXPECT_EQ(kova::generate(wav, buffer, out), kova::kWriteFailed);
+        const auto result = out.result();
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().message, "write failed: Bad file descriptor");
+        // Another file gets the number before the output is dropped.
+        ASSERT_EQ(dup2(stand_in, fd), fd);
+    }
+    EXPECT_NE(fcntl(fd, F_GETFD), -1) << "closed a second time when the output was dropped";
+    close(fd);
+    close(stand_in);
 }
 
 TEST(Target, NoReplaceRenameMovesOnlyOntoAFreeName)
@@ -84,7 +127,7 @@ TEST(Target, NamedTemporaryFileNeverOutlivesTheRun)
     if (pid == 0) {
         install_signal_cleanup();
         Target target(false);
-        if (target.open(path, false).empty() && names().size() == 1)
+        if (target.open(path, false) && names().size() == 1)
             raise(SIGTERM);
         _exit(1);
     }
@@ -95,12 +138,15 @@ TEST(Target, NamedTemporaryFileNeverOutlivesTheRun)
 
     for (const bool succeeds : {false, true}) {
         Target target(false);
-        ASSERT_EQ(target.open(path, false), "");
-        EXPECT_EQ(close(target.take_fd()), 0);
-        if (succeeds)
-            EXPECT_EQ(target.commit(), "");
-        else
+        auto opened = target.open(path, false);
+        ASSERT_TRUE(opened) << opened.error().message;
+        EXPECT_EQ(opened->close(), 0);
+        if (succeeds) {
+            const auto placed = target.commit();
+            EXPECT_TRUE(placed) << placed.error().message;
+        } else {
             target.discard();
+        }
         EXPECT_EQ(names(), succeeds ? std::vector<std::string>{"out.wav"} : std::vector<std::string>{});
     }
     std::filesystem::remove_all(folder);
