@@ -89,11 +89,15 @@ run_check "mac/ with clang (static)" scripts/check-mac-clang.sh
 step "fuzz"
 run_check "fuzz (25 s per target)" scripts/fuzz.sh 25 fresh
 
-# kova-play's tests play into a private JACK server (dummy driver, no sound
-# card), started for them and stopped after; one at a time, so that they do
-# not crowd the server's cycle.
+# The live commands' tests (kova-play, kova-check --listen, kova-loop) play
+# into a private JACK server (dummy driver, no sound card), started for them
+# and stopped after; one at a time, so that they do not crowd the server's
+# cycle. Those that need PulseAudio's resampler and volume run in a private
+# PulseAudio server of their own.
 step "test linux live (JACK)"
-run_suite "linux live (JACK)" build/linux scripts/sound-server.sh jack -- ctest --test-dir build/linux -L sound-server --output-on-failure
+run_suite "linux live (JACK)" build/linux scripts/sound-server.sh jack -- ctest --test-dir build/linux -L '^sound-server$' --output-on-failure
+step "test linux live (PulseAudio)"
+run_suite "linux live (PulseAudio)" build/linux scripts/sound-server.sh pulse -- ctest --test-dir build/linux -L '^sound-server-pulse$' --output-on-failure
 
 # A 1 MiB tmpfs takes the header and one block but not a second: a disk that
 # fills up in the middle of a file. Mounting needs root; without it the
