@@ -104,6 +104,8 @@
 
 - (int)copyData:(unsigned char *)buffer :(int)cycles :(int)offset
 {
+    // A negative offset would write ahead of the buffer: never from the
+    // generation, but refused all the same.
     if (offset < 0) {
         NSLog(@"Rejected negative offset: %d", offset);
         return -1;
