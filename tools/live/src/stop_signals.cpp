@@ -1,28 +1,45 @@
 #include "kova/live/stop_signals.h"
 
+#include <csignal>
 #include <ctime>
 #include <initializer_list>
 
 namespace kova::live {
 
+namespace {
+
+volatile std::sig_atomic_t caught = 0;
+
+extern "C" void note(int sig) { caught = sig; }
+
+// The step the main thread sleeps in while it waits: short against any
+// update it makes.
+constexpr long kStepNs = 10'000'000;
+
+}  // namespace
+
 Stop_Signals::Stop_Signals()
 {
-    sigemptyset(&set_);
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction old {};
-        // A blocked signal is queued even when ignored, so one ignored on
-        // arrival is left out rather than waited for.
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
-            sigaddset(&set_, sig);
+        // One ignored on arrival stays ignored.
+        if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction act {};
+        act.sa_handler = note;
+        act.sa_flags = SA_RESTART;  // a write it lands in goes on
+        sigemptyset(&act.sa_mask);
+        sigaction(sig, &act, nullptr);
     }
-    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
 }
 
 int Stop_Signals::wait(int milliseconds)
 {
-    const timespec timeout{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-    const int sig = sigtimedwait(&set_, nullptr, &timeout);
-    return sig > 0 ? sig : 0;
+    for (long left = milliseconds * 1'000'000L; caught == 0 && left > 0; left -= kStepNs) {
+        const timespec step{0, left < kStepNs ? left : kStepNs};
+        nanosleep(&step, nullptr);  // a signal here only ends the step early
+    }
+    return caught;
 }
 
 }  // namespace kova::live

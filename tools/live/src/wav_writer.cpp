@@ -1,5 +1,8 @@
 #include "kova/live/wav_writer.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -44,10 +47,16 @@ Expected<Wav_Writer> Wav_Writer::create(const std::string& path, long rate, int 
     w.path_ = path;
     w.channels_ = channels;
     w.riff_limit_ = riff_limit;
-    // "x": created here or refused, never an existing file truncated.
-    w.file_.reset(std::fopen(path.c_str(), "wbx"));
-    if (!w.file_)
-        return Error{Error::Kind::file, "cannot create " + path + ": " + std::strerror(errno)};
+    // Created here or refused, never an existing file truncated.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0)
+        w.file_.reset(fdopen(fd, "wb"));
+    if (!w.file_) {
+        const int saved = errno;
+        if (fd >= 0)
+            ::close(fd);
+        return Error{Error::Kind::file, "cannot create " + path + ": " + std::strerror(saved)};
+    }
 
     unsigned char header[kHeaderBytes];
     unsigned char* p = header;

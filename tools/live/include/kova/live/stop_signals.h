@@ -1,24 +1,20 @@
 #pragma once
 
-// Ctrl-C and its kin, taken in turn rather than in a handler: blocked from
-// the start, so that every thread PortAudio and the sound server's client
-// library make inherits the block, and then waited for by the main thread
-// between progress updates. An interrupted run stops and closes its stream
-// like any other.
-
-#include <csignal>
+// Ctrl-C and its kin, noted by a handler that only records which came, and
+// taken in turn by the main thread between its updates, so that an
+// interrupted run stops and closes its stream like any other and prints
+// what it has. Whichever thread the system hands a signal to (PortAudio's
+// and the sound server's included), the handler does nothing else.
+// (sigtimedwait would be neater, but macOS has none.)
 
 namespace kova::live {
 
 class Stop_Signals {
 public:
-    // Blocks SIGINT, SIGTERM and SIGHUP, less any ignored on arrival (nohup).
+    // Handles SIGINT, SIGTERM and SIGHUP, less any ignored on arrival (nohup).
     Stop_Signals();
     // Waits up to milliseconds for one of them; returns its number, or 0.
     int wait(int milliseconds);
-
-private:
-    sigset_t set_;
 };
 
 }  // namespace kova::live
