@@ -80,7 +80,10 @@ const Raw_Table* Tracker::expected(int& phase) const
         phase = model_.words.phase(history_.end());
         return &model_.table;
     }
-    if (state_ == State::outside && outside_table_.period == 1) {
+    // Only once every window still to be tested lies within the run: a run
+    // taken whole then never leaves a window that reaches before it untested.
+    if (state_ == State::outside && outside_table_.period == 1 && next_window_ >= constant_from_ &&
+        next_block_ >= constant_from_) {
         phase = 0;
         return &outside_table_;
     }
@@ -168,6 +171,7 @@ bool Tracker::step_outside()
         }
     }
     // Runs of one value (silence) are then compared as they lie.
+    const bool had_table = outside_table_.period == 1;
     outside_table_.period = 0;
     if (history_.end() - pos_ >= kConstantRun || history_.end() - outside_from_ >= kConstantRun) {
         const unsigned char* last = history_.raw(history_.end() - 1);
@@ -175,7 +179,9 @@ bool Tracker::step_outside()
         for (std::uint64_t i = history_.end() - kConstantRun; i < history_.end() - 1 && constant; ++i)
             constant = same_sample(history_.raw(i), last, format_.bytes);
         if (constant) {
-            constant_from_ = history_.end() - kConstantRun;
+            // Where the run is known to begin: kept while it goes on.
+            if (!had_table || !same_sample(outside_table_.value[0], last, format_.bytes))
+                constant_from_ = history_.end() - kConstantRun;
             outside_table_.period = 1;
             outside_table_.bytes = format_.bytes;
             std::memcpy(outside_table_.value[0], last, static_cast<std::size_t>(format_.bytes));
