@@ -76,8 +76,7 @@ void produce(Source& s, kova::live::Capture& capture, int channels, const std::s
                     kova::live::word_to_sample(w);
             }
         }
-        while (capture.room() < n)
-            std::this_thread::yield();
+        while (capture.room() < n) std::this_thread::yield();
         capture.process({frames.data(), channels, nullptr, 0, n, 0});
     }
 }
@@ -88,7 +87,8 @@ int main(int argc, char** argv)
 {
     Source s;
     if (argc != 4 || !open_wav(argv[1], s)) {
-        std::fprintf(stderr, "usage: kova_live_bench FILE.wav CHANNELS exact|gain|noise (a file kova-gen wrote)\n");
+        std::fprintf(stderr,
+                     "usage: kova_live_bench FILE.wav CHANNELS exact|gain|noise (a file kova-gen wrote)\n");
         return 2;
     }
     const int channels = std::atoi(argv[2]);
@@ -116,12 +116,12 @@ int main(int argc, char** argv)
     const double per_second = drain.cpu_seconds() / audio;
     std::string verdicts;
     for (const auto& r : reports)
-        for (const auto& v : kova::analysis::verdict_names(r))
-            verdicts += (verdicts.empty() ? "" : " ") + v;
-    std::printf("%ld Hz, %d ch, %.0f s of audio, %s: analysis thread %.3f s CPU = %.2f ms per second of audio "
-                "(%.2f %% of one core); wall %.2f s; peak RSS %ld kB; lost %zu frames; verdicts: %s\n",
-                s.rate, channels, audio, kind.c_str(), drain.cpu_seconds(), per_second * 1000, per_second * 100,
-                wall, usage.ru_maxrss, capture.overrun_frames(), verdicts.c_str());
+        for (const auto& v : kova::analysis::verdict_names(r)) verdicts += (verdicts.empty() ? "" : " ") + v;
+    std::printf(
+        "%ld Hz, %d ch, %.0f s of audio, %s: analysis thread %.3f s CPU = %.2f ms per second of audio "
+        "(%.2f %% of one core); wall %.2f s; peak RSS %ld kB; lost %zu frames; verdicts: %s\n",
+        s.rate, channels, audio, kind.c_str(), drain.cpu_seconds(), per_second * 1000, per_second * 100, wall,
+        usage.ru_maxrss, capture.overrun_frames(), verdicts.c_str());
     std::fclose(s.file);
     return capture.overrun_frames() == 0 ? 0 : 1;
 }

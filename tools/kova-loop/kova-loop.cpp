@@ -3,7 +3,6 @@
 // which input.
 
 #include <CLI/CLI.hpp>
-
 #include <iostream>
 #include <string>
 
@@ -18,7 +17,10 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-void complain(const std::string& message) { std::cerr << "kova-loop: " << kova::cli::printable(message) << '\n'; }
+void complain(const std::string& message)
+{
+    std::cerr << "kova-loop: " << kova::cli::printable(message) << '\n';
+}
 
 }  // namespace
 
@@ -32,15 +34,19 @@ int main(int argc, char** argv)
     std::string duration_text = "10s";
     bool list = false;
 
-    CLI::App app{"Plays the KOVA test pattern out of a sound device and judges it coming back in: bit-perfect or\n"
-                 "what the loop did to it, the round trip's latency, and which output reached which input.",
-                 "kova-loop"};
+    CLI::App app{
+        "Plays the KOVA test pattern out of a sound device and judges it coming back in: bit-perfect or\n"
+        "what the loop did to it, the round trip's latency, and which output reached which input.",
+        "kova-loop"};
     app.set_version_flag("--version", kova::version_line("kova-loop"));
     app.add_option("--out", options.output, "Output device: its name or index from --list-devices");
-    app.add_option("--in", options.input, "Input device: its name or index; the same as --out makes one duplex stream");
-    app.add_option("-r,--rate", rate_text, "Sample rate, opened exactly on both: 44100 ... 192000 or 44.1k ... 192k")
+    app.add_option("--in", options.input,
+                   "Input device: its name or index; the same as --out makes one duplex stream");
+    app.add_option("-r,--rate", rate_text,
+                   "Sample rate, opened exactly on both: 44100 ... 192000 or 44.1k ... 192k")
         ->capture_default_str();
-    app.add_option("-d,--duration", duration_text, "How long the pattern plays: whole seconds, or with s, m or h")
+    app.add_option("-d,--duration", duration_text,
+                   "How long the pattern plays: whole seconds, or with s, m or h")
         ->capture_default_str();
     app.add_option("--buffer", options.frames_per_buffer, "Frames per buffer [default: the host's choice]")
         ->check(CLI::Range(16ul, 65536ul));
@@ -63,7 +69,8 @@ int main(int argc, char** argv)
     }
     const auto rate = kova::cli::parse_rate(rate_text);
     if (!rate) {
-        complain("unknown rate '" + rate_text + "' (44100, 48000, 88200, 96000, 176400, 192000 or 44.1k ... 192k)");
+        complain("unknown rate '" + rate_text +
+                 "' (44100, 48000, 88200, 96000, 176400, 192000 or 44.1k ... 192k)");
         return kUsageError;
     }
     const auto seconds = kova::cli::parse_duration(duration_text, *rate);

@@ -35,7 +35,8 @@ TEST(WavWriter, ReadsBackBitPerfectAsWavAndAsRf64AndNeverReplacesAFile)
     kova::support::Scratch_Dir dir("kova-wav-writer");
     for (const bool rf64 : {false, true}) {
         const std::string path = dir / (rf64 ? "big.wav" : "small.wav");
-        auto w = kova::live::Wav_Writer::create(path, kRate, 2, rf64 ? 100 : kova::live::Wav_Writer::kRiffLimit);
+        auto w =
+            kova::live::Wav_Writer::create(path, kRate, 2, rf64 ? 100 : kova::live::Wav_Writer::kRiffLimit);
         ASSERT_TRUE(w) << w.error().message;
         save_one_second(*w);
         ASSERT_FALSE(w->close());

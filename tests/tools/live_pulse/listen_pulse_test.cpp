@@ -24,7 +24,8 @@ protected:
     {
         const char* server = std::getenv("KOVA_SOUND_SERVER");
         if (!server || std::string(server) != "pulse")
-            GTEST_SKIP() << "needs PulseAudio: run through scripts/sound-server.sh pulse -- ctest -L sound-server-pulse";
+            GTEST_SKIP() << "needs PulseAudio: run through scripts/sound-server.sh pulse -- ctest -L "
+                            "sound-server-pulse";
         ASSERT_EQ(std::atol(std::getenv("KOVA_SOUND_RATE")), 48000);
         ASSERT_EQ(run("pactl", {"set-sink-volume", "kova", "100%"}), 0);
     }
@@ -40,8 +41,8 @@ protected:
     {
         const std::string file = dir_ / ("k" + std::to_string(rate) + ".wav");
         EXPECT_EQ(run(KOVA_GEN_PATH, {"-q", "-r", std::to_string(rate), "-d", "1", "-o", file}), 0);
-        Child listener(KOVA_CHECK_PATH, {"--listen", "pulse", "-r", "48k", "--channels", "2", "--allow-plugin",
-                                         "--buffer", "1024", "--json"});
+        Child listener(KOVA_CHECK_PATH, {"--listen", "pulse", "-r", "48k", "--channels", "2",
+                                         "--allow-plugin", "--buffer", "1024", "--json"});
         // Recording once the server shows the listener's stream.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (run("bash", {"-c", "pactl list short source-outputs | grep -q ."}) != 0 &&

@@ -25,23 +25,22 @@ std::string slurp(int fd)
     char buf[4096];
     lseek(fd, 0, SEEK_SET);
     ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        all.append(buf, static_cast<std::size_t>(n));
+    while ((n = read(fd, buf, sizeof buf)) > 0) all.append(buf, static_cast<std::size_t>(n));
     close(fd);
     return all;
 }
 
 }  // namespace
 
-Child::Child(const std::string& program, const std::vector<std::string>& args) : out_(temp_fd()), err_(temp_fd())
+Child::Child(const std::string& program, const std::vector<std::string>& args)
+    : out_(temp_fd()), err_(temp_fd())
 {
     pid_ = fork();
     if (pid_ == 0) {
         dup2(out_, STDOUT_FILENO);
         dup2(err_, STDERR_FILENO);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execvp(program.c_str(), argv.data());  // a bare name is looked for in PATH
         _exit(127);

@@ -7,7 +7,6 @@
 // (the server's loopback ports) repeats or drops a period.
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <chrono>
@@ -54,7 +53,10 @@ protected:
     }
 };
 
-Child kova_play(const std::vector<std::string>& args) { return Child(KOVA_PLAY_PATH, args); }
+Child kova_play(const std::vector<std::string>& args)
+{
+    return Child(KOVA_PLAY_PATH, args);
+}
 
 }  // namespace
 

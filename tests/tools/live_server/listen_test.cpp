@@ -5,7 +5,6 @@
 // each case is known to the sample.
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <chrono>
@@ -49,12 +48,17 @@ protected:
     bool wait_for(const std::function<bool()>& done)
     {
         const auto deadline = Clock::now() + std::chrono::seconds(20);
-        while (!done() && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (!done() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return done();
     }
-    bool listening() { return wait_for([&] { return stage_->listened_to(); }); }
-    bool carried(std::uint64_t frames) { return wait_for([&] { return stage_->frames_carried() >= frames; }); }
+    bool listening()
+    {
+        return wait_for([&] { return stage_->listened_to(); });
+    }
+    bool carried(std::uint64_t frames)
+    {
+        return wait_for([&] { return stage_->frames_carried() >= frames; });
+    }
 
     // The time an event line gives, for a channel and what it says.
     static double event_time(const std::string& err, int channel, const std::string& what)
@@ -84,8 +88,10 @@ TEST_F(Listen, FollowsAWholeRunEndsByItselfAndSavesIt)
 
     const auto& r = listener.result();
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("\"container\":\"live\",\"sample_format\":\"32-bit float\",\"rate\":48000,\"channel_count\":2"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find(
+            "\"container\":\"live\",\"sample_format\":\"32-bit float\",\"rate\":48000,\"channel_count\":2"),
+        std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("\"pass\":true"), std::string::npos) << r.out;
     const long long first = json_number_field(json_channel(r.out, 1), "first");
@@ -104,7 +110,8 @@ TEST_F(Listen, FollowsAWholeRunEndsByItselfAndSavesIt)
     auto reread = Child(KOVA_CHECK_PATH, {"--json", dir / "capture.wav"});
     ASSERT_TRUE(ends_within(reread, std::chrono::seconds(20)));
     EXPECT_EQ(reread.result().code, 0) << reread.result().err;
-    EXPECT_NE(reread.result().out.find("\"container\":\"WAVEX\",\"sample_format\":\"32-bit float\""), std::string::npos);
+    EXPECT_NE(reread.result().out.find("\"container\":\"WAVEX\",\"sample_format\":\"32-bit float\""),
+              std::string::npos);
     EXPECT_EQ(json_number_field(reread.result().out, "frames"), json_number_field(r.out, "frames"));
     for (int c = 1; c <= 2; ++c) {
         const std::string ch = json_channel(reread.result().out, c);
@@ -145,7 +152,8 @@ TEST_F(Listen, APlayerStoppedMidwayIsIncompleteFromWhereItStopped)
         EXPECT_NE(ch.find("\"verdicts\":[\"incomplete\"]"), std::string::npos) << r.out;
         EXPECT_NE(ch.find("\"missing_end_exact\":true"), std::string::npos) << r.out;
         const long long first = json_number_field(ch, "first");
-        EXPECT_NEAR(event_time(r.err, c + 1, "pattern lost"), static_cast<double>(first + through) / 48000, 0.0005)
+        EXPECT_NEAR(event_time(r.err, c + 1, "pattern lost"), static_cast<double>(first + through) / 48000,
+                    0.0005)
             << r.err;
     }
 }
@@ -191,11 +199,12 @@ TEST_F(Listen, RefusesAMissingDeviceAndARateNotExactInOneLine)
     EXPECT_EQ(missing.result().code, 2);
     EXPECT_EQ(missing.result().err, "kova-check: no such device: 'no-such-device'\n");
     EXPECT_EQ(wrong_rate.result().code, 2);
-    EXPECT_EQ(wrong_rate.result().err, "kova-check: device 'system' cannot open 44100 Hz exactly (exact rates: 48000)\n");
+    EXPECT_EQ(wrong_rate.result().err,
+              "kova-check: device 'system' cannot open 44100 Hz exactly (exact rates: 48000)\n");
     EXPECT_EQ(loop_missing.result().code, 2);
     EXPECT_EQ(loop_missing.result().err, "kova-loop: no such device: 'no-such-device'\n");
     EXPECT_EQ(loop_rate.result().code, 2);
-    EXPECT_EQ(loop_rate.result().err, "kova-loop: device 'system' cannot open 96000 Hz exactly (exact rates: 48000)\n");
-    for (auto* c : {&missing, &wrong_rate, &loop_missing, &loop_rate})
-        EXPECT_EQ(c->result().out, "");
+    EXPECT_EQ(loop_rate.result().err,
+              "kova-loop: device 'system' cannot open 96000 Hz exactly (exact rates: 48000)\n");
+    for (auto* c : {&missing, &wrong_rate, &loop_missing, &loop_rate}) EXPECT_EQ(c->result().out, "");
 }

@@ -86,7 +86,8 @@ TEST_F(Loop, TwoDevicesRunTwoStreamsLinedUpOnTheSteadyClock)
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("\"streams\":2,\"latency_clock\":\"steady\""), std::string::npos) << r.out;
     for (int c = 1; c <= 2; ++c) {
-        const auto at = r.out.find("{\"input\":" + std::to_string(c) + ",\"outputs\":[" + std::to_string(c) + "]");
+        const auto at =
+            r.out.find("{\"input\":" + std::to_string(c) + ",\"outputs\":[" + std::to_string(c) + "]");
         ASSERT_NE(at, std::string::npos) << r.out;
         EXPECT_NEAR(json_number_field(r.out.substr(at), "latency_samples"), 1024, 48) << r.out;
         EXPECT_NE(json_channel(r.out, c).find("\"verdicts\":[\"bit-perfect\"]"), std::string::npos) << r.out;

@@ -34,7 +34,8 @@ Recorder::Recorder(const std::string& device, long rate, kova::live::Processor* 
     }
     stream_.emplace(std::move(*opened));
     // Four seconds of room between drains: far more than a test waits.
-    capture_ = std::make_unique<kova::live::Capture>(stream_->input_channels(), static_cast<std::size_t>(rate) * 4);
+    capture_ =
+        std::make_unique<kova::live::Capture>(stream_->input_channels(), static_cast<std::size_t>(rate) * 4);
     kova::live::Processor* run = capture_.get();
     if (player)
         run = (both_ = std::make_unique<Play_And_Capture>(*player, *capture_)).get();

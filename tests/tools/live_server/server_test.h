@@ -6,7 +6,6 @@
 // since ctest may run several cases at once on one server.
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -23,7 +22,8 @@ protected:
     {
         const char* server = std::getenv("KOVA_SOUND_SERVER");
         if (!server || std::string(server) != "jack")
-            GTEST_SKIP() << "needs a JACK server: run through scripts/sound-server.sh jack -- ctest -L sound-server";
+            GTEST_SKIP()
+                << "needs a JACK server: run through scripts/sound-server.sh jack -- ctest -L sound-server";
         ASSERT_EQ(std::atol(std::getenv("KOVA_SOUND_RATE")), kRate);
         client_ = "kova-live-tests-" + std::to_string(getpid());
         session_ = std::make_unique<kova::live::Session>(client_.c_str());

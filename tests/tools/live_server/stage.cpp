@@ -3,7 +3,8 @@
 Stage::Stage(const std::string& name, float gain, bool swap) : name_(name), gain_(gain), swap_(swap)
 {
     jack_status_t status{};
-    client_ = jack_client_open(name.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackUseExactName), &status);
+    client_ = jack_client_open(name.c_str(),
+                               static_cast<jack_options_t>(JackNoStartServer | JackUseExactName), &status);
     if (!client_) {
         error_ = "cannot open the JACK client " + name;
         return;
@@ -11,8 +12,8 @@ Stage::Stage(const std::string& name, float gain, bool swap) : name_(name), gain
     for (int c = 0; c < 2; ++c) {
         in_[c] = jack_port_register(client_, ("in_" + std::to_string(c + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE,
                                     JackPortIsInput, 0);
-        out_[c] = jack_port_register(client_, ("out_" + std::to_string(c + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE,
-                                     JackPortIsOutput, 0);
+        out_[c] = jack_port_register(client_, ("out_" + std::to_string(c + 1)).c_str(),
+                                     JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     }
     if (jack_set_process_callback(client_, on_process, this) != 0 || jack_activate(client_) != 0)
         error_ = "cannot start the JACK client " + name;
@@ -47,7 +48,10 @@ int Stage::on_process(jack_nframes_t frames, void* self)
     return 0;
 }
 
-bool Stage::listened_to() const { return client_ && jack_port_connected(out_[0]) > 0; }
+bool Stage::listened_to() const
+{
+    return client_ && jack_port_connected(out_[0]) > 0;
+}
 
 bool Stage::feed(const Stage& next) const
 {

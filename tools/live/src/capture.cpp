@@ -12,7 +12,8 @@ bool Capture::process(const Block& block) noexcept
     const std::uint64_t at = arrived_.load(std::memory_order_relaxed);
     arrived_.store(at + block.frames, std::memory_order_relaxed);
     if (at == 0)
-        first_time_.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+        first_time_.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                          std::memory_order_relaxed);
     if (lost_at_.load(std::memory_order_relaxed) != kNone) {
         dropped_.fetch_add(block.frames, std::memory_order_relaxed);
         return true;
@@ -43,7 +44,7 @@ std::optional<Capture_Loss> Capture::loss() const
     if (at == kNone)
         return std::nullopt;
     return Capture_Loss{lost_by_host_.load(std::memory_order_relaxed) ? Capture_Loss::Cause::host_gap
-                                                                       : Capture_Loss::Cause::ring_full,
+                                                                      : Capture_Loss::Cause::ring_full,
                         at};
 }
 

@@ -45,7 +45,8 @@ Expected<int> find_device(const std::string& name, Direction direction)
             const PaDeviceInfo* info = Pa_GetDeviceInfo(d);
             if (name != info->name)
                 continue;
-            if (found == paNoDevice || (channels_in(Pa_GetDeviceInfo(found), direction) == 0 && channels_in(info, direction) > 0))
+            if (found == paNoDevice ||
+                (channels_in(Pa_GetDeviceInfo(found), direction) == 0 && channels_in(info, direction) > 0))
                 found = d;
         }
         if (found == paNoDevice)

@@ -10,8 +10,7 @@ namespace {
 std::string rate_list(const std::vector<long>& rates)
 {
     std::string text;
-    for (const long r : rates)
-        text += (text.empty() ? "" : " ") + std::to_string(r);
+    for (const long r : rates) text += (text.empty() ? "" : " ") + std::to_string(r);
     return text;
 }
 
@@ -40,12 +39,13 @@ std::string device_table(const std::vector<Device>& devices)
     const int nw = static_cast<int>(name_width), hw = static_cast<int>(host_width);
     std::string text;
     char line[1024];
-    std::snprintf(line, sizeof line, "%5s  %-*s  %-*s  %3s  %3s  %7s  %s\n", "Index", nw, "Device", hw, "Host API",
-                  "In", "Out", "Default", "Exact rates");
+    std::snprintf(line, sizeof line, "%5s  %-*s  %-*s  %3s  %3s  %7s  %s\n", "Index", nw, "Device", hw,
+                  "Host API", "In", "Out", "Default", "Exact rates");
     text += line;
     for (const auto& d : devices) {
-        std::snprintf(line, sizeof line, "%5d  %-*s  %-*s  %3d  %3d  %7.0f  %s\n", d.index, nw, d.name.c_str(), hw,
-                      d.host_api.c_str(), d.inputs, d.outputs, d.default_rate, exact_column(d).c_str());
+        std::snprintf(line, sizeof line, "%5d  %-*s  %-*s  %3d  %3d  %7.0f  %s\n", d.index, nw,
+                      d.name.c_str(), hw, d.host_api.c_str(), d.inputs, d.outputs, d.default_rate,
+                      exact_column(d).c_str());
         text += line;
     }
     return text;

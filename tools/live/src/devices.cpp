@@ -13,8 +13,9 @@ std::vector<Device> list_devices()
     for (int d = 0; d < count; ++d) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(d);
         devices.push_back({d, info->name, Pa_GetHostApiInfo(info->hostApi)->name, info->maxInputChannels,
-                           info->maxOutputChannels, info->defaultSampleRate, exact_rates(d, Direction::output),
-                           exact_rates(d, Direction::input), may_convert_rates(d)});
+                           info->maxOutputChannels, info->defaultSampleRate,
+                           exact_rates(d, Direction::output), exact_rates(d, Direction::input),
+                           may_convert_rates(d)});
     }
     return devices;
 }

@@ -29,9 +29,15 @@ Drain_Thread::Drain_Thread(Capture& capture, Consumer& consumer, std::uint64_t l
 {
 }
 
-Drain_Thread::~Drain_Thread() { stop(); }
+Drain_Thread::~Drain_Thread()
+{
+    stop();
+}
 
-void Drain_Thread::start() { thread_ = std::thread([this] { run(); }); }
+void Drain_Thread::start()
+{
+    thread_ = std::thread([this] { run(); });
+}
 
 void Drain_Thread::stop()
 {

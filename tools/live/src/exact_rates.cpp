@@ -30,9 +30,10 @@ bool accepts_rate(int device, Direction direction, int channels, long rate)
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
     const bool out = direction == Direction::output;
     const PaStreamParameters params{device, channels, paFloat32,
-                                    out ? info->defaultLowOutputLatency : info->defaultLowInputLatency, nullptr};
-    return Pa_IsFormatSupported(out ? nullptr : &params, out ? &params : nullptr, static_cast<double>(rate)) ==
-           paFormatIsSupported;
+                                    out ? info->defaultLowOutputLatency : info->defaultLowInputLatency,
+                                    nullptr};
+    return Pa_IsFormatSupported(out ? nullptr : &params, out ? &params : nullptr,
+                                static_cast<double>(rate)) == paFormatIsSupported;
 }
 
 std::vector<long> exact_rates(int device, Direction direction)

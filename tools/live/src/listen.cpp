@@ -68,8 +68,7 @@ bool flushed_report(const std::string& text)
 void show_news(Listen_Judge& judge, Status_Line& status, const std::string& device, long rate)
 {
     auto news = judge.news();
-    for (const auto& e : news.events)
-        status.print_above(event_line(e, rate));
+    for (const auto& e : news.events) status.print_above(event_line(e, rate));
     if (news.so_far)
         status.show(status_line(device, rate, news.frames, *news.so_far));
 }
@@ -109,7 +108,8 @@ int listen(const Listen_Options& o, const Complain& complain)
         return kCannot;
     }
     const int channels = stream->input_channels();
-    const std::string device = cli::printable(stream->input_name());  // as the lines on standard error show it
+    const std::string device =
+        cli::printable(stream->input_name());  // as the lines on standard error show it
 
     std::unique_ptr<Wav_Writer> save;
     if (!o.save_path.empty()) {
@@ -126,8 +126,9 @@ int listen(const Listen_Options& o, const Complain& complain)
     auto capture_owner = std::make_unique<Capture>(channels, static_cast<std::size_t>(o.rate * kRingSeconds));
     Capture& capture = *capture_owner;
     Listen_Judge judge(o.rate, channels, o.expect.seconds, save.get());
-    const std::uint64_t limit = o.seconds ? static_cast<std::uint64_t>(o.rate) * static_cast<std::uint64_t>(*o.seconds)
-                                          : ~std::uint64_t{0};
+    const std::uint64_t limit =
+        o.seconds ? static_cast<std::uint64_t>(o.rate) * static_cast<std::uint64_t>(*o.seconds)
+                  : ~std::uint64_t{0};
     Drain_Thread drain(capture, judge, limit);
     drain.start();
     if (const auto failed = stream->start(capture)) {

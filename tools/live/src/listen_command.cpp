@@ -10,10 +10,12 @@ constexpr int kUsageError = 2;
 
 Listen_Command::Listen_Command(CLI::App& parent)
 {
-    CLI::App& app = *parent.add_option_group("Listening live", "kova-check --listen DEVICE -r RATE [options]");
-    listen_ = app.add_option("--listen", options_.device,
-                             "Judge the pattern live as it comes in on this input device (a name or an index from "
-                             "--list-devices) while another player plays the file");
+    CLI::App& app =
+        *parent.add_option_group("Listening live", "kova-check --listen DEVICE -r RATE [options]");
+    listen_ =
+        app.add_option("--listen", options_.device,
+                       "Judge the pattern live as it comes in on this input device (a name or an index from "
+                       "--list-devices) while another player plays the file");
     app.add_option("-r,--rate", rate_text_, "The rate to open the device at, exactly (44.1k ... 192k)")
         ->needs(listen_);
     app.add_option("--channels", options_.channels, "The inputs to capture [default: all the device has]")
@@ -31,10 +33,14 @@ Listen_Command::Listen_Command(CLI::App& parent)
                  "Accept an ALSA plugin device (pulse) at the rate asked, for a sound server running "
                  "at exactly that rate")
         ->needs(listen_);
-    list_ = app.add_flag("--list-devices", list_devices_, "List the sound devices and the rates each opens exactly");
+    list_ = app.add_flag("--list-devices", list_devices_,
+                         "List the sound devices and the rates each opens exactly");
 }
 
-bool Listen_Command::wanted() const { return listen_->count() > 0 || list_->count() > 0; }
+bool Listen_Command::wanted() const
+{
+    return listen_->count() > 0 || list_->count() > 0;
+}
 
 int Listen_Command::run(const cli::Expectations& expect, bool json, const Complain& complain)
 {

@@ -68,7 +68,10 @@ std::optional<Error> Listen_Judge::save_error() const
     return save_error_;
 }
 
-std::vector<analysis::Channel_Report> Listen_Judge::finish() { return analyser_.finish(); }
+std::vector<analysis::Channel_Report> Listen_Judge::finish()
+{
+    return analyser_.finish();
+}
 
 bool Listen_Judge::ended(const std::vector<analysis::Channel_Report>& reports, std::uint64_t frames) const
 {

@@ -29,15 +29,18 @@ std::string what(const analysis::Event& e)
 {
     using Kind = analysis::Event::Kind;
     switch (e.kind) {
-    case Kind::locked: return "pattern found: " + level_text(e);
-    case Kind::level_change: return "level changed: now " + level_text(e);
-    case Kind::dropout:
-        return "dropout: " + std::to_string(e.foreign) + " samples inserted, " + std::to_string(e.skipped) +
-               " skipped (modulo the cycle)";
-    case Kind::lost: return "pattern lost";
-    case Kind::resampled:
-        return "resampled: the pattern's " + printf_text("%.1f", e.family_hz / 1000.0) + " kHz fundamental (" +
-               (e.family_hz == 14700 ? "44.1" : "48") + " kHz family)";
+        case Kind::locked:
+            return "pattern found: " + level_text(e);
+        case Kind::level_change:
+            return "level changed: now " + level_text(e);
+        case Kind::dropout:
+            return "dropout: " + std::to_string(e.foreign) + " samples inserted, " +
+                   std::to_string(e.skipped) + " skipped (modulo the cycle)";
+        case Kind::lost:
+            return "pattern lost";
+        case Kind::resampled:
+            return "resampled: the pattern's " + printf_text("%.1f", e.family_hz / 1000.0) +
+                   " kHz fundamental (" + (e.family_hz == 14700 ? "44.1" : "48") + " kHz family)";
     }
     return "?";
 }
@@ -46,7 +49,8 @@ std::string clock_text(std::uint64_t seconds)
 {
     char text[32];
     std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
-                  static_cast<unsigned long long>(seconds / 60 % 60), static_cast<unsigned long long>(seconds % 60));
+                  static_cast<unsigned long long>(seconds / 60 % 60),
+                  static_cast<unsigned long long>(seconds % 60));
     return text;
 }
 
@@ -68,7 +72,9 @@ std::string status_line(const std::string& device, long rate, std::uint64_t fram
     }
     std::string line = device + "  " + std::to_string(rate) + " Hz  " +
                        clock_text(frames / static_cast<std::uint64_t>(rate)) + "  " +
-                       (!present ? "waiting" : arriving ? "locked" : "lost");
+                       (!present   ? "waiting"
+                        : arriving ? "locked"
+                                   : "lost");
     if (!present)
         return line;
     for (std::size_t c = 0; c < so_far.size(); ++c) {

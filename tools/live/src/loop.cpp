@@ -35,7 +35,10 @@ constexpr int kStallMs = 5000;
 class Play_And_Capture : public Processor {
 public:
     Play_And_Capture(Processor& player, Processor& capture) : player_(player), capture_(capture) {}
-    bool process(const Block& block) noexcept override { return player_.process(block) && capture_.process(block); }
+    bool process(const Block& block) noexcept override
+    {
+        return player_.process(block) && capture_.process(block);
+    }
 
 private:
     Processor& player_;
@@ -80,8 +83,7 @@ std::string outputs_text(const std::vector<int>& outputs)
     if (outputs.empty())
         return "nothing";
     std::string text = "out ";
-    for (std::size_t i = 0; i < outputs.size(); ++i)
-        text += (i ? "+" : "") + std::to_string(outputs[i] + 1);
+    for (std::size_t i = 0; i < outputs.size(); ++i) text += (i ? "+" : "") + std::to_string(outputs[i] + 1);
     return text;
 }
 
@@ -115,7 +117,8 @@ int loop(const Loop_Options& o, const Complain& complain)
 
     Streams streams;
     const bool one_device = *out_device == *in_device;
-    auto open = [&](std::optional<Endpoint> output, std::optional<Endpoint> input, std::optional<Stream>& into) {
+    auto open = [&](std::optional<Endpoint> output, std::optional<Endpoint> input,
+                    std::optional<Stream>& into) {
         Stream_Request request;
         request.output = std::move(output);
         request.input = std::move(input);
@@ -207,15 +210,17 @@ int loop(const Loop_Options& o, const Complain& complain)
     // Two streams keep time apart: their first callbacks on this machine's
     // steady clock say how their frame counts line up.
     const double offset =
-        one_device ? 0.0
-                   : std::chrono::duration<double>(capture.first_block_time() - player.first_block_time()).count();
+        one_device
+            ? 0.0
+            : std::chrono::duration<double>(capture.first_block_time() - player.first_block_time()).count();
     const auto map = judge.map();
     std::vector<std::optional<Latency>> latency(static_cast<std::size_t>(inputs));
     for (int c = 0; c < inputs; ++c) {
         const auto& r = result.channels[static_cast<std::size_t>(c)];
         if (!r.present)
             continue;
-        const double s = (static_cast<double>(r.first) - static_cast<double>(schedule.run_start())) / o.rate + offset;
+        const double s =
+            (static_cast<double>(r.first) - static_cast<double>(schedule.run_start())) / o.rate + offset;
         latency[static_cast<std::size_t>(c)] = Latency{s, std::llround(s * o.rate)};
     }
 
@@ -231,17 +236,18 @@ int loop(const Loop_Options& o, const Complain& complain)
             std::string outs;
             for (const int k : map[static_cast<std::size_t>(c)])
                 outs += (outs.empty() ? "" : ",") + std::to_string(k + 1);
-            text += std::string(c ? "," : "") + "{\"input\":" + std::to_string(c + 1) + ",\"outputs\":[" + outs +
-                    "],\"latency_samples\":" + (l ? std::to_string(l->samples) : "null") +
+            text += std::string(c ? "," : "") + "{\"input\":" + std::to_string(c + 1) + ",\"outputs\":[" +
+                    outs + "],\"latency_samples\":" + (l ? std::to_string(l->samples) : "null") +
                     ",\"latency_ms\":" + (l ? cli::json_number(l->seconds * 1000) : "null") + "}";
         }
         std::string report = cli::json_report(in_name, result, expect);
         report.pop_back();  // its newline
         text += "],\"report\":" + report + "}\n";
     } else {
-        text = cli::printable(out_name) + " -> " + cli::printable(in_name) + ": " + std::to_string(o.rate) + " Hz, " +
-               std::to_string(outputs) + " out, " + std::to_string(inputs) + " in, " +
-               (one_device ? "one duplex stream" : "two streams (latency on this machine's steady clock)") + "\n";
+        text = cli::printable(out_name) + " -> " + cli::printable(in_name) + ": " + std::to_string(o.rate) +
+               " Hz, " + std::to_string(outputs) + " out, " + std::to_string(inputs) + " in, " +
+               (one_device ? "one duplex stream" : "two streams (latency on this machine's steady clock)") +
+               "\n";
         for (int c = 0; c < inputs; ++c) {
             const auto& l = latency[static_cast<std::size_t>(c)];
             text += "in " + std::to_string(c + 1) + " <- " + outputs_text(map[static_cast<std::size_t>(c)]);

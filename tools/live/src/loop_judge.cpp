@@ -89,7 +89,8 @@ void Loop_Judge::take_window(const float* frames, std::size_t count, std::uint64
             at = from;
         }
         if (!window_analyser_)
-            window_analyser_ = std::make_unique<analysis::Capture_Analyser>(schedule_.rate, inputs_, kHostFloat);
+            window_analyser_ =
+                std::make_unique<analysis::Capture_Analyser>(schedule_.rate, inputs_, kHostFloat);
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, to - at));
         window_analyser_->feed(frames, n);
         frames += n * c;

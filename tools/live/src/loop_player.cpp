@@ -4,7 +4,10 @@
 
 namespace kova::live {
 
-Loop_Player::Loop_Player(const Loop_Schedule& schedule) : schedule_(schedule), cycle_(pattern_cycle(schedule.rate)) {}
+Loop_Player::Loop_Player(const Loop_Schedule& schedule)
+    : schedule_(schedule), cycle_(pattern_cycle(schedule.rate))
+{
+}
 
 // The pattern from its first word at `from`.
 float Loop_Player::sample(std::uint64_t from, std::uint64_t frame) const
@@ -16,7 +19,8 @@ bool Loop_Player::process(const Block& block) noexcept
 {
     const std::uint64_t sent = sent_.load(std::memory_order_relaxed);
     if (sent == 0)
-        first_time_.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+        first_time_.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                          std::memory_order_relaxed);
     if (block.gaps & kOutputGap)
         underflows_.fetch_add(1, std::memory_order_relaxed);
     const auto& s = schedule_;
@@ -25,8 +29,7 @@ bool Loop_Player::process(const Block& block) noexcept
         const std::uint64_t j = sent + f;
         if (j >= s.run_start() && j < s.run_end()) {
             const float v = sample(s.run_start(), j);
-            for (int c = 0; c < block.out_channels; ++c)
-                *out++ = v;
+            for (int c = 0; c < block.out_channels; ++c) *out++ = v;
             continue;
         }
         // Whose turn it is in the map, if anyone's.
@@ -40,8 +43,7 @@ bool Loop_Player::process(const Block& block) noexcept
                 v = sample(from, j);
             }
         }
-        for (int c = 0; c < block.out_channels; ++c)
-            *out++ = c == turn ? v : 0.0f;
+        for (int c = 0; c < block.out_channels; ++c) *out++ = c == turn ? v : 0.0f;
     }
     sent_.store(sent + block.frames, std::memory_order_relaxed);
     return true;

@@ -4,7 +4,10 @@ namespace kova::live {
 
 namespace {
 // Twentieths of a second: whole cycles at all six rates.
-std::uint64_t twentieths(long rate, int n) { return static_cast<std::uint64_t>(rate / 20) * static_cast<std::uint64_t>(n); }
+std::uint64_t twentieths(long rate, int n)
+{
+    return static_cast<std::uint64_t>(rate / 20) * static_cast<std::uint64_t>(n);
+}
 }  // namespace
 
 Loop_Schedule::Loop_Schedule(long rate_, int seconds, int outputs_)

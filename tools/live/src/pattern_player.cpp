@@ -26,7 +26,9 @@ std::vector<float> pattern_cycle(long rate)
     return cycle;
 }
 
-Pattern_Player::Pattern_Player(long rate, std::uint64_t frames) : cycle_(pattern_cycle(rate)), total_(frames) {}
+Pattern_Player::Pattern_Player(long rate, std::uint64_t frames) : cycle_(pattern_cycle(rate)), total_(frames)
+{
+}
 
 bool Pattern_Player::process(const Block& block) noexcept
 {
@@ -42,15 +44,13 @@ bool Pattern_Player::process(const Block& block) noexcept
     std::size_t at = static_cast<std::size_t>(sent % length);
     for (std::uint64_t f = 0; f < now; ++f) {
         const float sample = cycle_[at];
-        for (int c = 0; c < channels; ++c)
-            *out++ = sample;
+        for (int c = 0; c < channels; ++c) *out++ = sample;
         if (++at == length)
             at = 0;
     }
     // The last buffer is still played in full: silence after the pattern.
     for (std::uint64_t f = now; f < frames; ++f)
-        for (int c = 0; c < channels; ++c)
-            *out++ = 0.0f;
+        for (int c = 0; c < channels; ++c) *out++ = 0.0f;
     sent_.store(sent + now, std::memory_order_relaxed);
     return sent + now < total_;
 }

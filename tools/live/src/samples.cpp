@@ -9,11 +9,14 @@ namespace {
 // point, and a 24-bit word fits a float's 24-bit significand.
 constexpr float kWordScale = 8388608.0f;
 constexpr float kSampleScale = 1.0f / kWordScale;
-constexpr float kLowest = -8388608.0f;   // -2^23
-constexpr float kHighest = 8388607.0f;   // 2^23 - 1
+constexpr float kLowest = -8388608.0f;  // -2^23
+constexpr float kHighest = 8388607.0f;  // 2^23 - 1
 }  // namespace
 
-float word_to_sample(std::int32_t word) { return static_cast<float>(word) * kSampleScale; }
+float word_to_sample(std::int32_t word)
+{
+    return static_cast<float>(word) * kSampleScale;
+}
 
 std::optional<std::int32_t> sample_to_word(float sample)
 {

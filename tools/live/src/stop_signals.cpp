@@ -10,7 +10,10 @@ namespace {
 
 volatile std::sig_atomic_t caught = 0;
 
-extern "C" void note(int sig) { caught = sig; }
+extern "C" void note(int sig)
+{
+    caught = sig;
+}
 
 // The step the main thread sleeps in while it waits: short against any
 // update it makes.

@@ -20,8 +20,12 @@ int on_audio(const void* in, void* out, unsigned long frames, const PaStreamCall
         gaps |= Processor::kInputGap;
     if (flags & (paOutputUnderflow | paOutputOverflow))
         gaps |= Processor::kOutputGap;
-    const Block block{static_cast<const float*>(in), slot.in_channels, static_cast<float*>(out), slot.out_channels,
-                      frames, gaps};
+    const Block block{static_cast<const float*>(in),
+                      slot.in_channels,
+                      static_cast<float*>(out),
+                      slot.out_channels,
+                      frames,
+                      gaps};
     return slot.processor->process(block) ? paContinue : paComplete;
 }
 
@@ -43,8 +47,8 @@ std::string rate_refusal(int device, Direction direction, long rate, const std::
         rates += (rates.empty() ? "" : ", ") + std::to_string(r);
     if (rates.empty())
         rates = may_convert_rates(device) ? "none: an ALSA plugin may convert any rate" : "none";
-    return "device " + device_label(device) + " cannot " + why + std::to_string(rate) + " Hz exactly (exact rates: " +
-           rates + ")";
+    return "device " + device_label(device) + " cannot " + why + std::to_string(rate) +
+           " Hz exactly (exact rates: " + rates + ")";
 }
 
 struct Side {
@@ -64,7 +68,8 @@ Status prepare(const Endpoint& endpoint, Direction direction, long rate, Side& s
     side.channels = endpoint.channels > 0 ? endpoint.channels : available;
     if (side.channels > available)
         return Error{Error::Kind::no_channels, "device " + device_label(*device) + " has only " +
-                                                   std::to_string(available) + (out ? " outputs" : " inputs")};
+                                                   std::to_string(available) +
+                                                   (out ? " outputs" : " inputs")};
     const bool trusted = endpoint.trust_plugin && may_convert_rates(*device);
     if (!(trusted ? accepts_rate(*device, direction, side.channels, rate)
                   : opens_exactly(*device, direction, side.channels, rate)))
@@ -92,10 +97,11 @@ Expected<Stream> Stream::open(const Stream_Request& request)
 
     PaStream* handle = nullptr;
     // Neither clipping nor dither: the samples leave exactly as made.
-    const PaError err = Pa_OpenStream(&handle, request.input ? &in.params : nullptr,
-                                      request.output ? &out.params : nullptr, static_cast<double>(request.rate),
-                                      request.frames_per_buffer ? request.frames_per_buffer : paFramesPerBufferUnspecified,
-                                      paClipOff | paDitherOff, on_audio, slot.get());
+    const PaError err =
+        Pa_OpenStream(&handle, request.input ? &in.params : nullptr, request.output ? &out.params : nullptr,
+                      static_cast<double>(request.rate),
+                      request.frames_per_buffer ? request.frames_per_buffer : paFramesPerBufferUnspecified,
+                      paClipOff | paDitherOff, on_audio, slot.get());
     const std::string names = request.output ? out.name : in.name;
     if (err != paNoError)
         return Error{Error::Kind::host, host_error("cannot open '" + names + "'", err)};
@@ -106,7 +112,8 @@ Expected<Stream> Stream::open(const Stream_Request& request)
         Pa_CloseStream(handle);
         const int device = request.output ? out.params.device : in.params.device;
         return Error{Error::Kind::rate_not_exact,
-                     rate_refusal(device, request.output ? Direction::output : Direction::input, request.rate, "run at ")};
+                     rate_refusal(device, request.output ? Direction::output : Direction::input, request.rate,
+                                  "run at ")};
     }
 
     slot->in_channels = in.channels;
@@ -133,7 +140,10 @@ Stream::Stream(Stream&& other) noexcept
 {
 }
 
-Stream::~Stream() { abort(); }
+Stream::~Stream()
+{
+    abort();
+}
 
 Status Stream::start(Processor& processor)
 {
@@ -145,9 +155,15 @@ Status Stream::start(Processor& processor)
     return std::nullopt;
 }
 
-bool Stream::active() const { return handle_ && Pa_IsStreamActive(handle_) == 1; }
+bool Stream::active() const
+{
+    return handle_ && Pa_IsStreamActive(handle_) == 1;
+}
 
-Status Stream::stop() { return close(true); }
+Status Stream::stop()
+{
+    return close(true);
+}
 
 void Stream::abandon()
 {
@@ -156,7 +172,10 @@ void Stream::abandon()
     static_cast<void>(slot_.release());
 }
 
-Status Stream::abort() { return close(false); }
+Status Stream::abort()
+{
+    return close(false);
+}
 
 Status Stream::close(bool drain)
 {

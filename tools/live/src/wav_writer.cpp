@@ -41,7 +41,8 @@ void put_id(unsigned char*& p, const char* id)
 
 }  // namespace
 
-Expected<Wav_Writer> Wav_Writer::create(const std::string& path, long rate, int channels, std::uint64_t riff_limit)
+Expected<Wav_Writer> Wav_Writer::create(const std::string& path, long rate, int channels,
+                                        std::uint64_t riff_limit)
 {
     Wav_Writer w;
     w.path_ = path;

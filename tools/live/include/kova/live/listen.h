@@ -13,11 +13,11 @@
 namespace kova::live {
 
 struct Listen_Options {
-    std::string device;  // a name or an index from the device list
-    long rate = 0;       // opened exactly, or refused
-    int channels = 0;    // 0: every input the device has
-    std::optional<int> seconds;  // stop after this much of the capture
-    std::string save_path;       // also write the capture here (32-bit float WAV); empty: not
+    std::string device;                   // a name or an index from the device list
+    long rate = 0;                        // opened exactly, or refused
+    int channels = 0;                     // 0: every input the device has
+    std::optional<int> seconds;           // stop after this much of the capture
+    std::string save_path;                // also write the capture here (32-bit float WAV); empty: not
     unsigned long frames_per_buffer = 0;  // 0: the host's choice
     // Take an ALSA plugin device (pulse, jack) at its word that it runs at
     // the rate asked, as a sound server running at that rate does.

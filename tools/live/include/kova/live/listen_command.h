@@ -4,7 +4,6 @@
 // those for files, and turned into a listening session.
 
 #include <CLI/CLI.hpp>
-
 #include <string>
 
 #include "check_outcome.h"

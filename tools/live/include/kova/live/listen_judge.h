@@ -32,7 +32,7 @@ public:
     struct News {
         std::vector<analysis::Event> events;
         std::optional<std::vector<analysis::Channel_Report>> so_far;  // only when a newer one was made
-        std::uint64_t frames = 0;  // of the capture, when so_far was made
+        std::uint64_t frames = 0;                                     // of the capture, when so_far was made
     };
     News news();
 

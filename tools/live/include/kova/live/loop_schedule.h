@@ -23,11 +23,11 @@ struct Loop_Schedule {
 
     long rate;
     int outputs;
-    std::uint64_t lead_in;   // silence before the run
-    std::uint64_t run;       // the pattern on every output
-    std::uint64_t gap;       // silence after it
-    std::uint64_t burst;     // one output's turn in the map
-    std::uint64_t slot;      // a turn and the silence after it
+    std::uint64_t lead_in;  // silence before the run
+    std::uint64_t run;      // the pattern on every output
+    std::uint64_t gap;      // silence after it
+    std::uint64_t burst;    // one output's turn in the map
+    std::uint64_t slot;     // a turn and the silence after it
 
     std::uint64_t run_start() const { return lead_in; }
     std::uint64_t run_end() const { return lead_in + run; }

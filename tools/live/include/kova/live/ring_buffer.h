@@ -63,21 +63,18 @@ private:
     static std::size_t round_up(std::size_t n)
     {
         std::size_t c = 1;
-        while (c < n)
-            c <<= 1;
+        while (c < n) c <<= 1;
         return c;
     }
 
     // Positions only grow and wrap through the mask.
     void copy_in(std::size_t at, const T* from, std::size_t count)
     {
-        for (std::size_t i = 0; i < count; ++i)
-            items_[(at + i) & mask_] = from[i];
+        for (std::size_t i = 0; i < count; ++i) items_[(at + i) & mask_] = from[i];
     }
     void copy_out(std::size_t at, T* to, std::size_t count)
     {
-        for (std::size_t i = 0; i < count; ++i)
-            to[i] = items_[(at + i) & mask_];
+        for (std::size_t i = 0; i < count; ++i) to[i] = items_[(at + i) & mask_];
     }
 
     const std::size_t capacity_;
