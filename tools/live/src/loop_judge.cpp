@@ -60,16 +60,17 @@ void Loop_Judge::end_run()
     run_ended_ = true;
     run_frames_ = cut_;
     run_reports_ = run_.finish();
-    if (!found_) {
-        done_.store(true, std::memory_order_release);
-        return;
-    }
     // Placed from where the run ended, which has come through the chain just
     // before the map, on the input it reached last.
     std::uint64_t end = 0;
     for (const auto& r : run_reports_)
         if (r.present)
             end = std::max(end, r.last + 1);
+    if (end == 0) {
+        // Nothing came back (a lock the report did not keep is nothing).
+        done_.store(true, std::memory_order_release);
+        return;
+    }
     windows_at_ = end + schedule_.gap - margin_;
 }
 
@@ -82,6 +83,12 @@ void Loop_Judge::take_window(const float* frames, std::size_t count, std::uint64
         const std::uint64_t to = from + length;
         if (at + count <= from)
             return;
+        if (at >= to && !window_analyser_) {
+            // Gone by before the run had ended on every input: a turn that
+            // cannot be looked for.
+            ++window_;
+            continue;
+        }
         if (at < from) {
             const auto skip = static_cast<std::size_t>(from - at);
             frames += skip * c;
