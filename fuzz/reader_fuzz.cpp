@@ -23,6 +23,7 @@ namespace {
 
 using kova::cli::Capture;
 using kova::cli::read_capture;
+using kova::cli::Result;
 
 // An unnamed file in memory, opened again by its /proc name: a named regular
 // file to the reader, and nothing left behind however the run ends.
@@ -50,7 +51,7 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size)
     return true;
 }
 
-Capture read_as_file(const std::uint8_t* data, std::size_t size)
+Result<Capture> read_as_file(const std::uint8_t* data, std::size_t size)
 {
     if (ftruncate(file_fd, 0) != 0 || lseek(file_fd, 0, SEEK_SET) != 0 || !write_all(file_fd, data, size))
         fail("reader_fuzz: writing the file");
@@ -61,7 +62,7 @@ Capture read_as_file(const std::uint8_t* data, std::size_t size)
 // stream ends where the bytes do. A reader that stops early does not leave the
 // writer waiting: the pipe's last reader goes with standard input, and the
 // writer's next write fails (SIGPIPE is ignored).
-Capture read_as_stream(const std::uint8_t* data, std::size_t size)
+Result<Capture> read_as_stream(const std::uint8_t* data, std::size_t size)
 {
     int p[2];
     if (pipe2(p, O_CLOEXEC) != 0)
@@ -73,7 +74,7 @@ Capture read_as_stream(const std::uint8_t* data, std::size_t size)
     if (dup2(p[0], STDIN_FILENO) < 0)
         fail("reader_fuzz: dup2");
     ::close(p[0]);
-    Capture c = read_capture("-");
+    Result<Capture> c = read_capture("-");
     if (dup2(null_fd, STDIN_FILENO) < 0)
         fail("reader_fuzz: dup2");
     writer.join();
@@ -95,12 +96,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const Capture file = read_as_file(data, size);
-    const Capture stream = read_as_stream(data, size);
+    auto read_file = read_as_file(data, size);
+    auto read_stream = read_as_stream(data, size);
     // A stream takes a 32-bit size near 2 GiB as left open where a file is
     // held to it, and refuses what libsndfile reads; past that the two agree.
-    if (!file.error.empty() || !stream.error.empty())
+    if (!read_file || !read_stream)
         return 0;
+    const Capture& file = *read_file;
+    const Capture& stream = *read_stream;
     kova::fuzz::Report_Compare compare("as a file", "as a stream", std::to_string(size) + " bytes");
     compare.value("container", file.format.container, stream.format.container);
     compare.value("sample format", file.format.sample_format, stream.format.sample_format);

@@ -16,16 +16,14 @@ constexpr std::size_t kBlockBytes = 1 << 20;
 
 }  // namespace
 
-Capture read_capture(const std::string& path, const std::function<void(double)>& on_progress,
-                     analysis::Event_Sink* events)
+Result<Capture> read_capture(const std::string& path, const std::function<void(double)>& on_progress,
+                             analysis::Event_Sink* events)
 {
-    Capture c;
     auto opened = open_source(path);
-    if (!opened.source) {
-        c.error = opened.error;
-        return c;
-    }
-    Source& source = *opened.source;
+    if (!opened)
+        return opened.error();
+    Source& source = **opened;
+    Capture c;
     const Source_Format& f = source.format();
     c.format.container = f.container;
     c.format.sample_format = sample_format_name(f.sample);
@@ -39,17 +37,19 @@ Capture read_capture(const std::string& path, const std::function<void(double)>&
     std::vector<std::uint64_t> buffer((block * frame_bytes(f) + 7) / 8);  // aligned for 8-byte values
     auto* bytes = reinterpret_cast<unsigned char*>(buffer.data());
     std::uint64_t frames = 0;
-    std::size_t n;
-    while ((n = source.read(bytes, block)) > 0) {
-        analyser.feed(bytes, n);
-        frames += n;
+    for (;;) {
+        const auto n = source.read(bytes, block);
+        if (!n)
+            return n.error();
+        if (*n == 0)
+            break;
+        analyser.feed(bytes, *n);
+        frames += *n;
         if (on_progress && f.frames != 0)
             on_progress(static_cast<double>(frames) / static_cast<double>(f.frames));
     }
     c.format.frames = frames;
-    c.error = source.error();
-    if (c.error.empty())
-        c.channels = analyser.finish();
+    c.channels = analyser.finish();
     return c;
 }
 

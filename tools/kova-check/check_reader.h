@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "error.h"
 #include "kova/analysis/channel_report.h"
 #include "kova/analysis/events.h"
 
@@ -22,7 +23,6 @@ struct Capture_Format {
 };
 
 struct Capture {
-    std::string error;  // empty when the file was read to its end
     Capture_Format format;
     std::vector<analysis::Channel_Report> channels;
 };
@@ -30,7 +30,8 @@ struct Capture {
 // path "-" reads standard input. on_progress hears the fraction done (0..1)
 // for inputs whose length is known; events, if given, hear the findings as
 // they are made.
-Capture read_capture(const std::string& path, const std::function<void(double)>& on_progress = {},
-                     analysis::Event_Sink* events = nullptr);
+// An Error where the capture cannot be read to its end.
+Result<Capture> read_capture(const std::string& path, const std::function<void(double)>& on_progress = {},
+                             analysis::Event_Sink* events = nullptr);
 
 }  // namespace kova::cli

@@ -90,7 +90,7 @@ public:
 
     const Source_Format& format() const override { return format_; }
 
-    std::size_t read(unsigned char* buffer, std::size_t max_frames) override
+    Result<std::size_t> read(unsigned char* buffer, std::size_t max_frames) override
     {
         const auto n = static_cast<sf_count_t>(max_frames);
         sf_count_t got;
@@ -100,31 +100,24 @@ public:
             got = sf_readf_float(sf_, reinterpret_cast<float*>(buffer), n);
         else
             got = sf_readf_double(sf_, reinterpret_cast<double*>(buffer), n);
-        if (got <= 0) {
-            finish();
-            return 0;
+        if (got > 0) {
+            frames_ += static_cast<std::uint64_t>(got);
+            return static_cast<std::size_t>(got);
         }
-        frames_ += static_cast<std::uint64_t>(got);
-        return static_cast<std::size_t>(got);
+        // The end: of the frames, or of what there was of them.
+        if (sf_error(sf_) != SF_ERR_NO_ERROR)
+            return Error{sf_strerror(sf_)};
+        if (format_.frames != 0 && frames_ < format_.frames)
+            return Error{"truncated: " + std::to_string(frames_) + " of " + std::to_string(format_.frames) +
+                         " frames"};
+        return std::size_t{0};
     }
-
-    std::string error() const override { return error_; }
 
 private:
-    void finish()
-    {
-        if (sf_error(sf_) != SF_ERR_NO_ERROR)
-            error_ = sf_strerror(sf_);
-        else if (format_.frames != 0 && frames_ < format_.frames)
-            error_ =
-                "truncated: " + std::to_string(frames_) + " of " + std::to_string(format_.frames) + " frames";
-    }
-
     std::unique_ptr<Byte_Input> input_;  // owns the descriptor libsndfile reads
     SNDFILE* sf_;
     Source_Format format_;
     std::uint64_t frames_ = 0;
-    std::string error_;
 };
 
 }  // namespace
@@ -140,10 +133,10 @@ Opened open_sndfile(std::unique_ptr<Byte_Input> input)
 {
     SF_INFO info{};
     if (lseek(input->fd(), 0, SEEK_SET) != 0)
-        return {nullptr, std::strerror(errno)};
+        return Error{std::strerror(errno)};
     SNDFILE* sf = sf_open_fd(input->fd(), SFM_READ, &info, SF_FALSE);
     if (!sf)
-        return {nullptr, sf_strerror(nullptr)};
+        return Error{sf_strerror(nullptr)};
     Source_Format f;
     std::string why;
     if (!sample_format(info.format, f.sample))
@@ -154,13 +147,13 @@ Opened open_sndfile(std::unique_ptr<Byte_Input> input)
         why = cut_short(sf);
     if (!why.empty()) {
         sf_close(sf);
-        return {nullptr, why};
+        return Error{why};
     }
     f.container = container_name(info.format);
     f.rate = info.samplerate;
     f.channels = info.channels;
     f.frames = info.frames > 0 && info.frames < SF_COUNT_MAX ? static_cast<std::uint64_t>(info.frames) : 0;
-    return {std::make_unique<Sndfile_Source>(std::move(input), sf, std::move(f)), {}};
+    return Opened{std::unique_ptr<Source>(std::make_unique<Sndfile_Source>(std::move(input), sf, std::move(f)))};
 }
 
 }  // namespace kova::cli

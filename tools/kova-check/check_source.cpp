@@ -22,7 +22,7 @@ Opened open_source(const std::string& path)
         const int error = errno;
         if (fd >= 0 && !standard_input)
             ::close(fd);
-        return {nullptr, std::strerror(error)};
+        return Error{std::strerror(error)};
     }
     // A regular file tells how much it holds, from where reading starts
     // (standard input may have been read into already).
@@ -36,17 +36,16 @@ Opened open_source(const std::string& path)
     const unsigned char* head;
     const std::size_t n = input->peek(head, 16);
     if (input->error() != 0)
-        return {nullptr, std::strerror(input->error())};
+        return Error{std::strerror(input->error())};
     if (n == 0)
-        return {nullptr, size ? "empty file" : "empty stream"};
+        return Error{size ? "empty file" : "empty stream"};
     if (looks_like_wave(head, n))
         return open_wave(std::move(input));
     // libsndfile gets a file it may seek in, never a stream.
     const bool named_file = !standard_input && size;
     if (named_file && looks_like_sndfile(head, n))
         return open_sndfile(std::move(input));
-    return {nullptr,
-            named_file ? "not a WAV, RF64, W64, AIFF, FLAC or CAF file" : "not a WAV, RF64 or W64 stream"};
+    return Error{named_file ? "not a WAV, RF64, W64, AIFF, FLAC or CAF file" : "not a WAV, RF64 or W64 stream"};
 }
 
 bool host_is_big_endian()

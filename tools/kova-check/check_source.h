@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "error.h"
 #include "kova/analysis/sample_format.h"
 
 namespace kova::cli {
@@ -27,16 +28,12 @@ public:
     virtual ~Source() = default;
     virtual const Source_Format& format() const = 0;
     // Up to max_frames whole frames into buffer, which holds that many and is
-    // aligned for 8-byte values; 0 at the end, or on failure (see error()).
-    virtual std::size_t read(unsigned char* buffer, std::size_t max_frames) = 0;
-    // Why reading stopped early ("truncated: ..."); empty while all is well.
-    virtual std::string error() const = 0;
+    // aligned for 8-byte values; 0 at the end; an Error where reading stopped
+    // early ("truncated: ...").
+    virtual Result<std::size_t> read(unsigned char* buffer, std::size_t max_frames) = 0;
 };
 
-struct Opened {
-    std::unique_ptr<Source> source;
-    std::string error;  // when there is no source
-};
+using Opened = Result<std::unique_ptr<Source>>;
 
 // path "-" reads standard input.
 Opened open_source(const std::string& path);

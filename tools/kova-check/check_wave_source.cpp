@@ -136,7 +136,7 @@ public:
 
     const Source_Format& format() const override { return format_; }
 
-    std::size_t read(unsigned char* buffer, std::size_t max_frames) override
+    Result<std::size_t> read(unsigned char* buffer, std::size_t max_frames) override
     {
         const std::size_t frame = frame_bytes(format_);
         std::size_t want = max_frames * frame;
@@ -145,28 +145,22 @@ public:
         const std::size_t got = input_->read(buffer, want);
         got_ += got;
         const std::size_t frames = got / frame;
-        if (frames == 0)
-            finish();
-        return frames;
+        if (frames > 0)
+            return frames;
+        // The end: of the data, or of what there was of it.
+        if (input_->error() != 0)
+            return Error{std::strerror(input_->error())};
+        if (declared_ && got_ < *declared_)
+            return Error{"truncated: " + std::to_string(got_) + " of " + std::to_string(*declared_) +
+                         " data bytes"};
+        return std::size_t{0};
     }
-
-    std::string error() const override { return error_; }
 
 private:
-    void finish()
-    {
-        if (input_->error() != 0)
-            error_ = std::strerror(input_->error());
-        else if (declared_ && got_ < *declared_)
-            error_ =
-                "truncated: " + std::to_string(got_) + " of " + std::to_string(*declared_) + " data bytes";
-    }
-
     std::unique_ptr<Byte_Input> input_;
     Source_Format format_;
     std::optional<std::uint64_t> declared_;  // none: to the end of the input
     std::uint64_t got_ = 0;
-    std::string error_;
 };
 
 // The data chunk's length from its size field (W64: counting the chunk's
@@ -204,13 +198,13 @@ public:
         fail();
         return false;
     }
-    std::string error;
+    std::optional<Error> error;
 
 private:
     void fail()
     {
-        if (error.empty())
-            error = in_.error() != 0 ? std::strerror(in_.error()) : "truncated header";
+        if (!error)
+            error = Error{in_.error() != 0 ? std::strerror(in_.error()) : "truncated header"};
     }
     Byte_Input& in_;
 };
@@ -225,12 +219,13 @@ bool looks_like_wave(const unsigned char* bytes, std::size_t count)
 
 Opened open_wave(std::unique_ptr<Byte_Input> input)
 {
-    const auto fail = [](std::string why) { return Opened{nullptr, std::move(why)}; };
+    const auto fail = [](std::string why) { return Opened{Error{std::move(why)}}; };
+    const auto failed = [](const Header_Reader& r) { return Opened{*r.error}; };
     Header_Reader in(*input);
     Header h;
     unsigned char head[40];
     if (!in.take(head, 12))
-        return fail(in.error);
+        return failed(in);
     if (is(head, "RIFF") || is(head, "RF64")) {
         h.kind = is(head, "RIFF") ? Kind::riff : Kind::rf64;
         if (!is(head + 8, "WAVE"))
@@ -238,7 +233,7 @@ Opened open_wave(std::unique_ptr<Byte_Input> input)
     } else {
         h.kind = Kind::w64;
         if (!in.take(head + 12, 28))
-            return fail(in.error);
+            return failed(in);
         if (w64_id(head + 24) != "wave")
             return fail("a W64 file, but not WAVE");
     }
@@ -248,7 +243,7 @@ Opened open_wave(std::unique_ptr<Byte_Input> input)
     for (;;) {
         unsigned char chunk[24];
         if (!in.take(chunk, header_size))
-            return fail(input->error() != 0 ? in.error : "no data chunk");
+            return input->error() != 0 ? failed(in) : fail("no data chunk");
         std::string id;
         std::uint64_t field;  // the size as written
         std::uint64_t size;   // of the body
@@ -277,26 +272,27 @@ Opened open_wave(std::unique_ptr<Byte_Input> input)
             if (const auto left = input->remaining(); declared && left && *left < *declared)
                 return fail("truncated: " + std::to_string(*left) + " of " + std::to_string(*declared) +
                             " data bytes");
-            return {std::make_unique<Wave_Source>(std::move(input), std::move(h.format), declared), {}};
+            return Opened{std::unique_ptr<Source>(
+                std::make_unique<Wave_Source>(std::move(input), std::move(h.format), declared))};
         }
         if (id == "fmt ") {
             unsigned char body[40] = {};
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size, sizeof body));
             if (!in.take(body, n))
-                return fail(in.error);
+                return failed(in);
             if (auto why = parse_format(body, static_cast<std::size_t>(size), h); !why.empty())
                 return fail(why);
             if (!in.skip(size - n + pad))
-                return fail(in.error);
+                return failed(in);
         } else if (id == "ds64" && h.kind == Kind::rf64) {
             unsigned char body[16];
             if (size < 24 || !in.take(body, 16))
-                return fail(in.error.empty() ? "ds64 chunk of " + std::to_string(size) + " bytes" : in.error);
+                return in.error ? failed(in) : fail("ds64 chunk of " + std::to_string(size) + " bytes");
             h.ds64_data = le64(body + 8);
             if (!in.skip(size - 16 + pad))
-                return fail(in.error);
+                return failed(in);
         } else if (!in.skip(size + pad)) {
-            return fail(in.error);
+            return failed(in);
         }
     }
 }

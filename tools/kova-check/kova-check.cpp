@@ -117,7 +117,8 @@ int main(int argc, char** argv)
     app.add_flag("--json", json, "One JSON object per file, on one line each");
     const auto* rate_option =
         app.add_option("--expect-rate", rate_text,
-                       "Fail unless the capture has this rate: 44100 ... 192000 or 44.1k ... 192k");
+                       "Fail unless the capture has this rate: 44100 ... 192000 or " +
+                           kova::cli::rate_label_range());
     const auto* duration_option = app.add_option(
         "--expect-duration", duration_text, "Fail unless the pattern lasts this long: 1, 10s, 1m, 10m, 1h");
     app.add_flag("--partial-ok", partial_ok,
@@ -152,7 +153,7 @@ int main(int argc, char** argv)
         expect.rate = kova::cli::parse_rate(rate_text);
         if (!expect.rate) {
             complain("unknown rate '" + rate_text +
-                     "' (44100, 48000, 88200, 96000, 176400, 192000 or 44.1k ... 192k)");
+                     "' (" + kova::cli::rate_choices() + " or " + kova::cli::rate_label_range() + ")");
             return kUsageError;
         }
     }
@@ -173,15 +174,16 @@ int main(int argc, char** argv)
         const auto total = size_of(path);
         // Nothing is written but the report, so standard error is free.
         kova::cli::Progress progress(total, true);
-        auto capture = kova::cli::read_capture(path, [&](double done) {
+        auto read = kova::cli::read_capture(path, [&](double done) {
             progress.update(static_cast<std::uint64_t>(done * static_cast<double>(total)));
         });
         progress.clear();
-        if (!capture.error.empty()) {
-            complain(path + ": " + capture.error);
+        if (!read) {
+            complain(path + ": " + read.error().message);
             status = kUsageError;
             continue;
         }
+        auto& capture = *read;
         kova::cli::apply_expectations(capture, expect);
         errno = 0;
         std::fputs((json ? kova::cli::json_report(path, capture, expect)

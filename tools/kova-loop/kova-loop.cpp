@@ -43,7 +43,7 @@ int main(int argc, char** argv)
     app.add_option("--in", options.input,
                    "Input device: its name or index; the same as --out makes one duplex stream");
     app.add_option("-r,--rate", rate_text,
-                   "Sample rate, opened exactly on both: 44100 ... 192000 or 44.1k ... 192k")
+                   "Sample rate, opened exactly on both: 44100 ... 192000 or " + kova::cli::rate_label_range())
         ->capture_default_str();
     app.add_option("-d,--duration", duration_text,
                    "How long the pattern plays: whole seconds, or with s, m or h")
@@ -70,7 +70,7 @@ int main(int argc, char** argv)
     const auto rate = kova::cli::parse_rate(rate_text);
     if (!rate) {
         complain("unknown rate '" + rate_text +
-                 "' (44100, 48000, 88200, 96000, 176400, 192000 or 44.1k ... 192k)");
+                 "' (" + kova::cli::rate_choices() + " or " + kova::cli::rate_label_range() + ")");
         return kUsageError;
     }
     const auto seconds = kova::cli::parse_duration(duration_text, *rate);

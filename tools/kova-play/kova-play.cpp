@@ -48,14 +48,6 @@ int fail(const kova::live::Error& error)
     return fail(error.kind == Kind::host ? kRunError : kUsageError, error.message);
 }
 
-std::string rate_choices()
-{
-    std::string all;
-    for (const auto& r : kova::kRates)
-        all += (all.empty() ? "" : ", ") + std::to_string(r.rate);
-    return all;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -72,7 +64,7 @@ int main(int argc, char** argv)
 
     CLI::App app{"Plays the KOVA test pattern to a sound device (float32, every output channel).", "kova-play"};
     app.set_version_flag("--version", kova::version_line("kova-play"));
-    app.add_option("-r,--rate", rate_text, "Sample rate: 44100, 48000, 88200, 96000, 176400, 192000 or 44.1k ... 192k")
+    app.add_option("-r,--rate", rate_text, "Sample rate: " + kova::cli::rate_choices() + " or " + kova::cli::rate_label_range())
         ->capture_default_str();
     app.add_option("-d,--duration", duration_text, "Whole seconds, or a number with s, m or h (10s, 1m, 1h)")
         ->capture_default_str();
@@ -100,7 +92,7 @@ int main(int argc, char** argv)
 
     const auto rate = kova::cli::parse_rate(rate_text);
     if (!rate)
-        return fail(kUsageError, "unknown rate '" + rate_text + "' (one of " + rate_choices() + ", or 44.1k ... 192k)");
+        return fail(kUsageError, "unknown rate '" + rate_text + "' (one of " + kova::cli::rate_choices() + ", or " + kova::cli::rate_label_range() + ")");
     const auto seconds = kova::cli::parse_duration(duration_text, *rate);
     if (!seconds)
         return fail(kUsageError, "bad duration '" + duration_text + "' (whole seconds from 1 to " +

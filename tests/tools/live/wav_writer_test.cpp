@@ -41,8 +41,9 @@ TEST(WavWriter, ReadsBackBitPerfectAsWavAndAsRf64AndNeverReplacesAFile)
         save_one_second(*w);
         ASSERT_FALSE(w->close());
 
-        const auto c = kova::cli::read_capture(path);
-        ASSERT_EQ(c.error, "");
+        auto read = kova::cli::read_capture(path);
+        ASSERT_TRUE(read) << read.error().message;
+        const auto& c = *read;
         EXPECT_EQ(c.format.container, rf64 ? "RF64" : "WAVEX");
         EXPECT_EQ(c.format.sample_format, "32-bit float");
         EXPECT_EQ(c.format.rate, kRate);
