@@ -33,12 +33,14 @@ dpkg -x "$deb" "$root"
 
 check "package version is $version" test "$(dpkg-deb -f "$deb" Version)" = "$version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libstdc++6 libgnustep-gui libsndfile1; do
+for lib in libc6 libstdc++6 libgnustep-gui libsndfile1 libportaudio2; do
   check "depends on $lib (shlibs)" grep -q "\b$lib" <<<"$depends"
 done
 
 for f in usr/bin/kova-gen usr/share/man/man1/kova-gen.1.gz \
          usr/bin/kova-check usr/share/man/man1/kova-check.1.gz \
+         usr/bin/kova-play usr/share/man/man1/kova-play.1.gz \
+         usr/bin/kova-loop usr/share/man/man1/kova-loop.1.gz \
          usr/lib/GNUstep/Applications/KOVA-mac.app/KOVA-mac \
          usr/share/applications/kova-generator.desktop \
          usr/share/icons/hicolor/32x32/apps/kova-generator.png \
@@ -70,6 +72,9 @@ check_cmd=$root/usr/bin/kova-check
 check "kova-check --version reports $version" test "$("$check_cmd" --version)" = "kova-check (KOVA Generator) $version"
 check "installed kova-check finds the file bit-perfect" \
   grep -q "^$wav  ch1  bit-perfect  48 kHz  1 s " <("$check_cmd" "$wav")
+for live in kova-play kova-loop; do
+  check "$live --version reports $version" test "$("$root/usr/bin/$live" --version)" = "$live (KOVA Generator) $version"
+done
 
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   name=$(basename "$page" .1.gz)
