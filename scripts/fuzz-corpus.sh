@@ -4,7 +4,7 @@
 #                  and ffmpeg write them, also as a stream would), a few KB each
 #   OUT/analysis/  their samples in every layout the analysis takes, some of
 #                  them changed the way chains change them, each behind the
-#                  head analysis_fuzz reads its parameters from
+#                  parameters analysis_fuzz reads first
 # Usage: scripts/fuzz-corpus.sh KOVA_GEN OUT. Made afresh each time, under
 # build/; never committed.
 set -euo pipefail
@@ -16,8 +16,9 @@ trap 'rm -rf "$tmp"' EXIT
 rm -rf "$out/reader" "$out/analysis"
 mkdir -p "$out/reader" "$out/analysis"
 
-# sox quietly, and never dithering: the seeds are the pattern as converted.
-sx() { sox -D -V1 "$@"; }
+# sox quietly, never dithering unasked and repeatably: the seeds are the
+# pattern as converted, the same each time.
+sx() { sox -D -R -V1 "$@"; }
 
 for rate in 44100 96000 192000; do
   "$gen" -q -f -r "$rate" -d 1 -o "$tmp/$rate.wav"
@@ -56,17 +57,17 @@ ffmpeg -v error -i "$r-pcm24.wav" -c:a pcm_s24le -f wav - | cat >"$r-ffmpeg-stre
 # Cut short of what the header declares.
 head -c 2000 "$r-pcm24.wav" >"$r-cut.wav"
 
-## The analysis. Its head: rate (0..5: 44.1 to 192 kHz), channels - 1, layout
+## The analysis. The parameters in front: rate (0..5: 44.1 to 192 kHz), channels - 1, layout
 ## (0..3 signed 1..4 bytes, 4..7 unsigned 1..4 bytes, 8 float, 9 double; +128
 ## big-endian), bits below the full width, block count - 1, then the block
 ## sizes in frames (16-bit little-endian), then the samples.
-head() {
+byte() { printf '%b' "\\x$(printf %02x "$1")"; }
+params() {
   local rate=$1 channels=$2 layout=$3 bits=$4 b
   shift 4
-  printf "\\x$(printf %02x "$rate")\\x$(printf %02x $((channels - 1)))\\x$(printf %02x "$layout")"
-  printf "\\x$(printf %02x "$bits")\\x$(printf %02x $(($# - 1)))"
+  byte "$rate"; byte $((channels - 1)); byte "$layout"; byte "$bits"; byte $(($# - 1))
   for b in "$@"; do
-    printf "\\x$(printf %02x $((b & 255)))\\x$(printf %02x $((b >> 8)))"
+    byte $((b & 255)); byte $((b >> 8))
   done
 }
 
@@ -76,7 +77,7 @@ seed() {
   shift 7
   while (($#)) && [[ $1 != -- ]]; do blocks+=("$1"); shift; done
   (($#)) && shift && effects=("$@")
-  { head "$rate" "$channels" "$layout" "$bits" "${blocks[@]}"
+  { params "$rate" "$channels" "$layout" "$bits" "${blocks[@]}"
     # shellcheck disable=SC2086 # the raw options are words
     sx "$source" -t raw $raw - "${effects[@]}"
   } >"$out/analysis/$name"
@@ -107,7 +108,8 @@ seed 48k-s24 "$tmp/48000.wav" "-e signed -b 24 -L" 1 1 2 0 4096
 seed 96k-s24 "$tmp/96000.wav" "-e signed -b 24 -L" 3 1 2 0 4096 -- trim 0 0.6
 seed 192k-s16-stereo "$tmp/192000.wav" "-e signed -b 16 -L" 5 2 1 0 4096 -- trim 0 0.6 channels 2
 # Samples lost inside the span: 4 of them, 20000 in.
-{ head 0 1 2 0 4096; sx "$a" -t raw -e signed -b 24 -L - trim 0 20000s
+{ params 0 1 2 0 4096; sx "$a" -t raw -e signed -b 24 -L - trim 0 20000s
   sx "$a" -t raw -e signed -b 24 -L - trim 20004s; } >"$out/analysis/44k-dropout"
 
-echo "fuzz-corpus: $(ls "$out/reader" | wc -l) reader seeds, $(ls "$out/analysis" | wc -l) analysis seeds in $out"
+echo "fuzz-corpus: $(find "$out/reader" -type f | wc -l) reader seeds," \
+  "$(find "$out/analysis" -type f | wc -l) analysis seeds in $out"
