@@ -28,8 +28,7 @@ int lcm(int a, int b)
 }  // namespace
 
 Capture_Analyser::Capture_Analyser(long rate, int channels, const Sample_Format& format, Event_Sink* sink)
-    : rate_(rate),
-      channels_(channels),
+    : channels_(channels),
       format_(format),
       frame_bytes_(static_cast<std::size_t>(channels) * static_cast<std::size_t>(format.bytes))
 {

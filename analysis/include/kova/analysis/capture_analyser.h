@@ -44,7 +44,6 @@ private:
     std::size_t match_frames(const std::vector<const detail::Raw_Table*>& tables, const std::vector<int>& phases,
                              const unsigned char* data, std::size_t count);
 
-    long rate_;
     int channels_;
     Sample_Format format_;
     std::size_t frame_bytes_;
