@@ -26,7 +26,7 @@ std::uint64_t load(const unsigned char* p, int bytes, bool big_endian)
 // 24-bit little-endian: four bytes loaded at once, the fourth shifted out;
 // the last sample alone, so as never to read past the end.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
-__attribute__((target_clones("avx2", "default")))
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
 void decode_24le(const unsigned char* p, std::size_t stride, std::size_t count, double* out)
 {
@@ -45,7 +45,7 @@ void decode_24le(const unsigned char* p, std::size_t stride, std::size_t count, 
 }
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
-__attribute__((target_clones("avx2", "default")))
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
 void decode_16le(const unsigned char* p, std::size_t stride, std::size_t count, double* out)
 {
