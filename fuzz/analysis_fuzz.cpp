@@ -29,8 +29,8 @@ using kova::analysis::Sample_Format;
 constexpr long kRates[] = {44100, 48000, 88200, 96000, 176400, 192000};
 // Rates a file may declare although the pattern is never made at them. A few
 // fixed ones: the analysis keeps tables per rate for the life of the process.
-constexpr long kOddRates[] = {1,     3,     100,   8000,   11025,  14700,  16000,  22050,
-                              32000, 44101, 47999, 64000,  352800, 384000, 768000, 2822400};
+constexpr long kOddRates[] = {1,     3,     100,   8000,  11025,  14700,  16000,  22050,
+                              32000, 44101, 47999, 64000, 352800, 384000, 768000, 2822400};
 
 struct Layout {
     Encoding encoding;
@@ -52,7 +52,7 @@ struct Case {
     Sample_Format format;
     std::vector<std::size_t> blocks;  // frames per call, over and over
     std::size_t frame_bytes = 0;
-    std::size_t count = 0;  // frames
+    std::size_t count = 0;              // frames
     std::vector<std::uint64_t> frames;  // aligned for 8-byte values, as a reader hands them over
 
     const unsigned char* data() const { return reinterpret_cast<const unsigned char*>(frames.data()); }
@@ -62,10 +62,9 @@ struct Case {
         static const char* const kNames[] = {"signed", "unsigned", "float"};
         std::string s = "rate " + std::to_string(rate) + ", " + std::to_string(channels) + " ch, " +
                         kNames[static_cast<int>(format.encoding)] + " " + std::to_string(format.bytes) +
-                        " bytes " + std::to_string(format.bits) + " bits " + (format.big_endian ? "BE" : "LE") +
-                        ", " + std::to_string(count) + " frames, blocks";
-        for (const auto b : blocks)
-            s += " " + std::to_string(b);
+                        " bytes " + std::to_string(format.bits) + " bits " +
+                        (format.big_endian ? "BE" : "LE") + ", " + std::to_string(count) + " frames, blocks";
+        for (const auto b : blocks) s += " " + std::to_string(b);
         return s;
     }
 };
@@ -88,7 +87,8 @@ bool parse(const std::uint8_t* data, std::size_t size, Case& c)
     if (size < kFixedHead + 2 * k)
         return false;
     for (std::size_t i = 0; i < k; ++i)
-        c.blocks.push_back(data[kFixedHead + 2 * i] | static_cast<std::size_t>(data[kFixedHead + 2 * i + 1]) << 8);
+        c.blocks.push_back(data[kFixedHead + 2 * i] | static_cast<std::size_t>(data[kFixedHead + 2 * i + 1])
+                                                          << 8);
 
     const std::size_t head = kFixedHead + 2 * k;
     c.frame_bytes = static_cast<std::size_t>(c.channels) * static_cast<std::size_t>(c.format.bytes);
@@ -99,8 +99,7 @@ bool parse(const std::uint8_t* data, std::size_t size, Case& c)
     // Blocks of no frames are fed as such, but something must move the
     // capture on.
     bool moves = false;
-    for (const auto b : c.blocks)
-        moves = moves || b > 0;
+    for (const auto b : c.blocks) moves = moves || b > 0;
     if (!moves)
         c.blocks.push_back(c.count);
     return true;

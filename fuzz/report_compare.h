@@ -22,12 +22,16 @@ namespace kova::fuzz {
 
 // A field added to a report must be compared below: these sizes make the
 // build say so instead of the comparison quietly passing over it.
-static_assert(sizeof(analysis::Dropout) == 40, "Dropout changed: compare its new fields in fuzz/report_compare.h");
-static_assert(sizeof(analysis::Stretch) == 72, "Stretch changed: compare its new fields in fuzz/report_compare.h");
+static_assert(sizeof(analysis::Dropout) == 40,
+              "Dropout changed: compare its new fields in fuzz/report_compare.h");
+static_assert(sizeof(analysis::Stretch) == 72,
+              "Stretch changed: compare its new fields in fuzz/report_compare.h");
 static_assert(sizeof(analysis::Resampling) == 32,
               "Resampling changed: compare its new fields in fuzz/report_compare.h");
-static_assert(sizeof(analysis::Outside) == 24, "Outside changed: compare its new fields in fuzz/report_compare.h");
-static_assert(sizeof(analysis::Event) == 64, "Event changed: compare its new fields in fuzz/report_compare.h");
+static_assert(sizeof(analysis::Outside) == 24,
+              "Outside changed: compare its new fields in fuzz/report_compare.h");
+static_assert(sizeof(analysis::Event) == 64,
+              "Event changed: compare its new fields in fuzz/report_compare.h");
 static_assert(sizeof(analysis::Channel_Report) == 360,
               "Channel_Report changed: compare its new fields in fuzz/report_compare.h");
 
@@ -40,7 +44,8 @@ public:
     {
     }
 
-    void reports(const std::vector<analysis::Channel_Report>& a, const std::vector<analysis::Channel_Report>& b)
+    void reports(const std::vector<analysis::Channel_Report>& a,
+                 const std::vector<analysis::Channel_Report>& b)
     {
         value("channel count", a.size(), b.size());
         for (std::size_t ch = 0; ch < a.size(); ++ch) {
@@ -90,7 +95,8 @@ public:
         if (x == y || (std::isnan(a) && std::isnan(b)))
             return;
         char text[128];
-        std::snprintf(text, sizeof text, "%.17g (0x%016" PRIx64 ") against %.17g (0x%016" PRIx64 ")", a, x, b, y);
+        std::snprintf(text, sizeof text, "%.17g (0x%016" PRIx64 ") against %.17g (0x%016" PRIx64 ")", a, x, b,
+                      y);
         differ(field, text);
     }
     void value(const char* field, std::uint64_t a, std::uint64_t b)
@@ -103,8 +109,14 @@ public:
         if (a != b)
             differ(field, std::to_string(a) + " against " + std::to_string(b));
     }
-    void value(const char* field, long a, long b) { value(field, static_cast<long long>(a), static_cast<long long>(b)); }
-    void value(const char* field, int a, int b) { value(field, static_cast<long long>(a), static_cast<long long>(b)); }
+    void value(const char* field, long a, long b)
+    {
+        value(field, static_cast<long long>(a), static_cast<long long>(b));
+    }
+    void value(const char* field, int a, int b)
+    {
+        value(field, static_cast<long long>(a), static_cast<long long>(b));
+    }
     void value(const char* field, bool a, bool b)
     {
         if (a != b)

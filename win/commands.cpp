@@ -28,14 +28,14 @@ void write_line(const char* line)
 const char* error_text(int status)
 {
     switch (status) {
-    case kNoMemory:
-        return "\n###Failed to allocate new memory!\n";
-    case kCreateFailed:
-        return "\n###File creation failed!\n";
-    case kWriteFailed:
-        return "\n###Writing the file failed!\n";
-    default:
-        return "\n###Fatal error occured!\n";
+        case kNoMemory:
+            return "\n###Failed to allocate new memory!\n";
+        case kCreateFailed:
+            return "\n###File creation failed!\n";
+        case kWriteFailed:
+            return "\n###Writing the file failed!\n";
+        default:
+            return "\n###Fatal error occured!\n";
     }
 }
 
@@ -93,23 +93,23 @@ int set_up_save_dialog(HWND main_window)
 void handle_command(HWND main_window, int id)
 {
     switch (id) {
-    case IDC_GENERATE:
-        generate_file(main_window);
-        break;
-    case IDM_QUIT:
-        PostMessageA(main_window, WM_DESTROY, 0, 0);
-        break;
-    case IDM_ABOUT:
-        show_about_box(main_window);
-        break;
-    case IDC_SAMPLE_RATE:
-        select_sample_rate(g_wav, SendMessageA(g_resources.sample_rate_list, CB_GETCURSEL, 0, 0));
-        break;
-    case IDC_DURATION:
-        select_duration(g_wav, SendMessageA(g_resources.duration_list, CB_GETCURSEL, 0, 0));
-        break;
-    default:
-        break;
+        case IDC_GENERATE:
+            generate_file(main_window);
+            break;
+        case IDM_QUIT:
+            PostMessageA(main_window, WM_DESTROY, 0, 0);
+            break;
+        case IDM_ABOUT:
+            show_about_box(main_window);
+            break;
+        case IDC_SAMPLE_RATE:
+            select_sample_rate(g_wav, SendMessageA(g_resources.sample_rate_list, CB_GETCURSEL, 0, 0));
+            break;
+        case IDC_DURATION:
+            select_duration(g_wav, SendMessageA(g_resources.duration_list, CB_GETCURSEL, 0, 0));
+            break;
+        default:
+            break;
     }
 }
 

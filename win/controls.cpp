@@ -56,28 +56,26 @@ int create_graphics_objects()
 
 int create_controls(MainWindowResources& resources, HWND parent)
 {
-    resources.sample_rate_list = make_control(parent, "combobox", nullptr, kListStyle, 75, 12, 100, 150,
-                                              IDC_SAMPLE_RATE);
+    resources.sample_rate_list =
+        make_control(parent, "combobox", nullptr, kListStyle, 75, 12, 100, 150, IDC_SAMPLE_RATE);
     if (!resources.sample_rate_list)
         return -1;
-    for (const auto& rate : kRates)
-        add_entry(resources.sample_rate_list, rate.label);
+    for (const auto& rate : kRates) add_entry(resources.sample_rate_list, rate.label);
     set_font(resources.sample_rate_list, resources.control_font);
     SendMessageA(resources.sample_rate_list, CB_SETCURSEL, 0, 0);
 
-    resources.duration_list = make_control(parent, "combobox", nullptr, kListStyle, 75, 52, 100, 300,
-                                           IDC_DURATION);
+    resources.duration_list =
+        make_control(parent, "combobox", nullptr, kListStyle, 75, 52, 100, 300, IDC_DURATION);
     if (!resources.duration_list)
         return -1;
-    for (const auto& duration : kDurations)
-        add_entry(resources.duration_list, duration.label);
+    for (const auto& duration : kDurations) add_entry(resources.duration_list, duration.label);
     SendMessageA(resources.duration_list, CB_SETCURSEL, 0, 0);
     // CB_SETCURSEL sends no notification, so the defaults are stored here.
     set_defaults(g_wav);
     set_font(resources.duration_list, resources.control_font);
 
-    resources.generate_button = make_control(parent, "button", "Generate...", kButtonStyle, 200, 32, 100,
-                                             30, IDC_GENERATE);
+    resources.generate_button =
+        make_control(parent, "button", "Generate...", kButtonStyle, 200, 32, 100, 30, IDC_GENERATE);
     if (!resources.generate_button)
         return -1;
     set_font(resources.generate_button, resources.control_font);

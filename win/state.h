@@ -25,13 +25,13 @@ struct MainWindowResources {
 
 constexpr DWORD kSavePathChars = 260;
 
-extern HINSTANCE g_instance;                // set by start-up
-extern HWND g_main_window;                  // set by start-up once creation succeeded
-extern MainWindowResources g_resources;     // emptied by start-up, filled by the controls, released at shutdown
-extern Wav_Data g_wav;                      // the two settings and the header of the file being written
-extern Block_Buffer g_block_buffer;         // allocated by the save-dialog set-up, freed at shutdown
-extern OPENFILENAMEA g_save_dialog;         // filled once by the save-dialog set-up
-extern char g_save_path[kSavePathChars];    // kept between dialogs: each opens on the last choice
+extern HINSTANCE g_instance;              // set by start-up
+extern HWND g_main_window;                // set by start-up once creation succeeded
+extern MainWindowResources g_resources;   // emptied by start-up, filled by the controls, released at shutdown
+extern Wav_Data g_wav;                    // the two settings and the header of the file being written
+extern Block_Buffer g_block_buffer;       // allocated by the save-dialog set-up, freed at shutdown
+extern OPENFILENAMEA g_save_dialog;       // filled once by the save-dialog set-up
+extern char g_save_path[kSavePathChars];  // kept between dialogs: each opens on the last choice
 extern char g_save_title[kSavePathChars];
 
 }  // namespace kova::win

@@ -84,25 +84,25 @@ LRESULT on_command(HWND window, WPARAM wparam)
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
-    case WM_CREATE:
-        return on_create(window);
-    case WM_DESTROY:
-        return on_destroy();
-    case WM_PAINT:
-        return on_paint(window);
-    case WM_ERASEBKGND:
-        return on_erase_background(wparam);
-    case WM_CLOSE:
-        return on_close(window);
-    case WM_COMMAND:
-        return on_command(window, wparam);
-    case WM_KEYDOWN:
-    case WM_MOUSEMOVE:
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-        return 0;
-    default:
-        return DefWindowProcA(window, message, wparam, lparam);
+        case WM_CREATE:
+            return on_create(window);
+        case WM_DESTROY:
+            return on_destroy();
+        case WM_PAINT:
+            return on_paint(window);
+        case WM_ERASEBKGND:
+            return on_erase_background(wparam);
+        case WM_CLOSE:
+            return on_close(window);
+        case WM_COMMAND:
+            return on_command(window, wparam);
+        case WM_KEYDOWN:
+        case WM_MOUSEMOVE:
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+            return 0;
+        default:
+            return DefWindowProcA(window, message, wparam, lparam);
     }
 }
 

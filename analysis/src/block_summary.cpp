@@ -33,8 +33,8 @@ typedef long long M4 __attribute__((vector_size(32)));
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
-std::size_t whole_rows(const double* x, std::size_t n, const double* word, double origin, bool float_words,
-                       Lanes& l)
+std::size_t
+whole_rows(const double* x, std::size_t n, const double* word, double origin, bool float_words, Lanes& l)
 {
     V4 sum[3] = {}, sq[3] = {}, mn[3], mx[3], ex[3] = {}, w[3];
     for (int k = 0; k < 3; ++k) {
@@ -75,8 +75,7 @@ std::size_t whole_rows(const double* x, std::size_t n, const double* word, doubl
             l.exact[4 * k + j] += ex[k][j];
         }
     const double rows = static_cast<double>(i / kLanes);
-    for (int j = 0; j < kLanes; ++j)
-        l.count[j] += rows;
+    for (int j = 0; j < kLanes; ++j) l.count[j] += rows;
     return i;
 }
 
@@ -97,8 +96,7 @@ void one(double v, int j, const double* word, double origin, bool float_words, L
 double Block_Summary::total() const
 {
     double t = 0.0;
-    for (int p = 0; p < cycle; ++p)
-        t += count[p];
+    for (int p = 0; p < cycle; ++p) t += count[p];
     return t;
 }
 
@@ -126,22 +124,19 @@ Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bo
         return b;
     const int repeat = cycle / 3;
     std::size_t first = 0;
-    while (first < n && std::isnan(x[first]))
-        ++first;
+    while (first < n && std::isnan(x[first])) ++first;
     // Values less the first, so that a large constant does not swamp the
     // spread in the sum of squares.
     b.origin = first < n ? x[first] : 0.0;
 
     double word[kLanes];
-    for (int j = 0; j < kLanes; ++j)
-        word[j] = kPatternWords[((phase + j) % cycle) / repeat];
+    for (int j = 0; j < kLanes; ++j) word[j] = kPatternWords[((phase + j) % cycle) / repeat];
     Lanes l;
     std::fill(l.min, l.min + kLanes, INFINITY);
     std::fill(l.max, l.max + kLanes, -INFINITY);
     std::size_t i = whole_rows(x, n, word, b.origin, float_words, l);
     bool nan = false;
-    for (int j = 0; j < kLanes; ++j)
-        nan = nan || std::isnan(l.sum[j]);
+    for (int j = 0; j < kLanes; ++j) nan = nan || std::isnan(l.sum[j]);
     if (nan) {
         // A float that was not finite: again, one by one, leaving it out.
         l = Lanes{};

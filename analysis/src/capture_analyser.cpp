@@ -53,12 +53,11 @@ void Capture_Analyser::feed(const void* frames, std::size_t count)
             all = tables[ch] != nullptr;
         }
         if (all) {
-            const std::size_t matched = n_channels == 1
-                                            ? detail::match_run(*tables[0], phases[0], {data, frame_bytes_}, count)
-                                            : match_frames(tables, phases, data, count);
+            const std::size_t matched =
+                n_channels == 1 ? detail::match_run(*tables[0], phases[0], {data, frame_bytes_}, count)
+                                : match_frames(tables, phases, data, count);
             if (matched > 0)
-                for (auto& t : trackers_)
-                    t->take_expected(matched);
+                for (auto& t : trackers_) t->take_expected(matched);
             data += matched * frame_bytes_;
             count -= matched;
             frames_ += matched;
@@ -83,8 +82,7 @@ std::size_t Capture_Analyser::match_frames(const std::vector<const detail::Raw_T
     // The frames laid out once for these tables; where in them the current
     // phases fall is found again on each call.
     int period = 1;
-    for (const auto* t : tables)
-        period = lcm(period, t->period);
+    for (const auto* t : tables) period = lcm(period, t->period);
     auto offset_in_layout = [&]() -> int {
         if (layout_tables_.size() != n_channels || layout_period_ != period)
             return -1;
@@ -103,8 +101,7 @@ std::size_t Capture_Analyser::match_frames(const std::vector<const detail::Raw_T
     int offset = offset_in_layout();
     if (offset < 0) {
         layout_tables_.clear();
-        for (const auto* t : tables)
-            layout_tables_.push_back(*t);
+        for (const auto* t : tables) layout_tables_.push_back(*t);
         layout_phases_ = phases;
         layout_period_ = period;
         const std::size_t frames = kCompareFrames + static_cast<std::size_t>(period);
@@ -112,7 +109,8 @@ std::size_t Capture_Analyser::match_frames(const std::vector<const detail::Raw_T
         for (std::size_t f = 0; f < frames; ++f)
             for (std::size_t ch = 0; ch < n_channels; ++ch) {
                 const auto& t = *tables[ch];
-                const auto p = (static_cast<std::size_t>(phases[ch]) + f) % static_cast<std::size_t>(t.period);
+                const auto p =
+                    (static_cast<std::size_t>(phases[ch]) + f) % static_cast<std::size_t>(t.period);
                 std::memcpy(expected_.data() + f * frame_bytes_ + ch * bytes, t.value[p], bytes);
             }
         offset = 0;
@@ -125,8 +123,8 @@ std::size_t Capture_Analyser::match_frames(const std::vector<const detail::Raw_T
         const std::size_t n = std::min(count - matched, kCompareFrames);
         if (std::memcmp(data + matched * frame_bytes_, expected, n * frame_bytes_) != 0) {
             std::size_t f = 0;
-            while (f < n &&
-                   std::memcmp(data + (matched + f) * frame_bytes_, expected + f * frame_bytes_, frame_bytes_) == 0)
+            while (f < n && std::memcmp(data + (matched + f) * frame_bytes_, expected + f * frame_bytes_,
+                                        frame_bytes_) == 0)
                 ++f;
             return matched + f;
         }
@@ -139,14 +137,15 @@ void Capture_Analyser::feed_each(const unsigned char* data, std::size_t count)
 {
     for (int ch = 0; ch < channels_; ++ch) {
         auto& t = *trackers_[static_cast<std::size_t>(ch)];
-        const unsigned char* first = data + static_cast<std::size_t>(ch) * static_cast<std::size_t>(format_.bytes);
+        const unsigned char* first =
+            data + static_cast<std::size_t>(ch) * static_cast<std::size_t>(format_.bytes);
         // A channel that holds its table takes what it can as it lies.
         std::size_t done = 0;
         while (done < count) {
             int phase = 0;
             if (const auto* table = t.expected(phase)) {
-                const std::size_t run =
-                    detail::match_run(*table, phase, {first + done * frame_bytes_, frame_bytes_}, count - done);
+                const std::size_t run = detail::match_run(
+                    *table, phase, {first + done * frame_bytes_, frame_bytes_}, count - done);
                 t.take_expected(run);
                 done += run;
                 if (done == count)
@@ -167,16 +166,14 @@ void Capture_Analyser::feed_each(const unsigned char* data, std::size_t count)
 std::vector<Channel_Report> Capture_Analyser::so_far() const
 {
     std::vector<Channel_Report> reports;
-    for (const auto& t : trackers_)
-        reports.push_back(t->so_far());
+    for (const auto& t : trackers_) reports.push_back(t->so_far());
     return reports;
 }
 
 std::vector<Channel_Report> Capture_Analyser::finish()
 {
     std::vector<Channel_Report> reports;
-    for (auto& t : trackers_)
-        reports.push_back(t->finish());
+    for (auto& t : trackers_) reports.push_back(t->finish());
     return reports;
 }
 

@@ -15,11 +15,9 @@ std::uint64_t load(const unsigned char* p, int bytes, bool big_endian)
 {
     std::uint64_t v = 0;
     if (big_endian)
-        for (int i = 0; i < bytes; ++i)
-            v = v << 8 | p[i];
+        for (int i = 0; i < bytes; ++i) v = v << 8 | p[i];
     else
-        for (int i = bytes; i-- > 0;)
-            v = v << 8 | p[i];
+        for (int i = bytes; i-- > 0;) v = v << 8 | p[i];
     return v;
 }
 
@@ -38,10 +36,10 @@ void decode_24le(const unsigned char* p, std::size_t stride, std::size_t count, 
         out[i] = static_cast<double>(static_cast<std::int32_t>(u << 8) >> 8);
     }
     const unsigned char* q = p + (count - 1) * stride;
-    out[count - 1] = static_cast<double>(
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(q[0]) << 8 | static_cast<std::uint32_t>(q[1]) << 16 |
-                                  static_cast<std::uint32_t>(q[2]) << 24) >>
-        8);
+    out[count - 1] = static_cast<double>(static_cast<std::int32_t>(static_cast<std::uint32_t>(q[0]) << 8 |
+                                                                   static_cast<std::uint32_t>(q[1]) << 16 |
+                                                                   static_cast<std::uint32_t>(q[2]) << 24) >>
+                                         8);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
@@ -174,43 +172,41 @@ std::size_t match_run(const Raw_Table& t, int phase, Raw_View raw, std::size_t c
         const std::size_t n = std::min(count - i, Raw_Table::kLaidOut);
         const unsigned char* q = p + i * bytes;
         std::size_t j = 0;
-        while (j < n && same_sample(q + j * bytes, expected + j * bytes, t.bytes))
-            ++j;
+        while (j < n && same_sample(q + j * bytes, expected + j * bytes, t.bytes)) ++j;
         return i + j;
     }
     // Strided (a channel among others): each sample against its phase's
     // value as one integer.
     std::uint64_t want[12];
-    for (int k = 0; k < t.period; ++k)
-        want[k] = load(t.value[k], t.bytes, false);
+    for (int k = 0; k < t.period; ++k) want[k] = load(t.value[k], t.bytes, false);
     const std::size_t stride = raw.stride;
     int ph = phase;
     switch (t.bytes) {
-    case 2:
-        for (; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1)
-            if (static_cast<std::uint64_t>(p[i * stride] | p[i * stride + 1] << 8) != want[ph])
-                break;
-        return i;
-    case 3:
-        for (; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1) {
-            const unsigned char* q = p + i * stride;
-            if (static_cast<std::uint64_t>(q[0] | q[1] << 8 | q[2] << 16) != want[ph])
-                break;
-        }
-        return i;
-    case 4:
-        for (; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1) {
-            std::uint32_t v;
-            std::memcpy(&v, p + i * stride, sizeof v);
-            if (v != want[ph])
-                break;
-        }
-        return i;
-    default:
-        for (; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1)
-            if (!same_sample(p + i * stride, t.value[ph], t.bytes))
-                break;
-        return i;
+        case 2:
+            for (; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1)
+                if (static_cast<std::uint64_t>(p[i * stride] | p[i * stride + 1] << 8) != want[ph])
+                    break;
+            return i;
+        case 3:
+            for (; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1) {
+                const unsigned char* q = p + i * stride;
+                if (static_cast<std::uint64_t>(q[0] | q[1] << 8 | q[2] << 16) != want[ph])
+                    break;
+            }
+            return i;
+        case 4:
+            for (; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1) {
+                std::uint32_t v;
+                std::memcpy(&v, p + i * stride, sizeof v);
+                if (v != want[ph])
+                    break;
+            }
+            return i;
+        default:
+            for (; i < count; ++i, ph = ph + 1 == t.period ? 0 : ph + 1)
+                if (!same_sample(p + i * stride, t.value[ph], t.bytes))
+                    break;
+            return i;
     }
 }
 

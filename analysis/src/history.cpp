@@ -20,7 +20,8 @@ double History::value(std::uint64_t i) const
 const unsigned char* History::raw(std::uint64_t i) const
 {
     if (i >= run_.from && i < run_.to)
-        return run_.table.value[(run_.phase + (i - run_.from)) % static_cast<std::uint64_t>(run_.table.period)];
+        return run_.table
+            .value[(run_.phase + (i - run_.from)) % static_cast<std::uint64_t>(run_.table.period)];
     return raws_.data() + (i % kSize) * bytes_;
 }
 
@@ -44,8 +45,7 @@ void History::copy(std::uint64_t from, std::size_t n, double* out) const
         std::memcpy(out + first, values_.data(), (n - first) * sizeof(double));
         return;
     }
-    for (std::size_t k = 0; k < n; ++k)
-        out[k] = value(from + k);
+    for (std::size_t k = 0; k < n; ++k) out[k] = value(from + k);
 }
 
 const double* History::view(std::uint64_t from, std::size_t n, double* scratch) const
@@ -72,8 +72,7 @@ std::size_t History::append(Raw_View raw, std::size_t count)
     if (raw.stride == bytes_) {
         std::memcpy(to, raw.data, n * bytes_);
     } else {
-        for (std::size_t k = 0; k < n; ++k)
-            std::memcpy(to + k * bytes_, raw.data + k * raw.stride, bytes_);
+        for (std::size_t k = 0; k < n; ++k) std::memcpy(to + k * bytes_, raw.data + k * raw.stride, bytes_);
     }
     decoder_.decode({to, bytes_}, n, values_.data() + slot);
     end_ += n;
@@ -89,8 +88,7 @@ void History::append_table(std::uint64_t count, const Raw_Table& table, int phas
         run_.from = run_.to = end_;
         run_.table = table;
         run_.phase = phase;
-        for (int p = 0; p < table.period; ++p)
-            run_.values[p] = decoder_.decode_one(table.value[p]);
+        for (int p = 0; p < table.period; ++p) run_.values[p] = decoder_.decode_one(table.value[p]);
     }
     run_.to += count;
     end_ += count;

@@ -9,7 +9,10 @@
 namespace kova::analysis::detail {
 namespace {
 
-double w(int k) { return kPatternWords[k]; }
+double w(int k)
+{
+    return kPatternWords[k];
+}
 
 // The offsets b for which every value lies within `tol` of word * factor + b,
 // as [lo, hi]; empty when lo > hi.

@@ -1,7 +1,6 @@
-#include "kova/analysis/channel_report.h"
-
 #include <cstdlib>
 
+#include "kova/analysis/channel_report.h"
 #include "kova/settings.h"
 
 namespace kova::analysis {
@@ -75,8 +74,7 @@ void judge_length(Channel_Report& r, long rate, long long seconds)
     r.missing_end = static_cast<std::uint64_t>(end);
     r.missing_start_exact = r.missing_end_exact = true;
     r.unplaced = 0;
-    for (auto& d : r.first_dropouts)
-        d.lost_exact = rest == 0;
+    for (auto& d : r.first_dropouts) d.lost_exact = rest == 0;
 
     if (rest > 0) {
         // Where whole cycles could have gone: an end where the cycle is cut,
@@ -85,7 +83,8 @@ void judge_length(Channel_Report& r, long rate, long long seconds)
         // cycle is whole is taken to have arrived whole.
         const bool start_cut = start > 0 || !a.start_crisp;
         const bool end_cut = end > 0 || !a.end_crisp;
-        const long long places = (start_cut ? 1 : 0) + (end_cut ? 1 : 0) + static_cast<long long>(r.dropout_count);
+        const long long places =
+            (start_cut ? 1 : 0) + (end_cut ? 1 : 0) + static_cast<long long>(r.dropout_count);
         // A span under half a second is a piece of something longer, not a
         // file whose lost samples one dropout could account for.
         const bool whole_file = known * 2 >= rate;

@@ -76,7 +76,8 @@ void Stretch_Stats::flush_tallies()
             flush_tally(p);
 }
 
-void Stretch_Stats::add_samples(const double* v, std::size_t count, int phase, int cycle, const Decoder& decoder)
+void Stretch_Stats::add_samples(const double* v, std::size_t count, int phase, int cycle,
+                                const Decoder& decoder)
 {
     add_summary(summarize(v, count, phase, cycle, decoder.is_float()), count);
 }
@@ -135,10 +136,8 @@ void Stretch_Stats::add_phase(double position, double phase)
     // Unwrapped against the last: a clock drifts far less than half a turn
     // from one block to the next.
     if (has_phase) {
-        while (phase - last_phase > kPi)
-            phase -= 2 * kPi;
-        while (phase - last_phase < -kPi)
-            phase += 2 * kPi;
+        while (phase - last_phase > kPi) phase -= 2 * kPi;
+        while (phase - last_phase < -kPi) phase += 2 * kPi;
     }
     last_phase = phase;
     has_phase = true;

@@ -58,7 +58,6 @@ struct Stretch_Stats {
     // Runs taken through a table are counted first and summed here, so
     // that their sums do not depend on how the runs were cut up.
     void flush_tallies();
-
 };
 
 }  // namespace kova::analysis::detail

@@ -1,8 +1,8 @@
 #include "tone.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <algorithm>
 #include <initializer_list>
 #include <vector>
 
@@ -49,8 +49,7 @@ const Table& table_for(long f0, long rate)
     Table t;
     t.f0 = f0;
     t.rate = rate;
-    for (int k = 1; k <= 3 && k * f0 < kPassband * static_cast<double>(rate); ++k)
-        t.harmonics = k;
+    for (int k = 1; k <= 3 && k * f0 < kPassband * static_cast<double>(rate); ++k) t.harmonics = k;
     const double omega = 2 * kPi * static_cast<double>(f0) / static_cast<double>(rate);
     for (int k = 1; k <= t.harmonics; ++k) {
         t.re[k].resize(kTableLength);
@@ -139,8 +138,7 @@ Tone_Fit fit_from(const Demod& d, long f0, long family_rate, double omega, doubl
     t.fundamental = d.c[1];
     t.mean = d.mean;
     double tone_power = 0.0;
-    for (int k = 1; k <= d.harmonics; ++k)
-        tone_power += std::norm(d.c[k]) / 2;
+    for (int k = 1; k <= d.harmonics; ++k) tone_power += std::norm(d.c[k]) / 2;
     t.fraction = d.var > 0 ? tone_power / d.var : 0.0;
     const double rest = d.var - tone_power;
     t.spread = rest > 0 ? std::sqrt(rest * n / std::max(1.0, n - 2 * d.harmonics - 1)) : 0.0;
@@ -158,8 +156,7 @@ std::optional<Tone_Fit> find_tone(const double* x, std::size_t n, std::uint64_t 
             continue;
         // A whole division of the rate is a word cycle, followed as such.
         bool divides = false;
-        for (const long cycle : {3L, 6L, 12L})
-            divides = divides || f0 * cycle == rate;
+        for (const long cycle : {3L, 6L, 12L}) divides = divides || f0 * cycle == rate;
         if (divides)
             continue;
         const double omega = 2 * kPi * static_cast<double>(f0) / static_cast<double>(rate);
@@ -187,10 +184,8 @@ bool Tone_Tracker::take(const double* x, std::size_t n, std::uint64_t first, lon
         return false;
     double phase = std::arg(t.fundamental);
     if (n_ > 0) {
-        while (phase - last_phase_ > kPi)
-            phase -= 2 * kPi;
-        while (phase - last_phase_ < -kPi)
-            phase += 2 * kPi;
+        while (phase - last_phase_ > kPi) phase -= 2 * kPi;
+        while (phase - last_phase_ < -kPi) phase += 2 * kPi;
     }
     last_phase_ = phase;
     const double at = static_cast<double>(first) + static_cast<double>(n) / 2;

@@ -15,10 +15,10 @@ namespace kova::analysis::detail {
 struct Tone_Fit {
     long family_hz = 0;
     long family_rate = 0;
-    double omega = 0.0;  // radians per sample, nominal
+    double omega = 0.0;                // radians per sample, nominal
     std::complex<double> fundamental;  // amplitude and phase at index 0
     double mean = 0.0;
-    double spread = 0.0;  // RMS of what the tone and its harmonics leave
+    double spread = 0.0;    // RMS of what the tone and its harmonics leave
     double fraction = 0.0;  // of the swing's power in the tone and its harmonics
 };
 

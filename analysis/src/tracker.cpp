@@ -31,8 +31,7 @@ struct Twiddles {
     Twiddles()
     {
         for (const int cycle : {3, 6, 12})
-            for (int p = 0; p < cycle; ++p)
-                t[cycle][p] = std::polar(1.0, -2 * kPi * p / cycle);
+            for (int p = 0; p < cycle; ++p) t[cycle][p] = std::polar(1.0, -2 * kPi * p / cycle);
     }
 };
 
@@ -40,8 +39,7 @@ std::complex<double> fundamental(const double* levels, int cycle)
 {
     static const Twiddles twiddles;
     std::complex<double> h;
-    for (int p = 0; p < cycle; ++p)
-        h += levels[p] * twiddles.t[cycle][p];
+    for (int p = 0; p < cycle; ++p) h += levels[p] * twiddles.t[cycle][p];
     return h;
 }
 
@@ -49,8 +47,7 @@ std::complex<double> words_fundamental(int cycle)
 {
     static const auto of = [](int c) {
         double words[12];
-        for (int p = 0; p < c; ++p)
-            words[p] = kPatternWords[p / (c / 3)];
+        for (int p = 0; p < c; ++p) words[p] = kPatternWords[p / (c / 3)];
         return fundamental(words, c);
     };
     static const std::complex<double> h[3] = {of(3), of(6), of(12)};
@@ -136,9 +133,15 @@ void Tracker::run()
     for (;;) {
         bool progressed = false;
         switch (state_) {
-        case State::outside: progressed = step_outside(); break;
-        case State::tracking: progressed = step_tracking(); break;
-        case State::searching: progressed = step_searching(); break;
+            case State::outside:
+                progressed = step_outside();
+                break;
+            case State::tracking:
+                progressed = step_tracking();
+                break;
+            case State::searching:
+                progressed = step_searching();
+                break;
         }
         if (!progressed)
             return;
@@ -245,8 +248,7 @@ std::uint64_t Tracker::refine_back(const Model& m, std::uint64_t from, std::uint
     if (!m.deterministic && !m.clean)
         return change_point(m, limit, from);
     std::uint64_t s = from;
-    while (s > limit && fits(m, s - 1))
-        --s;
+    while (s > limit && fits(m, s - 1)) --s;
     return s;
 }
 
@@ -289,8 +291,7 @@ std::uint64_t Tracker::last_fit(const Model& m, std::uint64_t from, std::uint64_
 {
     if (m.deterministic || m.clean) {
         std::uint64_t i = from;
-        while (i < hi && fits(m, i))
-            ++i;
+        while (i < hi && fits(m, i)) ++i;
         return i;
     }
     // Noisy: the split between the model and what follows it.
@@ -351,8 +352,7 @@ bool Tracker::try_tone(std::uint64_t from, std::size_t n)
     // Back, chunk by chunk, while the tone holds.
     const std::uint64_t limit = std::max(span_ ? gap_start() : outside_from_, reach_back(from));
     std::uint64_t s = from;
-    while (s >= limit + kToneChunk && tone_holds_for(*fit, s - kToneChunk, kToneChunk))
-        s -= kToneChunk;
+    while (s >= limit + kToneChunk && tone_holds_for(*fit, s - kToneChunk, kToneChunk)) s -= kToneChunk;
     if (span_) {
         // What came before is judged as what it was; the gap, if any, was
         // foreign, and how much was lost a tone cannot count.
@@ -384,7 +384,10 @@ bool Tracker::try_tone(std::uint64_t from, std::size_t n)
     return true;
 }
 
-bool Tracker::tone_holds(std::uint64_t from, std::size_t n) { return tone_holds_for(tone_->fit(), from, n); }
+bool Tracker::tone_holds(std::uint64_t from, std::size_t n)
+{
+    return tone_holds_for(tone_->fit(), from, n);
+}
 
 bool Tracker::tone_holds_for(const Tone_Fit& tone, std::uint64_t from, std::size_t n)
 {
@@ -403,8 +406,7 @@ bool Tracker::judge_tone_block(std::uint64_t from, std::size_t n)
     }
     // Where it stopped, chunk by chunk.
     std::uint64_t end = from;
-    while (end + kToneChunk <= from + n && tone_holds(end, kToneChunk))
-        end += kToneChunk;
+    while (end + kToneChunk <= from + n && tone_holds(end, kToneChunk)) end += kToneChunk;
     stretch_.end = end;
     if (end > from)
         last_ = end - 1;
@@ -446,7 +448,8 @@ bool Tracker::step_tracking()
 bool Tracker::judge_block(std::uint64_t from, std::size_t n)
 {
     const int cycle = model_.words.cycle;
-    const Block_Summary summary = summarize(history_.view(from, n, scratch_.data()), n, model_.words.phase(from), cycle, decoder_.is_float());
+    const Block_Summary summary = summarize(history_.view(from, n, scratch_.data()), n,
+                                            model_.words.phase(from), cycle, decoder_.is_float());
     const Word_Model fit = refit(model_.words, summary);
     const std::complex<double> h_model = fundamental(model_.words.level, cycle);
     const std::complex<double> h_block = fundamental(fit.level, cycle);
@@ -457,7 +460,8 @@ bool Tracker::judge_block(std::uint64_t from, std::size_t n)
     const double expected_turn = model_.turn * static_cast<double>(n);
     double off = turn - expected_turn;
     off = std::remainder(off, 2 * kPi);
-    const bool consistent = std::fabs(size - 1) <= kSizeDrift + 5 * noise && std::fabs(off) <= kTurnDrift + 5 * noise;
+    const bool consistent =
+        std::fabs(size - 1) <= kSizeDrift + 5 * noise && std::fabs(off) <= kTurnDrift + 5 * noise;
     if (!consistent) {
         break_at_ = from;
         old_ = model_;
@@ -537,8 +541,7 @@ bool Tracker::resumes(const Model& old, std::uint64_t t, std::size_t n, Model& r
         // Phase q at t.
         m.words.anchor = t + static_cast<std::uint64_t>(wrap(-q, cycle));
         bool all = true;
-        for (std::uint64_t i = t; i < t + n && all; ++i)
-            all = fits(m, i);
+        for (std::uint64_t i = t; i < t + n && all; ++i) all = fits(m, i);
         if (all) {
             resumed = m;
             return true;

@@ -126,8 +126,8 @@ private:
     std::uint64_t outside_from_ = 0;
     std::uint64_t next_window_ = 0;
     std::uint64_t next_block_ = 0;
-    std::uint64_t constant_from_ = 0;  // where the run of one value began
-    Raw_Table outside_table_;  // a constant run (silence) while outside
+    std::uint64_t constant_from_ = 0;    // where the run of one value began
+    Raw_Table outside_table_;            // a constant run (silence) while outside
     std::uint64_t outside_counted_ = 0;  // outside samples counted into gap_ so far
 
     // Searching: the model that broke, and where.

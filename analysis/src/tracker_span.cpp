@@ -2,8 +2,6 @@
 // one model and the next (a dropout, a level change, samples changed in
 // place), its stretches, where the pattern is lost, and the report.
 
-#include "tracker.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -12,6 +10,7 @@
 #include "kova/pattern.h"
 #include "kova/settings.h"
 #include "stretch_judge.h"
+#include "tracker.h"
 
 namespace kova::analysis::detail {
 
@@ -24,8 +23,7 @@ void Tracker::begin_span(std::uint64_t at)
     if (!model_.tone) {
         const std::uint64_t limit = std::max(outside_from_, reach_back(at));
         std::uint64_t s = at;
-        while (s > limit && at - s < kWindow && near_level(model_, s - 1))
-            --s;
+        while (s > limit && at - s < kWindow && near_level(model_, s - 1)) --s;
         if (s < at)
             start_crisp_ = false;
         leading_changed_ = at - s;
@@ -47,13 +45,17 @@ void Tracker::begin_span(std::uint64_t at)
     e.kind = Event::Kind::locked;
     e.position = at;
     e.repeat = model_.words.repeat;
-    e.exact = !model_.tone && model_.deterministic && std::all_of(model_.table_exact, model_.table_exact + model_.words.cycle,
-                                                  [](bool b) { return b; });
+    e.exact =
+        !model_.tone && model_.deterministic &&
+        std::all_of(model_.table_exact, model_.table_exact + model_.words.cycle, [](bool b) { return b; });
     e.gain_factor = model_.words.gain;
     emit(e);
 }
 
-std::uint64_t Tracker::gap_start() const { return last_ + 1; }
+std::uint64_t Tracker::gap_start() const
+{
+    return last_ + 1;
+}
 
 void Tracker::resume(std::uint64_t stop, std::uint64_t start)
 {
@@ -82,8 +84,8 @@ void Tracker::resume(std::uint64_t stop, std::uint64_t start)
     if (foreign > 0 || lost != 0) {
         // Lost, modulo the cycle: as many as were foreign if that fits
         // (replaced in place), else the fewest either way.
-        const long long skipped = lost == foreign_mod ? static_cast<long long>(foreign)
-                                                      : (lost > cycle / 2 ? lost - cycle : lost);
+        const long long skipped =
+            lost == foreign_mod ? static_cast<long long>(foreign) : (lost > cycle / 2 ? lost - cycle : lost);
         add_dropout(stop, foreign, skipped,
                     static_cast<std::uint64_t>(lost == foreign_mod ? static_cast<long long>(foreign) : lost));
     }
@@ -177,7 +179,8 @@ void Tracker::accept(std::uint64_t from, std::uint64_t to)
 {
     while (from < to) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, kBlock));
-        stretch_.add_samples(history_.view(from, n, scratch_.data()), n, model_.words.phase(from), model_.words.cycle, decoder_);
+        stretch_.add_samples(history_.view(from, n, scratch_.data()), n, model_.words.phase(from),
+                             model_.words.cycle, decoder_);
         from += n;
         last_ = from - 1;
     }
@@ -191,7 +194,10 @@ void Tracker::accept_changed(std::uint64_t from, std::uint64_t to)
         last_ = to - 1;
 }
 
-void Tracker::begin_stretch(std::uint64_t at) { stretch_.start(at, model_.words.repeat); }
+void Tracker::begin_stretch(std::uint64_t at)
+{
+    stretch_.start(at, model_.words.repeat);
+}
 
 double Tracker::grid() const
 {
@@ -253,8 +259,7 @@ void Tracker::lose(std::uint64_t at)
         // a fade's last samples): nearer its own level than the next word's.
         const std::uint64_t from = last_ + 1;
         std::uint64_t end = from;
-        while (end < history_.end() && end - from < kWindow && near_level(model_, end))
-            ++end;
+        while (end < history_.end() && end - from < kWindow && near_level(model_, end)) ++end;
         if (end < history_.end() || end == history_.end()) {
             accept_changed(from, end);
             if (end > from)
@@ -300,8 +305,7 @@ void Tracker::count_outside(std::uint64_t to)
             // A run through a table (silence) counts in one go: every value
             // of its cycle is there once the run is a cycle long.
             const std::uint64_t n = std::min(to, run_end) - i;
-            for (int p = 0; p < period; ++p)
-                count(values[p], 0);
+            for (int p = 0; p < period; ++p) count(values[p], 0);
             gap_.samples += n;
             i += n;
         } else {
@@ -351,10 +355,13 @@ Channel_Report Tracker::finish()
         // Too little left to tell whether the pattern came back.
         lose(last_fit(old_, break_at_, history_.end()));
     }
-    if (state_ == State::outside && !span_ && history_.end() - next_window_ >= static_cast<std::uint64_t>(4 * 12)) {
+    if (state_ == State::outside && !span_ &&
+        history_.end() - next_window_ >= static_cast<std::uint64_t>(4 * 12)) {
         // A short capture: one last window of what is left.
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(history_.end() - next_window_, 2 * kBlock));
-        if (lock_at(history_.end() - n, n) && state_ == State::tracking && !model_.deterministic && pos_ < history_.end())
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(history_.end() - next_window_, 2 * kBlock));
+        if (lock_at(history_.end() - n, n) && state_ == State::tracking && !model_.deterministic &&
+            pos_ < history_.end())
             accept(pos_, history_.end());
         if (state_ == State::tracking && model_.deterministic)
             step_tracking();

@@ -22,14 +22,16 @@ constexpr double kMeanWord = (kPatternWords[0] + kPatternWords[1] + kPatternWord
 
 }  // namespace
 
-double word_swing(int phase, int repeat) { return kPatternWords[phase / repeat] - kMeanWord; }
+double word_swing(int phase, int repeat)
+{
+    return kPatternWords[phase / repeat] - kMeanWord;
+}
 
 Shape_Fit fit_shape(const double* levels, int cycle)
 {
     const int repeat = cycle / 3;
     double mean = 0.0;
-    for (int p = 0; p < cycle; ++p)
-        mean += levels[p] / cycle;
+    for (int p = 0; p < cycle; ++p) mean += levels[p] / cycle;
     double ww = 0.0, aa = 0.0;
     for (int p = 0; p < cycle; ++p) {
         ww += word_swing(p, repeat) * word_swing(p, repeat);
@@ -40,8 +42,7 @@ Shape_Fit fit_shape(const double* levels, int cycle)
         return best;
     for (int shift = 0; shift < cycle; ++shift) {
         double aw = 0.0;
-        for (int p = 0; p < cycle; ++p)
-            aw += (levels[(p + shift) % cycle] - mean) * word_swing(p, repeat);
+        for (int p = 0; p < cycle; ++p) aw += (levels[(p + shift) % cycle] - mean) * word_swing(p, repeat);
         const double r = aw / std::sqrt(aa * ww);
         if (std::fabs(r) > std::fabs(best.correlation)) {
             best.shift = shift;
@@ -64,12 +65,10 @@ std::optional<Word_Model> find_words(const double* x, std::size_t n, std::uint64
         int e = 0;
         std::frexp(peak, &e);
         std::vector<double> scaled(x, x + n);
-        for (auto& v : scaled)
-            v = std::ldexp(v, -e);
+        for (auto& v : scaled) v = std::ldexp(v, -e);
         auto m = find_words(scaled.data(), n, first, std::ldexp(quantum, -e));
         if (m) {
-            for (int p = 0; p < m->cycle; ++p)
-                m->level[p] = std::ldexp(m->level[p], e);
+            for (int p = 0; p < m->cycle; ++p) m->level[p] = std::ldexp(m->level[p], e);
             m->spread = std::ldexp(m->spread, e);
             m->gain = std::ldexp(m->gain, e);
         }
@@ -87,8 +86,7 @@ std::optional<Word_Model> find_words(const double* x, std::size_t n, std::uint64
             mean += levels[p] / cycle;
         }
         double swing = 0.0;
-        for (int p = 0; p < cycle; ++p)
-            swing += (levels[p] - mean) * (levels[p] - mean) / cycle;
+        for (int p = 0; p < cycle; ++p) swing += (levels[p] - mean) * (levels[p] - mean) / cycle;
         swing = std::sqrt(swing);
         const double noise = f.spread() / std::sqrt(f.total / cycle);
         if (!(swing > kSignificance * noise))
@@ -103,8 +101,7 @@ std::optional<Word_Model> find_words(const double* x, std::size_t n, std::uint64
         m.cycle = cycle;
         m.repeat = cycle / 3;
         m.anchor = first + static_cast<std::uint64_t>(shape.shift);
-        for (int p = 0; p < cycle; ++p)
-            m.level[p] = levels[(p + shape.shift) % cycle];
+        for (int p = 0; p < cycle; ++p) m.level[p] = levels[(p + shape.shift) % cycle];
         m.spread = f.spread();
         m.samples = f.total;
         m.gain = shape.gain;
@@ -116,15 +113,13 @@ std::optional<Word_Model> find_words(const double* x, std::size_t n, std::uint64
 Word_Model refit(const Word_Model& model, const Block_Summary& b)
 {
     Word_Model m = model;
-    for (int p = 0; p < model.cycle; ++p)
-        m.level[p] = b.count[p] > 0 ? b.mean(p) : model.level[p];
+    for (int p = 0; p < model.cycle; ++p) m.level[p] = b.count[p] > 0 ? b.mean(p) : model.level[p];
     m.spread = b.spread();
     m.samples = b.total();
     // The gain at the model's own phase: the fit of the shape alone may
     // pick another shift for a noisy fold.
     double aw = 0.0, ww = 0.0, mean = 0.0;
-    for (int p = 0; p < m.cycle; ++p)
-        mean += m.level[p] / m.cycle;
+    for (int p = 0; p < m.cycle; ++p) mean += m.level[p] / m.cycle;
     for (int p = 0; p < m.cycle; ++p) {
         aw += (m.level[p] - mean) * word_swing(p, m.repeat);
         ww += word_swing(p, m.repeat) * word_swing(p, m.repeat);

@@ -14,13 +14,13 @@
 namespace kova::analysis::detail {
 
 struct Word_Model {
-    int cycle = 0;  // samples per cycle: 3, 6 or 12
-    int repeat = 0;  // samples per word
+    int cycle = 0;             // samples per cycle: 3, 6 or 12
+    int repeat = 0;            // samples per word
     std::uint64_t anchor = 0;  // a sample at phase 0 (the first word's first sample)
     double level[12] = {};
-    double spread = 0.0;  // RMS of the samples around their levels
+    double spread = 0.0;   // RMS of the samples around their levels
     double samples = 0.0;  // the levels are the means of this many samples (all phases)
-    double gain = 0.0;  // the levels' swing against the words', signed
+    double gain = 0.0;     // the levels' swing against the words', signed
 
     int phase(std::uint64_t index) const { return phase_at(index, anchor, cycle); }
     double expected(std::uint64_t index) const { return level[phase(index)]; }

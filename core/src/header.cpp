@@ -16,14 +16,19 @@ void put_u16(unsigned char* out, std::uint16_t v)
 
 void put_u32(unsigned char* out, std::uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
 }
 
 // Only the low 32 bits of a long go into the file; every value fits in 31.
-void put_long(unsigned char* out, long v) { put_u32(out, static_cast<std::uint32_t>(v)); }
+void put_long(unsigned char* out, long v)
+{
+    put_u32(out, static_cast<std::uint32_t>(v));
+}
 
-void put_id(unsigned char* out, const char (&id)[5]) { std::memcpy(out, id, 4); }
+void put_id(unsigned char* out, const char (&id)[5])
+{
+    std::memcpy(out, id, 4);
+}
 
 void set_id(char (&field)[5], const char* id)
 {

@@ -8,8 +8,7 @@ namespace kova {
 
 void set_pattern_words(Wav_Data& wav)
 {
-    for (std::size_t i = 0; i < kPatternLength; ++i)
-        wav.Data.iWavData[i] = kPatternWords[i];
+    for (std::size_t i = 0; i < kPatternLength; ++i) wav.Data.iWavData[i] = kPatternWords[i];
 }
 
 int repetitions_per_word(long rate)
@@ -27,7 +26,10 @@ std::size_t bytes_per_cycle(long rate)
     return kPatternLength * kBytesPerSample * static_cast<std::size_t>(repetitions_per_word(rate));
 }
 
-int cycles_per_block(long rate) { return static_cast<int>(kBlockBytes / bytes_per_cycle(rate)); }
+int cycles_per_block(long rate)
+{
+    return static_cast<int>(kBlockBytes / bytes_per_cycle(rate));
+}
 
 std::uint32_t block_count(std::uint32_t data_size)
 {

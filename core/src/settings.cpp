@@ -3,7 +3,7 @@
 namespace kova {
 
 const Rate_Choice kRates[kRateCount] = {
-    {"44.1 kHz", 44100}, {"48 kHz", 48000},   {"88.2 kHz", 88200},
+    {"44.1 kHz", 44100}, {"48 kHz", 48000},     {"88.2 kHz", 88200},
     {"96 kHz", 96000},   {"176.4 kHz", 176400}, {"192 kHz", 192000},
 };
 

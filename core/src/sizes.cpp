@@ -9,12 +9,14 @@ std::uint32_t data_size(std::int32_t sample_count)
 
 std::uint64_t file_size(long rate, int seconds)
 {
-    return kHeaderBytes + static_cast<std::uint64_t>(rate) * static_cast<std::uint64_t>(seconds) * kBytesPerSample;
+    return kHeaderBytes +
+           static_cast<std::uint64_t>(rate) * static_cast<std::uint64_t>(seconds) * kBytesPerSample;
 }
 
 int max_duration(long rate)
 {
-    return static_cast<int>((INT32_MAX - kRiffOverhead) / (static_cast<std::int64_t>(rate) * kBytesPerSample));
+    return static_cast<int>((INT32_MAX - kRiffOverhead) /
+                            (static_cast<std::int64_t>(rate) * kBytesPerSample));
 }
 
 }  // namespace kova

@@ -1,5 +1,7 @@
 // The analysis on hand-made captures whose every figure is worked out here.
 
+#include "kova/analysis/capture_analyser.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,8 +9,6 @@
 #include <cstring>
 #include <limits>
 #include <vector>
-
-#include "kova/analysis/capture_analyser.h"
 
 using kova::analysis::Capture_Analyser;
 using kova::analysis::Channel_Report;
@@ -68,8 +68,8 @@ void expect_report(const Channel_Report& r)
 }
 
 template <typename T>
-std::vector<Channel_Report> analyse(long rate, int channels, const Sample_Format& f, const std::vector<T>& data,
-                                    std::size_t block)
+std::vector<Channel_Report> analyse(long rate, int channels, const Sample_Format& f,
+                                    const std::vector<T>& data, std::size_t block)
 {
     Capture_Analyser a(rate, channels, f);
     const std::size_t frame_bytes = static_cast<std::size_t>(channels * f.bytes);
@@ -93,8 +93,9 @@ TEST(CaptureAnalyser, ReportIsTheSameWhateverTheBlocks)
     std::vector<float> floats;
     for (const int s : v) {
         const auto u = static_cast<std::uint32_t>(s);
-        bytes.insert(bytes.end(), {static_cast<unsigned char>(u & 0xFF), static_cast<unsigned char>(u >> 8 & 0xFF),
-                                   static_cast<unsigned char>(u >> 16 & 0xFF)});
+        bytes.insert(bytes.end(),
+                     {static_cast<unsigned char>(u & 0xFF), static_cast<unsigned char>(u >> 8 & 0xFF),
+                      static_cast<unsigned char>(u >> 16 & 0xFF)});
         stereo.push_back(0);
         stereo.push_back(static_cast<std::int32_t>(u << 8));
         floats.push_back(static_cast<float>(s / 8388608.0));

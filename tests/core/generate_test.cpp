@@ -22,16 +22,14 @@ public:
     {
         const int reps = rate > 96000 ? 4 : rate > 48000 ? 2 : 1;
         for (unsigned char mid : {0x06, 0x0A, 0x0E})
-            for (int r = 0; r < reps; ++r)
-                cycle_.insert(cycle_.end(), {0x00, mid, 0x00});
+            for (int r = 0; r < reps; ++r) cycle_.insert(cycle_.end(), {0x00, mid, 0x00});
     }
 
     std::size_t write(const unsigned char* data, std::size_t size) override
     {
         sizes.push_back(size);
         std::size_t i = 0;
-        for (; i < size && total < kHeaderBytes; ++i, ++total)
-            header.push_back(data[i]);
+        for (; i < size && total < kHeaderBytes; ++i, ++total) header.push_back(data[i]);
         if (i < size) {
             // Compare against the pattern laid out by hand from the right phase.
             const std::size_t phase = (total - kHeaderBytes) % cycle_.size();
@@ -46,7 +44,11 @@ public:
             last_two = {size > 1 ? data[size - 2] : last_two[1], data[size - 1]};
         return size;
     }
-    int close() override { ++closes; return kOk; }
+    int close() override
+    {
+        ++closes;
+        return kOk;
+    }
 
     std::vector<unsigned char> header;
     std::vector<std::size_t> sizes;
@@ -69,7 +71,11 @@ public:
             return size;
         return short_by_ ? size - short_by_ : 0;
     }
-    int close() override { ++closes; return close_succeeds ? kOk : kWriteFailed; }
+    int close() override
+    {
+        ++closes;
+        return close_succeeds ? kOk : kWriteFailed;
+    }
     int writes = 0;
     int closes = 0;
     bool close_succeeds = true;
@@ -89,7 +95,12 @@ std::uint32_t u32_at(const std::vector<unsigned char>& b, int at)
 
 TEST(Generate, WorkedFiguresHaveExactLength)
 {
-    struct Case { long rate; int seconds; std::size_t bytes; std::size_t writes; } cases[] = {
+    struct Case {
+        long rate;
+        int seconds;
+        std::size_t bytes;
+        std::size_t writes;
+    } cases[] = {
         {44100, 1, 132344, 1},
         {48000, 60, 8640044, 15},
         {192000, 1, 576044, 1},
@@ -132,8 +143,7 @@ TEST(Generate, EverySettingWritesHeaderPlusData)
             EXPECT_EQ(out.total, kHeaderBytes + data);
             EXPECT_EQ(u32_at(out.header, 40), data);
             EXPECT_EQ(out.mismatches, 0u) << "first at byte " << out.first_mismatch;
-            for (std::size_t i = 1; i + 1 < out.sizes.size(); ++i)
-                ASSERT_EQ(out.sizes[i], kBlockBytes);
+            for (std::size_t i = 1; i + 1 < out.sizes.size(); ++i) ASSERT_EQ(out.sizes[i], kBlockBytes);
         }
     }
 }

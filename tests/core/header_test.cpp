@@ -32,10 +32,9 @@ Bytes header_for(long rate, int seconds)
 TEST(Header, DefaultsSerialiseToTheseBytes)
 {
     const Bytes expected = {
-        'R', 'I', 'F', 'F', 0xF0, 0x04, 0x02, 0x00, 'W', 'A', 'V', 'E',
-        'f', 'm', 't', ' ', 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00,
-        0x44, 0xAC, 0x00, 0x00, 0xCC, 0x04, 0x02, 0x00, 0x03, 0x00, 0x18, 0x00,
-        'd', 'a', 't', 'a', 0xCC, 0x04, 0x02, 0x00,
+        'R',  'I',  'F',  'F',  0xF0, 0x04, 0x02, 0x00, 'W',  'A',  'V',  'E',  'f',  'm',  't',
+        ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x44, 0xAC, 0x00, 0x00, 0xCC, 0x04,
+        0x02, 0x00, 0x03, 0x00, 0x18, 0x00, 'd',  'a',  't',  'a',  0xCC, 0x04, 0x02, 0x00,
     };
     EXPECT_EQ(header_for(44100, 1), expected);
 }
@@ -43,10 +42,9 @@ TEST(Header, DefaultsSerialiseToTheseBytes)
 TEST(Header, LargestSettingSizesAreLittleEndian)
 {
     const Bytes expected = {
-        'R', 'I', 'F', 'F', 0x24, 0xA0, 0x98, 0x7B, 'W', 'A', 'V', 'E',
-        'f', 'm', 't', ' ', 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00,
-        0x00, 0xEE, 0x02, 0x00, 0x00, 0xCA, 0x08, 0x00, 0x03, 0x00, 0x18, 0x00,
-        'd', 'a', 't', 'a', 0x00, 0xA0, 0x98, 0x7B,
+        'R',  'I',  'F',  'F',  0x24, 0xA0, 0x98, 0x7B, 'W',  'A',  'V',  'E',  'f',  'm',  't',
+        ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0xEE, 0x02, 0x00, 0x00, 0xCA,
+        0x08, 0x00, 0x03, 0x00, 0x18, 0x00, 'd',  'a',  't',  'a',  0x00, 0xA0, 0x98, 0x7B,
     };
     EXPECT_EQ(header_for(192000, 3600), expected);
 }
@@ -108,8 +106,8 @@ TEST(Header, AllThirtySettingsDeclarePcmMono24)
             const Bytes h = header_for(r.rate, d.seconds);
             const std::uint32_t data = static_cast<std::uint32_t>(r.rate) * d.seconds * 3u;
             auto u32 = [&](int at) {
-                return std::uint32_t(h[at]) | std::uint32_t(h[at + 1]) << 8 |
-                       std::uint32_t(h[at + 2]) << 16 | std::uint32_t(h[at + 3]) << 24;
+                return std::uint32_t(h[at]) | std::uint32_t(h[at + 1]) << 8 | std::uint32_t(h[at + 2]) << 16 |
+                       std::uint32_t(h[at + 3]) << 24;
             };
             SCOPED_TRACE(std::string(r.label) + " " + d.label);
             EXPECT_EQ(u32(4), data + 36);

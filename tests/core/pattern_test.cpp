@@ -20,8 +20,12 @@ Wav_Data with_rate(long rate)
 
 TEST(Pattern, RateClassThresholds)
 {
-    struct Case { long rate; int reps; int cycles; } cases[] = {
-        {44100, 1, 64000}, {48000, 1, 64000}, {48001, 2, 32000}, {88200, 2, 32000},
+    struct Case {
+        long rate;
+        int reps;
+        int cycles;
+    } cases[] = {
+        {44100, 1, 64000}, {48000, 1, 64000}, {48001, 2, 32000},  {88200, 2, 32000},
         {96000, 2, 32000}, {96001, 4, 16000}, {176400, 4, 16000}, {192000, 4, 16000},
     };
     for (const auto& c : cases) {
@@ -37,8 +41,8 @@ TEST(Pattern, LowRateCycleBytes)
     std::vector<unsigned char> buf(20, 0xAA);
     EXPECT_EQ(fill_block(wav, buf.data(), 2), 18u);
     const std::vector<unsigned char> expected = {
-        0x00, 0x06, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x0E, 0x00,
-        0x00, 0x06, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x0E, 0x00, 0xAA, 0xAA,
+        0x00, 0x06, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x0E, 0x00, 0x00,
+        0x06, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x0E, 0x00, 0xAA, 0xAA,
     };
     EXPECT_EQ(buf, expected);
 }
@@ -61,7 +65,7 @@ TEST(Pattern, HighRateHoldsEachWordFourTimes)
     std::vector<unsigned char> buf(36);
     EXPECT_EQ(fill_block(wav, buf.data(), 1), 36u);
     const std::vector<unsigned char> expected = {
-        0, 6, 0, 0, 6, 0, 0, 6, 0, 0, 6, 0, 0, 10, 0, 0, 10, 0,
+        0, 6,  0, 0, 6,  0, 0, 6,  0, 0, 6,  0, 0, 10, 0, 0, 10, 0,
         0, 10, 0, 0, 10, 0, 0, 14, 0, 0, 14, 0, 0, 14, 0, 0, 14, 0,
     };
     EXPECT_EQ(buf, expected);

@@ -14,8 +14,7 @@ std::string slurp(int fd)
     std::string all;
     char buf[65536];
     ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        all.append(buf, static_cast<std::size_t>(n));
+    while ((n = read(fd, buf, sizeof buf)) > 0) all.append(buf, static_cast<std::size_t>(n));
     close(fd);
     return all;
 }
@@ -31,8 +30,9 @@ int temp_fd()
 
 }  // namespace
 
-Running start_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                      const std::function<void()>& before_exec, const std::string& stdin_path)
+Running start_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& cwd, const std::function<void()>& before_exec,
+                      const std::string& stdin_path)
 {
     const int out = temp_fd(), err = temp_fd();
     const pid_t pid = fork();
@@ -49,8 +49,7 @@ Running start_program(const std::string& program, const std::vector<std::string>
         if (before_exec)
             before_exec();
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execvp(program.c_str(), argv.data());
         _exit(127);
@@ -71,8 +70,8 @@ Run_Result wait_for(const Running& running)
     return r;
 }
 
-Run_Result run_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                       const std::string& stdin_path)
+Run_Result run_program(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& cwd, const std::string& stdin_path)
 {
     return wait_for(start_program(program, args, cwd, {}, stdin_path));
 }

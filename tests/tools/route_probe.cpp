@@ -10,8 +10,8 @@
 //
 // Exit status: 0 exact on every channel, 1 not exact, 2 could not run.
 
-#include <portaudio.h>
 #include <pa_linux_alsa.h>
+#include <portaudio.h>
 
 #include <algorithm>
 #include <atomic>
@@ -58,8 +58,7 @@ int callback(const void* input, void* output, unsigned long frames, const PaStre
     auto* out = static_cast<float*>(output);
     const long long o = run.out_frames.load(std::memory_order_relaxed);
     for (unsigned long f = 0; f < frames; ++f)
-        for (int c = 0; c < run.channels; ++c)
-            *out++ = sent(run, o + static_cast<long long>(f));
+        for (int c = 0; c < run.channels; ++c) *out++ = sent(run, o + static_cast<long long>(f));
     run.out_frames.store(o + static_cast<long long>(frames), std::memory_order_relaxed);
 
     const long long i = run.in_frames.load(std::memory_order_relaxed);
@@ -124,22 +123,21 @@ bool analyse(const Run& run, int channel, long rate)
         // Nearest position from pos that holds word w at its first repetition
         // or the same repetition slot: take the first forward match.
         long s = 0;
-        while (s < cycle && sent(run, pos + s) != v)
-            ++s;
+        while (s < cycle && sent(run, pos + s) != v) ++s;
         if (shifts.size() < 8)
             shifts.push_back(s);
         pos += s + 1;
     }
     const bool in_place = at(first) == sent(run, 0);
     const bool exact = breaks == 0 && length == run.pattern_frames && in_place;
-    std::printf("%s  first word at frame %lld (round trip %.2f ms), region %lld frames (%+lld against %lld sent), "
-                "%lld breaks, %lld foreign, %lld zeros inside\n",
-                exact ? "EXACT" : "NOT EXACT", first, 1000.0 * static_cast<double>(first) / static_cast<double>(rate),
-                length, length - run.pattern_frames, run.pattern_frames, breaks, foreign, zeros);
+    std::printf(
+        "%s  first word at frame %lld (round trip %.2f ms), region %lld frames (%+lld against %lld sent), "
+        "%lld breaks, %lld foreign, %lld zeros inside\n",
+        exact ? "EXACT" : "NOT EXACT", first, 1000.0 * static_cast<double>(first) / static_cast<double>(rate),
+        length, length - run.pattern_frames, run.pattern_frames, breaks, foreign, zeros);
     if (!where.empty()) {
         std::printf("    first breaks at (frames from region start, forward shift mod %ld):", cycle);
-        for (std::size_t k = 0; k < where.size(); ++k)
-            std::printf(" %lld(%lld)", where[k], shifts[k]);
+        for (std::size_t k = 0; k < where.size(); ++k) std::printf(" %lld(%lld)", where[k], shifts[k]);
         std::printf("\n");
     }
     return exact;
@@ -149,8 +147,9 @@ void list_devices()
 {
     for (PaDeviceIndex d = 0; d < Pa_GetDeviceCount(); ++d) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(d);
-        std::printf("%2d  %-40s %-6s in %2d out %2d  %.0f Hz\n", d, info->name, Pa_GetHostApiInfo(info->hostApi)->name,
-                    info->maxInputChannels, info->maxOutputChannels, info->defaultSampleRate);
+        std::printf("%2d  %-40s %-6s in %2d out %2d  %.0f Hz\n", d, info->name,
+                    Pa_GetHostApiInfo(info->hostApi)->name, info->maxInputChannels, info->maxOutputChannels,
+                    info->defaultSampleRate);
     }
 }
 
@@ -166,7 +165,8 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc < 4) {
-        std::fprintf(stderr, "usage: route_probe DEVICE RATE SECONDS [FRAMES_PER_BUFFER [LATENCY_MS [PERIODS]]]\n");
+        std::fprintf(stderr,
+                     "usage: route_probe DEVICE RATE SECONDS [FRAMES_PER_BUFFER [LATENCY_MS [PERIODS]]]\n");
         return 2;
     }
     const std::string device_name = argv[1];
@@ -214,9 +214,11 @@ int main(int argc, char** argv)
         return 2;
     }
     const PaStreamInfo* si = Pa_GetStreamInfo(stream);
-    std::printf("%s (%s), %d ch, %ld Hz (stream reports %.1f), frames per buffer %s, latency in %.1f ms out %.1f ms\n",
-                info->name, Pa_GetHostApiInfo(info->hostApi)->name, run.channels, rate, si->sampleRate,
-                argc > 4 ? argv[4] : "unspecified", si->inputLatency * 1000, si->outputLatency * 1000);
+    std::printf(
+        "%s (%s), %d ch, %ld Hz (stream reports %.1f), frames per buffer %s, latency in %.1f ms out %.1f "
+        "ms\n",
+        info->name, Pa_GetHostApiInfo(info->hostApi)->name, run.channels, rate, si->sampleRate,
+        argc > 4 ? argv[4] : "unspecified", si->inputLatency * 1000, si->outputLatency * 1000);
     err = Pa_StartStream(stream);
     if (err != paNoError) {
         std::fprintf(stderr, "route_probe: cannot start: %s\n", Pa_GetErrorText(err));
@@ -233,10 +235,10 @@ int main(int argc, char** argv)
     Pa_CloseStream(stream);
     Pa_Terminate();
 
-    std::printf("  captured %lld of %lld frames; callbacks flagged input overflow %lu, output underflow %lu\n",
-                run.in_frames.load(), run.total_frames, run.input_overflows.load(), run.output_underflows.load());
+    std::printf(
+        "  captured %lld of %lld frames; callbacks flagged input overflow %lu, output underflow %lu\n",
+        run.in_frames.load(), run.total_frames, run.input_overflows.load(), run.output_underflows.load());
     bool exact = true;
-    for (int c = 0; c < run.channels; ++c)
-        exact = analyse(run, c, rate) && exact;
+    for (int c = 0; c < run.channels; ++c) exact = analyse(run, c, rate) && exact;
     return exact ? 0 : 1;
 }

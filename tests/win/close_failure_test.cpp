@@ -2,7 +2,6 @@
 // does: the front-end must report it like any failed write.
 
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -42,7 +41,8 @@ Close_Function* close_handle_slot()
     const auto* const dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
     const auto* const nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); dll->Name; ++dll) {
+    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); dll->Name;
+         ++dll) {
         if (lstrcmpiA(reinterpret_cast<char*>(base + dll->Name), "kernel32.dll") != 0)
             continue;
         auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
@@ -90,7 +90,8 @@ TEST_F(Failing_Close, GivesTheWriteBoxAndLeavesNoFile)
 {
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
-    const std::string target = std::string(temp) + "kova-close-" + std::to_string(GetCurrentProcessId()) + ".wav";
+    const std::string target =
+        std::string(temp) + "kova-close-" + std::to_string(GetCurrentProcessId()) + ".wav";
 
     g_fail_disk_closes = true;
     g_failed_closes = 0;
@@ -101,7 +102,8 @@ TEST_F(Failing_Close, GivesTheWriteBoxAndLeavesNoFile)
     EXPECT_EQ(g_failed_closes, 1);
     ASSERT_EQ(seen.size(), 2u);
     expect_error_box(seen[1], "\n###Writing the file failed!\n", "Wave Error");
-    EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES) << "the incomplete file must be deleted";
+    EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the incomplete file must be deleted";
     DeleteFileA(target.c_str());
 }
 

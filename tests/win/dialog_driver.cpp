@@ -70,8 +70,8 @@ HWND wait_for_dialog(Driver& driver)
         if (WaitForSingleObject(driver.action_done, kPollMs) == WAIT_OBJECT_0)
             return nullptr;
     }
-    give_up(driver,
-            "no dialog came up for " + std::to_string(kGiveUpMs / 1000) + " s while the action was still running");
+    give_up(driver, "no dialog came up for " + std::to_string(kGiveUpMs / 1000) +
+                        " s while the action was still running");
     return nullptr;
 }
 
@@ -115,7 +115,10 @@ Seen describe(HWND dialog)
 
 // A dialog may show before its thread has filled it in: a box without its
 // text yet, a save dialog that does not know its folder yet.
-bool filled(const Seen& seen) { return seen.save_dialog ? !seen.folder.empty() : !seen.text.empty(); }
+bool filled(const Seen& seen)
+{
+    return seen.save_dialog ? !seen.folder.empty() : !seen.text.empty();
+}
 
 bool describe_when_filled(HWND dialog, Seen& seen)
 {
@@ -132,7 +135,8 @@ bool describe_when_filled(HWND dialog, Seen& seen)
 
 void press(HWND dialog, int id)
 {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
 void answer(HWND dialog, const Seen& seen, const Step* step)
@@ -143,18 +147,18 @@ void answer(HWND dialog, const Seen& seen, const Step* step)
         return;
     }
     switch (step->answer) {
-    case Answer::kSave:
-    case Answer::kCancel:
-        if (!step->file_name.empty())
-            SetWindowTextA(name_field(dialog), step->file_name.c_str());
-        press(dialog, step->answer == Answer::kSave ? IDOK : IDCANCEL);
-        break;
-    case Answer::kYes:
-        press(dialog, IDYES);
-        break;
-    case Answer::kOk:
-        press(dialog, IDOK);
-        break;
+        case Answer::kSave:
+        case Answer::kCancel:
+            if (!step->file_name.empty())
+                SetWindowTextA(name_field(dialog), step->file_name.c_str());
+            press(dialog, step->answer == Answer::kSave ? IDOK : IDCANCEL);
+            break;
+        case Answer::kYes:
+            press(dialog, IDYES);
+            break;
+        case Answer::kOk:
+            press(dialog, IDOK);
+            break;
     }
 }
 
@@ -168,7 +172,8 @@ DWORD WINAPI drive_dialogs(LPVOID context)
         Seen& seen = driver->seen.back();
         if (!describe_when_filled(dialog, seen))
             give_up(*driver, "dialog " + std::to_string(index + 1) + " (\"" + seen.caption +
-                                 "\") was still not filled in after " + std::to_string(kGiveUpMs / 1000) + " s");
+                                 "\") was still not filled in after " + std::to_string(kGiveUpMs / 1000) +
+                                 " s");
         answer(dialog, seen, index < driver->steps.size() ? &driver->steps[index] : nullptr);
     }
     return 0;

@@ -1,8 +1,9 @@
 // Generate end to end: the real save dialog answered by a helper thread, the
 // file written, replaced, refused or failing midway.
 
-#include <windows.h>
+#include "kova/generate.h"
 
+#include <windows.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,11 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "harness.h"
-#include "kova/generate.h"
 #include "kova/status.h"
 #include "res/resource.h"
-#include "files.h"
 #include "state.h"
 
 namespace kova::win::test {
@@ -32,7 +32,10 @@ void write_file(const std::string& path, const std::string& content)
     std::ofstream(path, std::ios::binary) << content;
 }
 
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 // A Unix folder handed over by the test script, as Wine's Z: drive shows it.
 std::string wine_folder(const char* variable)
@@ -41,8 +44,7 @@ std::string wine_folder(const char* variable)
     if (!unix_path || !*unix_path)
         return {};
     std::string path = std::string("Z:") + unix_path;
-    for (char& c : path)
-        c = c == '/' ? '\\' : c;
+    for (char& c : path) c = c == '/' ? '\\' : c;
     if (path.back() != '\\')
         path += '\\';
     return path;
@@ -87,8 +89,7 @@ protected:
         WIN32_FIND_DATAA found;
         const HANDLE search = FindFirstFileA((folder_ + "\\*").c_str(), &found);
         if (search != INVALID_HANDLE_VALUE) {
-            do
-                DeleteFileA((folder_ + "\\" + found.cFileName).c_str());
+            do DeleteFileA((folder_ + "\\" + found.cFileName).c_str());
             while (FindNextFileA(search, &found));
             FindClose(search);
         }
@@ -116,10 +117,11 @@ TEST_F(Generating, WritesByteForByteWhatTheCoreGenerates)
         long rate;
         int seconds;
     };
-    const Setting settings[] = {{0, 0, 44100, 1},  {1, 1, 48000, 10}, {2, 1, 88200, 10},
-                                {3, 0, 96000, 1},  {4, 0, 176400, 1}, {5, 0, 192000, 1}};
+    const Setting settings[] = {{0, 0, 44100, 1}, {1, 1, 48000, 10}, {2, 1, 88200, 10},
+                                {3, 0, 96000, 1}, {4, 0, 176400, 1}, {5, 0, 192000, 1}};
     for (const Setting& setting : settings) {
-        const std::string name = "kova-" + std::to_string(setting.rate) + "-" + std::to_string(setting.seconds) + ".wav";
+        const std::string name =
+            "kova-" + std::to_string(setting.rate) + "-" + std::to_string(setting.seconds) + ".wav";
         SCOPED_TRACE(name);
         choose(g_resources.sample_rate_list, setting.rate_index);
         choose(g_resources.duration_list, setting.duration_index);
@@ -129,7 +131,8 @@ TEST_F(Generating, WritesByteForByteWhatTheCoreGenerates)
         const auto written = read_file(path(name.c_str()));
         EXPECT_EQ(written.size(), 44u + static_cast<std::size_t>(setting.rate) * setting.seconds * 3)
             << "header and declared data";
-        EXPECT_TRUE(written == core_file(setting.rate, setting.seconds)) << "differs from the core's generation";
+        EXPECT_TRUE(written == core_file(setting.rate, setting.seconds))
+            << "differs from the core's generation";
     }
 }
 
@@ -168,7 +171,8 @@ TEST_F(Generating, ExistingFileIsReplacedWholeAfterTheOverwritePrompt)
 TEST_F(Generating, FileHeldOpenGivesTheCreationBoxAndIsLeftAlone)
 {
     write_file(path("held.wav"), "kept");
-    const HANDLE held = CreateFileA(path("held.wav").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE held =
+        CreateFileA(path("held.wav").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const auto seen = generate({{Answer::kSave, path("held.wav")}, {Answer::kYes, ""}, {Answer::kOk, ""}});
     CloseHandle(held);

@@ -67,6 +67,9 @@ void Main_Window::SetUp()
     ASSERT_NE(window_, nullptr);
 }
 
-void Main_Window::TearDown() { close_window(window_); }
+void Main_Window::TearDown()
+{
+    close_window(window_);
+}
 
 }  // namespace kova::win::test

@@ -3,7 +3,6 @@
 // Opening and closing the real main window inside the test process.
 
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <string>

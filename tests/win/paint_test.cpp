@@ -1,7 +1,6 @@
 // What the window paints, checked pixel by pixel on a memory canvas.
 
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -32,8 +31,7 @@ public:
         dc_ = CreateCompatibleDC(nullptr);
         bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
         kept_ = SelectObject(dc_, bitmap_);
-        for (int i = 0; i < width * height; ++i)
-            bits_[i] = fill;
+        for (int i = 0; i < width * height; ++i) bits_[i] = fill;
     }
     ~Canvas()
     {
@@ -61,7 +59,10 @@ private:
     std::uint32_t* bits_ = nullptr;
 };
 
-int brightness(std::uint32_t pixel) { return (pixel & 0xFF) + ((pixel >> 8) & 0xFF) + ((pixel >> 16) & 0xFF); }
+int brightness(std::uint32_t pixel)
+{
+    return (pixel & 0xFF) + ((pixel >> 8) & 0xFF) + ((pixel >> 16) & 0xFF);
+}
 
 TEST_F(Main_Window, BackgroundIsDrawnUnscaledAtTheOriginAndNothingAroundIt)
 {
@@ -77,7 +78,8 @@ TEST_F(Main_Window, BackgroundIsDrawnUnscaledAtTheOriginAndNothingAroundIt)
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     std::vector<std::uint32_t> expected(320 * 142);
-    ASSERT_EQ(GetDIBits(canvas.dc(), g_resources.background, 0, 142, expected.data(), &info, DIB_RGB_COLORS), 142);
+    ASSERT_EQ(GetDIBits(canvas.dc(), g_resources.background, 0, 142, expected.data(), &info, DIB_RGB_COLORS),
+              142);
 
     int wrong = 0;
     for (int y = 0; y < canvas.height(); ++y) {

@@ -1,7 +1,6 @@
 // KOVA.exe as a process: both ways out end with exit code 0.
 
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -41,7 +40,8 @@ long run_kova_and_send(UINT message, WPARAM wparam)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
         ADD_FAILURE() << "cannot start " << path;
         return -1;
     }
@@ -68,9 +68,15 @@ long run_kova_and_send(UINT message, WPARAM wparam)
     return static_cast<long>(exit_code);
 }
 
-TEST(Kova_Exe, ClosingTheWindowEndsWithExitCodeZero) { EXPECT_EQ(run_kova_and_send(WM_CLOSE, 0), 0); }
+TEST(Kova_Exe, ClosingTheWindowEndsWithExitCodeZero)
+{
+    EXPECT_EQ(run_kova_and_send(WM_CLOSE, 0), 0);
+}
 
-TEST(Kova_Exe, QuitFromTheMenuEndsWithExitCodeZero) { EXPECT_EQ(run_kova_and_send(WM_COMMAND, IDM_QUIT), 0); }
+TEST(Kova_Exe, QuitFromTheMenuEndsWithExitCodeZero)
+{
+    EXPECT_EQ(run_kova_and_send(WM_COMMAND, IDM_QUIT), 0);
+}
 
 }  // namespace
 }  // namespace kova::win::test

@@ -1,8 +1,9 @@
 // The main window as the program opens it: defaults, lists, menu, sizes,
 // the About box, shutdown and the start-up failures.
 
-#include <windows.h>
+#include "window.h"
 
+#include <windows.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,7 +15,6 @@
 #include "res/resource.h"
 #include "startup.h"
 #include "state.h"
-#include "window.h"
 
 namespace kova::win::test {
 namespace {
@@ -100,7 +100,8 @@ TEST_F(Main_Window, ListsAndButtonSitWhereTheyBelongWithTheirEntriesAndFont)
         EXPECT_EQ(rect.left, c.x);
         EXPECT_EQ(rect.top, c.y);
         EXPECT_EQ(rect.right - rect.left, c.width);
-        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(c.control, WM_GETFONT, 0, 0)), g_resources.control_font);
+        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(c.control, WM_GETFONT, 0, 0)),
+                  g_resources.control_font);
         if (c.id == IDC_GENERATE)
             continue;
         // A drop-down list has no edit field to type into.
@@ -166,12 +167,8 @@ TEST(Start_Up, DashDAnywhereInTheCommandLineEnlargesTheWindow)
         const char* command_line;
         LONG width, height;
     } cases[] = {
-        {"", 320, 185},
-        {"-d", 760, 732},
-        {"x-dy", 760, 732},
-        {"C:\\my-dir\\out.wav", 760, 732},
-        {"-D", 320, 185},
-        {"- d", 320, 185},
+        {"", 320, 185},   {"-d", 760, 732},  {"x-dy", 760, 732}, {"C:\\my-dir\\out.wav", 760, 732},
+        {"-D", 320, 185}, {"- d", 320, 185},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command_line);
@@ -214,7 +211,8 @@ TEST_F(Main_Window, CloseAndQuitQueuedTogetherReleaseEverythingOnceAndEndTheLoop
 
 TEST_F(Main_Window, AboutBoxShowsFourLinesOwnedByTheWindow)
 {
-    const auto seen = answer_dialogs({{Answer::kOk, ""}}, [&] { SendMessageA(window_, WM_COMMAND, IDM_ABOUT, 0); });
+    const auto seen =
+        answer_dialogs({{Answer::kOk, ""}}, [&] { SendMessageA(window_, WM_COMMAND, IDM_ABOUT, 0); });
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].caption, "About...");
     EXPECT_EQ(seen[0].icon, LoadIconA(nullptr, IDI_INFORMATION));
@@ -222,8 +220,7 @@ TEST_F(Main_Window, AboutBoxShowsFourLinesOwnedByTheWindow)
 
     std::vector<std::string> lines;
     std::istringstream text(seen[0].text);
-    for (std::string line; std::getline(text, line);)
-        lines.push_back(line);
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
     ASSERT_EQ(lines.size(), 4u) << seen[0].text;
     EXPECT_EQ(lines[0], "KOVA Generator 1.1");
     EXPECT_EQ(lines[1], "Version : 1.1");
@@ -240,7 +237,8 @@ TEST(Start_Up, AClassThatCannotBeRegisteredIsReportedAndTheProgramEndsWithZero)
     ASSERT_NE(RegisterClassA(&taken), 0);
 
     int exit_code = -1;
-    const auto seen = answer_dialogs({{Answer::kOk, ""}}, [&] { exit_code = run(GetModuleHandleA(nullptr), ""); });
+    const auto seen =
+        answer_dialogs({{Answer::kOk, ""}}, [&] { exit_code = run(GetModuleHandleA(nullptr), ""); });
     close_window(nullptr);
     EXPECT_EQ(exit_code, 0);
     ASSERT_EQ(seen.size(), 1u);

@@ -31,8 +31,7 @@ std::optional<long> parse_rate(const std::string& text)
 std::string rate_choices()
 {
     std::string all;
-    for (const auto& choice : kRates)
-        all += (all.empty() ? "" : ", ") + std::to_string(choice.rate);
+    for (const auto& choice : kRates) all += (all.empty() ? "" : ", ") + std::to_string(choice.rate);
     return all;
 }
 
@@ -41,7 +40,10 @@ std::string rate_label_range()
     return label_number(kRates[0]) + "k ... " + label_number(kRates[kRateCount - 1]) + "k";
 }
 
-int max_duration(long rate) { return kova::max_duration(rate); }
+int max_duration(long rate)
+{
+    return kova::max_duration(rate);
+}
 
 std::optional<int> parse_duration(const std::string& text, long rate)
 {
@@ -59,10 +61,17 @@ std::optional<int> parse_duration(const std::string& text, long rate)
     std::int64_t unit = 1;
     if (i < text.size()) {
         switch (text[i]) {
-        case 's': unit = 1; break;
-        case 'm': unit = 60; break;
-        case 'h': unit = 3600; break;
-        default: return std::nullopt;
+            case 's':
+                unit = 1;
+                break;
+            case 'm':
+                unit = 60;
+                break;
+            case 'h':
+                unit = 3600;
+                break;
+            default:
+                return std::nullopt;
         }
     }
     const std::int64_t seconds = value * unit;

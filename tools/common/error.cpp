@@ -4,6 +4,9 @@
 
 namespace kova::cli {
 
-Error system_error(const std::string& what, int err) { return Error{what + ": " + std::strerror(err)}; }
+Error system_error(const std::string& what, int err)
+{
+    return Error{what + ": " + std::strerror(err)};
+}
 
 }  // namespace kova::cli

@@ -1,7 +1,8 @@
 #include "fd.h"
 
-#include <cerrno>
 #include <unistd.h>
+
+#include <cerrno>
 #include <utility>
 
 namespace kova::cli {
@@ -13,10 +14,7 @@ Fd Fd::borrowed(int fd)
     return lent;
 }
 
-Fd::Fd(Fd&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), owned_(std::exchange(other.owned_, false))
-{
-}
+Fd::Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)), owned_(std::exchange(other.owned_, false)) {}
 
 Fd& Fd::operator=(Fd&& other) noexcept
 {

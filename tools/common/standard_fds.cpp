@@ -1,9 +1,10 @@
 #include "standard_fds.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace kova::cli {
 
@@ -23,7 +24,8 @@ bool open_standard_descriptors()
 
 bool same_file(int a, int b)
 {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 

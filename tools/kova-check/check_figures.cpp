@@ -22,8 +22,7 @@ std::string strip_zeros(std::string s)
 {
     if (s.find('.') == std::string::npos)
         return s;
-    while (s.back() == '0')
-        s.pop_back();
+    while (s.back() == '0') s.pop_back();
     if (s.back() == '.')
         s.pop_back();
     return s == "-0" ? "0" : s;
@@ -37,7 +36,10 @@ std::string rate_text(long rate)
     return strip_zeros(format("%.3f", static_cast<double>(rate) / 1000)) + " kHz";
 }
 
-std::string seconds_text(double seconds) { return strip_zeros(format("%.3f", seconds)); }
+std::string seconds_text(double seconds)
+{
+    return strip_zeros(format("%.3f", seconds));
+}
 
 std::string duration_label(long long seconds)
 {
@@ -48,15 +50,20 @@ std::string duration_label(long long seconds)
     return std::to_string(seconds) + " s";
 }
 
-std::string signed_text(long long v) { return (v > 0 ? "+" : "") + std::to_string(v); }
+std::string signed_text(long long v)
+{
+    return (v > 0 ? "+" : "") + std::to_string(v);
+}
 
-double at(std::uint64_t sample, long rate) { return static_cast<double>(sample) / static_cast<double>(rate); }
+double at(std::uint64_t sample, long rate)
+{
+    return static_cast<double>(sample) / static_cast<double>(rate);
+}
 
 std::string join(const std::vector<std::string>& parts, const char* between)
 {
     std::string all;
-    for (const auto& p : parts)
-        all += (all.empty() ? "" : between) + p;
+    for (const auto& p : parts) all += (all.empty() ? "" : between) + p;
     return all;
 }
 

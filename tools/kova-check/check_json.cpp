@@ -81,8 +81,14 @@ std::string hex(const std::string& s)
     return out;
 }
 
-std::string json_number(double v) { return std::isfinite(v) ? strip_zeros(format("%.6f", v)) : "null"; }
+std::string json_number(double v)
+{
+    return std::isfinite(v) ? strip_zeros(format("%.6f", v)) : "null";
+}
 
-std::string json_bool(bool v) { return v ? "true" : "false"; }
+std::string json_bool(bool v)
+{
+    return v ? "true" : "false";
+}
 
 }  // namespace kova::cli

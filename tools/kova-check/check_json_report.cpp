@@ -11,9 +11,15 @@
 namespace kova::cli {
 namespace {
 
-std::string field(const char* name, const std::string& value) { return std::string(",\"") + name + "\":" + value; }
+std::string field(const char* name, const std::string& value)
+{
+    return std::string(",\"") + name + "\":" + value;
+}
 
-std::string count(std::uint64_t v) { return std::to_string(v); }
+std::string count(std::uint64_t v)
+{
+    return std::to_string(v);
+}
 
 std::string outside_json(const analysis::Outside& o)
 {
@@ -38,8 +44,7 @@ std::string dropouts_json(const analysis::Channel_Report& r, long rate)
 std::string verdicts_json(const std::vector<std::string>& names)
 {
     std::string list;
-    for (const auto& n : names)
-        list += (list.empty() ? "" : ",") + json_string(n);
+    for (const auto& n : names) list += (list.empty() ? "" : ",") + json_string(n);
     return "[" + list + "]";
 }
 
@@ -66,11 +71,13 @@ std::string stretches_json(const analysis::Channel_Report& r, long rate)
     std::string j = "[";
     for (std::size_t i = 0; i < r.stretches.size(); ++i) {
         const auto& s = r.stretches[i];
-        j += std::string(i ? "," : "") + "{\"first\":" + count(s.first) + field("last", count(s.last)) +
-             field("start_s", json_number(at(s.first, rate))) + field("end_s", json_number(at(s.last + 1, rate))) +
-             field("verdicts", stretch_names(s)) + field("gain_factor", json_number(s.gain_factor)) +
-             field("gain_db", json_number(std::round(20 * std::log10(std::fabs(s.gain_factor)) * 100) / 100)) +
-             field("offset_steps", json_number(s.offset_steps)) + field("differing", count(s.differing)) + "}";
+        j +=
+            std::string(i ? "," : "") + "{\"first\":" + count(s.first) + field("last", count(s.last)) +
+            field("start_s", json_number(at(s.first, rate))) +
+            field("end_s", json_number(at(s.last + 1, rate))) + field("verdicts", stretch_names(s)) +
+            field("gain_factor", json_number(s.gain_factor)) +
+            field("gain_db", json_number(std::round(20 * std::log10(std::fabs(s.gain_factor)) * 100) / 100)) +
+            field("offset_steps", json_number(s.offset_steps)) + field("differing", count(s.differing)) + "}";
     }
     return j + "]";
 }
@@ -79,13 +86,16 @@ std::string resampling_json(const std::optional<analysis::Resampling>& s)
 {
     if (!s)
         return "null";
-    return "{\"family_hz\":" + std::to_string(s->family_hz) + field("family_rate", std::to_string(s->family_rate)) +
-           field("ratio", json_number(s->ratio)) + field("drift_ppm", json_number(s->drift_ppm)) + "}";
+    return "{\"family_hz\":" + std::to_string(s->family_hz) +
+           field("family_rate", std::to_string(s->family_rate)) + field("ratio", json_number(s->ratio)) +
+           field("drift_ppm", json_number(s->drift_ppm)) + "}";
 }
 
-std::string channel_json(int index, const Capture& c, const analysis::Channel_Report& r, const Expectations& expect)
+std::string channel_json(int index, const Capture& c, const analysis::Channel_Report& r,
+                         const Expectations& expect)
 {
-    std::string j = "{\"channel\":" + std::to_string(index) + field("verdicts", verdicts_json(verdict_names(r)));
+    std::string j =
+        "{\"channel\":" + std::to_string(index) + field("verdicts", verdicts_json(verdict_names(r)));
     if (!r.present)
         return j + "}";
     const long rate = c.format.rate;
@@ -107,8 +117,10 @@ std::string channel_json(int index, const Capture& c, const analysis::Channel_Re
     // The span as a whole number of seconds, and what is short of one.
     j += field("whole_seconds", r.whole_seconds ? std::to_string(*r.whole_seconds) : "null");
     j += field("judged_seconds", std::to_string(r.judged_seconds));
-    j += field("missing_start", count(r.missing_start)) + field("missing_start_exact", json_bool(r.missing_start_exact));
-    j += field("missing_end", count(r.missing_end)) + field("missing_end_exact", json_bool(r.missing_end_exact));
+    j += field("missing_start", count(r.missing_start)) +
+         field("missing_start_exact", json_bool(r.missing_start_exact));
+    j += field("missing_end", count(r.missing_end)) +
+         field("missing_end_exact", json_bool(r.missing_end_exact));
     j += field("unplaced_samples", std::to_string(r.unplaced));
     j += field("nonfinite", count(r.nonfinite));
     j += field("stretch_count", count(r.stretch_count)) + field("stretches", stretches_json(r, rate));

@@ -6,8 +6,7 @@ void apply_expectations(Capture& capture, const Expectations& expect)
 {
     if (!expect.seconds)
         return;
-    for (auto& ch : capture.channels)
-        analysis::judge_length(ch, capture.format.rate, *expect.seconds);
+    for (auto& ch : capture.channels) analysis::judge_length(ch, capture.format.rate, *expect.seconds);
 }
 
 bool rate_as_expected(const Capture& capture, const Expectations& expect)

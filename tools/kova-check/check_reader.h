@@ -19,7 +19,7 @@ struct Capture_Format {
     std::string sample_format;  // "16-bit int", "24-bit int", "32-bit float", ... (significant bits)
     long rate = 0;
     int channels = 0;
-    std::uint64_t frames = 0;   // frames actually read
+    std::uint64_t frames = 0;  // frames actually read
 };
 
 struct Capture {

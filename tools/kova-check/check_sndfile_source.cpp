@@ -14,15 +14,22 @@ namespace {
 
 using analysis::Encoding;
 
-bool is(const unsigned char* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+bool is(const unsigned char* p, const char* id)
+{
+    return std::memcmp(p, id, 4) == 0;
+}
 
 std::string container_name(int format)
 {
     switch (format & SF_FORMAT_TYPEMASK) {
-    case SF_FORMAT_AIFF: return "AIFF";
-    case SF_FORMAT_FLAC: return "FLAC";
-    case SF_FORMAT_CAF: return "CAF";
-    default: break;
+        case SF_FORMAT_AIFF:
+            return "AIFF";
+        case SF_FORMAT_FLAC:
+            return "FLAC";
+        case SF_FORMAT_CAF:
+            return "CAF";
+        default:
+            break;
     }
     SF_FORMAT_INFO info{};
     info.format = format & SF_FORMAT_TYPEMASK;
@@ -38,18 +45,33 @@ bool sample_format(int format, analysis::Sample_Format& out)
     int bits;
     bool is_float = false;
     switch (format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8: bits = 8; break;
-    case SF_FORMAT_PCM_16:
-    case SF_FORMAT_ALAC_16: bits = 16; break;
-    case SF_FORMAT_ALAC_20: bits = 20; break;
-    case SF_FORMAT_PCM_24:
-    case SF_FORMAT_ALAC_24: bits = 24; break;
-    case SF_FORMAT_PCM_32:
-    case SF_FORMAT_ALAC_32: bits = 32; break;
-    case SF_FORMAT_FLOAT: bits = 32, is_float = true; break;
-    case SF_FORMAT_DOUBLE: bits = 64, is_float = true; break;
-    default: return false;
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+            bits = 8;
+            break;
+        case SF_FORMAT_PCM_16:
+        case SF_FORMAT_ALAC_16:
+            bits = 16;
+            break;
+        case SF_FORMAT_ALAC_20:
+            bits = 20;
+            break;
+        case SF_FORMAT_PCM_24:
+        case SF_FORMAT_ALAC_24:
+            bits = 24;
+            break;
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_ALAC_32:
+            bits = 32;
+            break;
+        case SF_FORMAT_FLOAT:
+            bits = 32, is_float = true;
+            break;
+        case SF_FORMAT_DOUBLE:
+            bits = 64, is_float = true;
+            break;
+        default:
+            return false;
     }
     out.encoding = is_float ? Encoding::ieee_float : Encoding::signed_int;
     out.bytes = bits == 64 ? 8 : 4;
@@ -153,7 +175,8 @@ Opened open_sndfile(std::unique_ptr<Byte_Input> input)
     f.rate = info.samplerate;
     f.channels = info.channels;
     f.frames = info.frames > 0 && info.frames < SF_COUNT_MAX ? static_cast<std::uint64_t>(info.frames) : 0;
-    return Opened{std::unique_ptr<Source>(std::make_unique<Sndfile_Source>(std::move(input), sf, std::move(f)))};
+    return Opened{
+        std::unique_ptr<Source>(std::make_unique<Sndfile_Source>(std::move(input), sf, std::move(f)))};
 }
 
 }  // namespace kova::cli

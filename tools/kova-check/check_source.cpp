@@ -45,7 +45,8 @@ Opened open_source(const std::string& path)
     const bool named_file = !standard_input && size;
     if (named_file && looks_like_sndfile(head, n))
         return open_sndfile(std::move(input));
-    return Error{named_file ? "not a WAV, RF64, W64, AIFF, FLAC or CAF file" : "not a WAV, RF64 or W64 stream"};
+    return Error{named_file ? "not a WAV, RF64, W64, AIFF, FLAC or CAF file"
+                            : "not a WAV, RF64 or W64 stream"};
 }
 
 bool host_is_big_endian()

@@ -18,7 +18,10 @@ std::string gain_text(double factor, double db)
     return "gain " + format("%+.2f", db) + " dB (x" + format("%.6f", factor) + ")";
 }
 
-std::string offset_text(double steps) { return "offset " + strip_zeros(format("%+.3f", steps)) + " steps"; }
+std::string offset_text(double steps)
+{
+    return "offset " + strip_zeros(format("%+.3f", steps)) + " steps";
+}
 
 std::string samples_text(std::uint64_t samples, long rate)
 {
@@ -83,7 +86,8 @@ std::string length_lines(const analysis::Channel_Report& r, long rate)
     if (r.missing_start > 0)
         out += kIndent + std::string("missing at the start: ") + (r.missing_start_exact ? "" : "at least ") +
                samples_text(r.missing_start, rate) + " of " + against +
-               (r.accounting.starts_capture ? ": the capture began late" : ": the chain lost the start") + "\n";
+               (r.accounting.starts_capture ? ": the capture began late" : ": the chain lost the start") +
+               "\n";
     if (r.missing_end > 0)
         out += kIndent + std::string("missing at the end: ") + (r.missing_end_exact ? "" : "at least ") +
                samples_text(r.missing_end, rate) + " of " + against +
@@ -97,8 +101,8 @@ std::string length_lines(const analysis::Channel_Report& r, long rate)
                " in whole cycles, added somewhere: the pattern cannot tell where\n";
     if (!r.whole_seconds && r.accounting.cycle > 0)
         out += kIndent + std::string("length ") + std::to_string(r.length()) + " samples, " +
-               signed_text(static_cast<long long>(r.length()) - r.judged_seconds * rate) + " against " + against +
-               "\n";
+               signed_text(static_cast<long long>(r.length()) - r.judged_seconds * rate) + " against " +
+               against + "\n";
     return out;
 }
 
@@ -109,8 +113,9 @@ std::string resampling_lines(const analysis::Resampling& s, long rate)
                       ", ratio " + format("%.6f", s.ratio) + "\n";
     // Below a tenth of a ppm a resampler's own ratio is exact.
     if (std::fabs(s.drift_ppm) >= 0.1)
-        out += kIndent + std::string("clock drift ") + format("%+.2f", s.drift_ppm) + " ppm (the pattern arrives " +
-               (s.drift_ppm > 0 ? "faster" : "slower") + " than the capture's clock)\n";
+        out += kIndent + std::string("clock drift ") + format("%+.2f", s.drift_ppm) +
+               " ppm (the pattern arrives " + (s.drift_ppm > 0 ? "faster" : "slower") +
+               " than the capture's clock)\n";
     return out;
 }
 
@@ -122,8 +127,8 @@ std::string outside_line(const char* where, const analysis::Outside& o, long rat
            " s that is not digital silence (peak " + strip_zeros(format("%.1f", o.peak)) + " steps)\n";
 }
 
-std::string channel_text(const std::string& name, int index, const Capture& c, const analysis::Channel_Report& r,
-                         const Expectations& expect)
+std::string channel_text(const std::string& name, int index, const Capture& c,
+                         const analysis::Channel_Report& r, const Expectations& expect)
 {
     const long rate = c.format.rate;
     std::string line = name + "  ch" + std::to_string(index) + "  " + join(analysis::verdict_names(r), "+");
@@ -132,7 +137,8 @@ std::string channel_text(const std::string& name, int index, const Capture& c, c
     line += "  " + rate_text(rate) + "  ";
     line += r.whole_seconds ? duration_label(*r.whole_seconds)
                             : "partial " + seconds_text(at(r.length(), rate)) + " s";
-    line += " (" + seconds_text(at(r.first, rate)) + " s \u2013 " + seconds_text(at(r.last + 1, rate)) + " s)\n";
+    line +=
+        " (" + seconds_text(at(r.first, rate)) + " s \u2013 " + seconds_text(at(r.last + 1, rate)) + " s)\n";
 
     if (r.inverted && !r.gain && !r.offset && r.stretch_count <= 1)
         line += kIndent + std::string("inverted: every sample is the word with its sign flipped\n");
@@ -145,14 +151,16 @@ std::string channel_text(const std::string& name, int index, const Capture& c, c
         line += dropout_lines(r, rate);
     line += length_lines(r, rate);
     if (r.altered && r.differing > 0)
-        line += kIndent + std::string("altered: ") + std::to_string(r.differing) + " samples differ, largest " +
-                strip_zeros(format("%.3f", r.max_difference)) + ", RMS " + format("%.3f", r.rms_difference) +
-                " (24-bit steps)" + (r.nonfinite ? ", " + std::to_string(r.nonfinite) + " not finite" : "") + "\n";
+        line += kIndent + std::string("altered: ") + std::to_string(r.differing) +
+                " samples differ, largest " + strip_zeros(format("%.3f", r.max_difference)) + ", RMS " +
+                format("%.3f", r.rms_difference) + " (24-bit steps)" +
+                (r.nonfinite ? ", " + std::to_string(r.nonfinite) + " not finite" : "") + "\n";
     if (r.resampling)
         line += resampling_lines(*r.resampling, rate);
     if (!r.repeat_fits)
-        line += kIndent + std::string("repeat ") + std::to_string(r.repeat) + " does not fit " + rate_text(rate) +
-                ": the words last " + std::to_string(r.repeat) + (r.repeat == 1 ? " sample" : " samples") +
+        line += kIndent + std::string("repeat ") + std::to_string(r.repeat) + " does not fit " +
+                rate_text(rate) + ": the words last " + std::to_string(r.repeat) +
+                (r.repeat == 1 ? " sample" : " samples") +
                 ", as at another rate; the rate changed without resampling\n";
     line += outside_line("before", r.before, rate);
     line += outside_line("after", r.after, rate);

@@ -36,11 +36,23 @@ constexpr std::uint64_t kOpen64 = 0x7FFFFFFFFFFFFFFF;
 // it holds instead.
 constexpr std::uint32_t kStreamPlaceholder32 = 0x7FFF0000;
 
-std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t le32(const unsigned char* p) { return le16(p) | static_cast<std::uint32_t>(le16(p + 2)) << 16; }
-std::uint64_t le64(const unsigned char* p) { return le32(p) | static_cast<std::uint64_t>(le32(p + 4)) << 32; }
+std::uint16_t le16(const unsigned char* p)
+{
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+std::uint32_t le32(const unsigned char* p)
+{
+    return le16(p) | static_cast<std::uint32_t>(le16(p + 2)) << 16;
+}
+std::uint64_t le64(const unsigned char* p)
+{
+    return le32(p) | static_cast<std::uint64_t>(le32(p + 4)) << 32;
+}
 
-bool is(const unsigned char* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+bool is(const unsigned char* p, const char* id)
+{
+    return std::memcmp(p, id, 4) == 0;
+}
 
 // A W64 GUID's four letters, or none when it is not one of the family.
 std::string w64_id(const unsigned char* guid)
@@ -61,9 +73,12 @@ struct Header {
 std::string container(const Header& h)
 {
     switch (h.kind) {
-    case Kind::rf64: return "RF64";
-    case Kind::w64: return "W64";
-    case Kind::riff: break;
+        case Kind::rf64:
+            return "RF64";
+        case Kind::w64:
+            return "W64";
+        case Kind::riff:
+            break;
     }
     return h.extensible ? "WAVEX" : "WAV";
 }

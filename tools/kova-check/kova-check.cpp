@@ -1,12 +1,11 @@
 // kova-check: tells whether a recording of the test file came through
 // bit-perfect, and if not, what happened to it.
 
-#include <CLI/CLI.hpp>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -43,7 +42,10 @@ constexpr bool kListens = false;
 constexpr long kMostLenientRate = 44100;
 
 // A file name with a newline or an escape in it must not break the line.
-void complain(const std::string& message) { std::cerr << "kova-check: " << kova::cli::printable(message) << '\n'; }
+void complain(const std::string& message)
+{
+    std::cerr << "kova-check: " << kova::cli::printable(message) << '\n';
+}
 
 // A capture opened while descriptor 1 or 2 is closed would take its number,
 // and the report would go into it. /dev/null read-only holds the number and
@@ -105,24 +107,25 @@ int main(int argc, char** argv)
     bool json = false;
     bool partial_ok = false;
 
-    CLI::App app{"Checks recordings of the KOVA test pattern: bit-perfect, or what happened to it.\n"
-                 "Its words have their low 9 bits zero: a chain that keeps at least 15 bits of\n"
-                 "each word passes, so truncation to 16 bits goes unseen.",
-                 "kova-check"};
+    CLI::App app{
+        "Checks recordings of the KOVA test pattern: bit-perfect, or what happened to it.\n"
+        "Its words have their low 9 bits zero: a chain that keeps at least 15 bits of\n"
+        "each word passes, so truncation to 16 bits goes unseen.",
+        "kova-check"};
     app.set_version_flag("--version", kova::version_line("kova-check"));
     app.add_option(
            "FILE", files,
            "Captures to check (WAV, RF64, W64, AIFF, FLAC, CAF); - reads a WAV stream from standard input")
         ->required(!kListens);
     app.add_flag("--json", json, "One JSON object per file, on one line each");
-    const auto* rate_option =
-        app.add_option("--expect-rate", rate_text,
-                       "Fail unless the capture has this rate: 44100 ... 192000 or " +
-                           kova::cli::rate_label_range());
+    const auto* rate_option = app.add_option(
+        "--expect-rate", rate_text,
+        "Fail unless the capture has this rate: 44100 ... 192000 or " + kova::cli::rate_label_range());
     const auto* duration_option = app.add_option(
         "--expect-duration", duration_text, "Fail unless the pattern lasts this long: 1, 10s, 1m, 10m, 1h");
-    app.add_flag("--partial-ok", partial_ok,
-                 "Pass a pattern cut short at its start or end if it is otherwise exact (a piece of a long file)");
+    app.add_flag(
+        "--partial-ok", partial_ok,
+        "Pass a pattern cut short at its start or end if it is otherwise exact (a piece of a long file)");
 #ifdef KOVA_LIVE
     kova::live::Listen_Command listen(app);
 #endif
@@ -141,7 +144,8 @@ int main(int argc, char** argv)
 
 #ifdef KOVA_LIVE
     if (listen.wanted() == !files.empty()) {
-        complain(files.empty() ? "FILE is required (or --listen DEVICE)" : "give files or --listen, not both");
+        complain(files.empty() ? "FILE is required (or --listen DEVICE)"
+                               : "give files or --listen, not both");
         return kUsageError;
     }
 #endif
@@ -152,8 +156,8 @@ int main(int argc, char** argv)
     if (rate_option->count() > 0) {
         expect.rate = kova::cli::parse_rate(rate_text);
         if (!expect.rate) {
-            complain("unknown rate '" + rate_text +
-                     "' (" + kova::cli::rate_choices() + " or " + kova::cli::rate_label_range() + ")");
+            complain("unknown rate '" + rate_text + "' (" + kova::cli::rate_choices() + " or " +
+                     kova::cli::rate_label_range() + ")");
             return kUsageError;
         }
     }
@@ -187,7 +191,8 @@ int main(int argc, char** argv)
         kova::cli::apply_expectations(capture, expect);
         errno = 0;
         std::fputs((json ? kova::cli::json_report(path, capture, expect)
-                         : kova::cli::text_report(path, capture, expect)).c_str(),
+                         : kova::cli::text_report(path, capture, expect))
+                       .c_str(),
                    stdout);
         if (!flushed())
             return cannot_write();

@@ -1,7 +1,8 @@
 #include "fd_output.h"
 
-#include <cerrno>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "kova/status.h"
 

@@ -1,14 +1,14 @@
 // kova-gen: writes the KOVA test-pattern WAV file from the command line.
 
-#include <CLI/CLI.hpp>
+#include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "args.h"
 #include "error.h"
@@ -104,8 +104,11 @@ int main(int argc, char** argv)
         ->capture_default_str();
     app.add_option("-d,--duration", duration_text, "Whole seconds, or a number with s, m or h (10s, 1m, 1h)")
         ->capture_default_str();
-    app.add_option("-o,--output", path, "Output file, - for standard output [default: kova-<rate>Hz-<seconds>s.wav]")
-        ->check([](const std::string& name) { return name.empty() ? "an empty name is no file" : std::string(); });
+    app.add_option("-o,--output", path,
+                   "Output file, - for standard output [default: kova-<rate>Hz-<seconds>s.wav]")
+        ->check([](const std::string& name) {
+            return name.empty() ? "an empty name is no file" : std::string();
+        });
     app.add_flag("-f,--force", force, "Replace an existing file");
     app.add_flag("-q,--quiet", quiet, "Print nothing on success");
     app.add_flag("--list", list, "List the sample rates and durations and exit");
@@ -124,8 +127,9 @@ int main(int argc, char** argv)
 
     const auto rate = kova::cli::parse_rate(rate_text);
     if (!rate)
-        return fail(kUsageError, Error{"unknown rate '" + rate_text + "' (one of " + kova::cli::rate_choices() +
-                                       ", or " + kova::cli::rate_label_range() + ")"});
+        return fail(kUsageError,
+                    Error{"unknown rate '" + rate_text + "' (one of " + kova::cli::rate_choices() + ", or " +
+                          kova::cli::rate_label_range() + ")"});
     const auto seconds = kova::cli::parse_duration(duration_text, *rate);
     if (!seconds)
         return fail(kUsageError, Error{"bad duration '" + duration_text + "' (whole seconds from 1 to " +
@@ -171,7 +175,8 @@ int main(int argc, char** argv)
     // The file is complete and stays; but whoever reads the summary learns
     // nothing, and a status of 0 would say all went as asked.
     if (std::fflush(to) != 0 || std::ferror(to))
-        return fail(kRunError, Error{"cannot write the summary: " + std::string(std::strerror(errno ? errno : EIO)) +
-                                     " (" + path + " was written)"});
+        return fail(kRunError,
+                    Error{"cannot write the summary: " + std::string(std::strerror(errno ? errno : EIO)) +
+                          " (" + path + " was written)"});
     return 0;
 }

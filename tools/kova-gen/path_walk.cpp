@@ -1,10 +1,11 @@
 #include "path_walk.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 #if defined(__linux__)
@@ -68,8 +69,8 @@ bool kernel_only_link(int folder, const std::string& text)
     if (fstatfs(folder, &fs) != 0 || fs.f_type != PROC_SUPER_MAGIC)
         return false;
     const std::string deleted = " (deleted)";
-    return text[0] != '/' ||
-           (text.size() > deleted.size() && text.compare(text.size() - deleted.size(), deleted.size(), deleted) == 0);
+    return text[0] != '/' || (text.size() > deleted.size() &&
+                              text.compare(text.size() - deleted.size(), deleted.size(), deleted) == 0);
 #else
     (void)folder;
     (void)text;

@@ -14,11 +14,11 @@
 namespace kova::cli {
 
 struct Walked {
-    int error = 0;              // errno of a step that failed; the rest is then unset
-    bool refused = false;       // a link not followed (see may_follow_link)
-    Fd folder;                  // the folder the file is in, for the *at calls
-    std::string name;           // its name there
-    bool exists = false;        // name is there, described by st; never a link
+    int error = 0;         // errno of a step that failed; the rest is then unset
+    bool refused = false;  // a link not followed (see may_follow_link)
+    Fd folder;             // the folder the file is in, for the *at calls
+    std::string name;      // its name there
+    bool exists = false;   // name is there, described by st; never a link
     struct stat st {};
     bool through_link = false;  // the path's last component was a link
     // name is a link only the kernel can follow (a pipe's /proc/self/fd/1):

@@ -1,9 +1,10 @@
 #include "signal_cleanup.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
 
 namespace kova::cli {
 namespace {
@@ -31,8 +32,8 @@ extern "C" void remove_and_die(int sig)
 // Every signal whose default action ends the process and that can be
 // caught. SIGXFSZ is left out: it is ignored instead.
 constexpr int kFatalSignals[] = {
-    SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE,  SIGUSR1,
-    SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
 #ifdef SIGSTKFLT
     SIGSTKFLT,
 #endif
@@ -69,11 +70,9 @@ void catch_signal(int sig)
 
 void install_signal_cleanup()
 {
-    for (const int sig : kFatalSignals)
-        catch_signal(sig);
+    for (const int sig : kFatalSignals) catch_signal(sig);
 #if defined(SIGRTMIN) && defined(SIGRTMAX)
-    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
-        catch_signal(sig);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) catch_signal(sig);
 #endif
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
@@ -96,6 +95,9 @@ Signals_Held::Signals_Held()
     sigprocmask(SIG_BLOCK, &all, &saved_);
 }
 
-Signals_Held::~Signals_Held() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+Signals_Held::~Signals_Held()
+{
+    sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
 
 }  // namespace kova::cli

@@ -1,11 +1,12 @@
 #include "target.h"
 
-#include <cerrno>
-#include <climits>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <random>
 
 #include "path_walk.h"
 #include "rename_noreplace.h"
@@ -34,16 +35,21 @@ std::string temp_name(int folder, const std::string& name)
     const std::size_t longest = max > 0 ? static_cast<std::size_t>(max) : NAME_MAX;
     constexpr std::size_t kExtra = 8;
     std::string temp = "." + name.substr(0, longest > kExtra ? longest - kExtra : 0) + ".";
-    for (int i = 0; i < 6; ++i)
-        temp += letters[engine() % (sizeof letters - 1)];
+    for (int i = 0; i < 6; ++i) temp += letters[engine() % (sizeof letters - 1)];
     return temp;
 }
 
-std::string proc_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+std::string proc_path(int fd)
+{
+    return "/proc/self/fd/" + std::to_string(fd);
+}
 
 }  // namespace
 
-Target::~Target() { discard(); }
+Target::~Target()
+{
+    discard();
+}
 
 Result<Fd> Target::open(const std::string& path, bool force)
 {
@@ -104,7 +110,8 @@ Result<Fd> Target::create(mode_t mode, bool replacing)
     // A shell's > would write into the file itself, but then a failed run
     // would cost the old content; replacing needs a new file in the folder.
     if (replacing && (err == EACCES || err == EPERM))
-        return Error{"cannot replace " + path_ + ": its folder is not writable, so the file cannot be replaced safely"};
+        return Error{"cannot replace " + path_ +
+                     ": its folder is not writable, so the file cannot be replaced safely"};
     return system_error("cannot create " + path_, err);
 }
 
@@ -118,7 +125,8 @@ int Target::create_unnamed(mode_t mode, Fd& out)
         // EISDIR: a kernel that predates O_TMPFILE.
         return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? kNoUnnamedFiles : errno;
     // It is linked in through /proc, which may not be mounted.
-    struct stat opened {}, seen {};
+    struct stat opened {
+    }, seen{};
     if (fstat(file.get(), &opened) != 0 || stat(proc_path(file.get()).c_str(), &seen) != 0 ||
         opened.st_ino != seen.st_ino || opened.st_dev != seen.st_dev)
         return kNoUnnamedFiles;
@@ -142,7 +150,8 @@ int Target::create_named(mode_t mode, Fd& out)
     for (int tries = 0; tries < 100; ++tries) {
         const std::string temp = temp_name(folder_.get(), name_);
         Signals_Held held;
-        Fd file(openat(folder_.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        Fd file(
+            openat(folder_.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!file) {
             if (errno == EEXIST)
                 continue;
@@ -160,7 +169,8 @@ int Target::create_named(mode_t mode, Fd& out)
 
 int Target::link_unnamed(const std::string& name)
 {
-    return linkat(AT_FDCWD, proc_path(unnamed_.get()).c_str(), folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0
+    return linkat(AT_FDCWD, proc_path(unnamed_.get()).c_str(), folder_.get(), name.c_str(),
+                  AT_SYMLINK_FOLLOW) == 0
                ? 0
                : errno;
 }

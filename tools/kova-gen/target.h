@@ -43,11 +43,11 @@ private:
     int link_unnamed(const std::string& name);
     int link_unnamed_over_target();
 
-    std::string path_;     // what the user named
-    Fd folder_;            // the folder the file ends up in (links resolved)
-    std::string name_;     // its name there
-    Fd unnamed_;           // an unnamed file, kept open to be linked in at commit
-    std::string temp_;     // a named temporary file in folder_, else empty
+    std::string path_;  // what the user named
+    Fd folder_;         // the folder the file ends up in (links resolved)
+    std::string name_;  // its name there
+    Fd unnamed_;        // an unnamed file, kept open to be linked in at commit
+    std::string temp_;  // a named temporary file in folder_, else empty
     bool force_ = false;
     bool try_unnamed_;
 };

@@ -42,8 +42,9 @@ int main(int argc, char** argv)
     app.add_option("--out", options.output, "Output device: its name or index from --list-devices");
     app.add_option("--in", options.input,
                    "Input device: its name or index; the same as --out makes one duplex stream");
-    app.add_option("-r,--rate", rate_text,
-                   "Sample rate, opened exactly on both: 44100 ... 192000 or " + kova::cli::rate_label_range())
+    app.add_option(
+           "-r,--rate", rate_text,
+           "Sample rate, opened exactly on both: 44100 ... 192000 or " + kova::cli::rate_label_range())
         ->capture_default_str();
     app.add_option("-d,--duration", duration_text,
                    "How long the pattern plays: whole seconds, or with s, m or h")
@@ -69,8 +70,8 @@ int main(int argc, char** argv)
     }
     const auto rate = kova::cli::parse_rate(rate_text);
     if (!rate) {
-        complain("unknown rate '" + rate_text +
-                 "' (" + kova::cli::rate_choices() + " or " + kova::cli::rate_label_range() + ")");
+        complain("unknown rate '" + rate_text + "' (" + kova::cli::rate_choices() + " or " +
+                 kova::cli::rate_label_range() + ")");
         return kUsageError;
     }
     const auto seconds = kova::cli::parse_duration(duration_text, *rate);

@@ -2,7 +2,6 @@
 // file: the same words kova-gen writes, on every output channel.
 
 #include <CLI/CLI.hpp>
-
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -62,13 +61,16 @@ int main(int argc, char** argv)
     bool list = false;
     bool quiet = false;
 
-    CLI::App app{"Plays the KOVA test pattern to a sound device (float32, every output channel).", "kova-play"};
+    CLI::App app{"Plays the KOVA test pattern to a sound device (float32, every output channel).",
+                 "kova-play"};
     app.set_version_flag("--version", kova::version_line("kova-play"));
-    app.add_option("-r,--rate", rate_text, "Sample rate: " + kova::cli::rate_choices() + " or " + kova::cli::rate_label_range())
+    app.add_option("-r,--rate", rate_text,
+                   "Sample rate: " + kova::cli::rate_choices() + " or " + kova::cli::rate_label_range())
         ->capture_default_str();
     app.add_option("-d,--duration", duration_text, "Whole seconds, or a number with s, m or h (10s, 1m, 1h)")
         ->capture_default_str();
-    app.add_option("--device", device, "Output device: its name or index from --list-devices [default: the system's]");
+    app.add_option("--device", device,
+                   "Output device: its name or index from --list-devices [default: the system's]");
     app.add_option("--buffer", buffer, "Frames per buffer [default: the host's choice]")
         ->check(CLI::Range(16ul, 65536ul));
     app.add_flag("--list-devices", list, "List the devices and the rates each opens exactly, and exit");
@@ -92,7 +94,8 @@ int main(int argc, char** argv)
 
     const auto rate = kova::cli::parse_rate(rate_text);
     if (!rate)
-        return fail(kUsageError, "unknown rate '" + rate_text + "' (one of " + kova::cli::rate_choices() + ", or " + kova::cli::rate_label_range() + ")");
+        return fail(kUsageError, "unknown rate '" + rate_text + "' (one of " + kova::cli::rate_choices() +
+                                     ", or " + kova::cli::rate_label_range() + ")");
     const auto seconds = kova::cli::parse_duration(duration_text, *rate);
     if (!seconds)
         return fail(kUsageError, "bad duration '" + duration_text + "' (whole seconds from 1 to " +
@@ -151,7 +154,7 @@ int main(int argc, char** argv)
         return fail(kRunError, "the host reported " + std::to_string(player.underflows()) +
                                    " gaps in what was played: a capture of this run cannot be bit-perfect");
     if (!quiet)
-        std::printf("%s: %ld Hz, %d s, %d channels\n", kova::cli::printable(stream->output_name()).c_str(), *rate,
-                    *seconds, stream->output_channels());
+        std::printf("%s: %ld Hz, %d s, %d channels\n", kova::cli::printable(stream->output_name()).c_str(),
+                    *rate, *seconds, stream->output_channels());
     return 0;
 }

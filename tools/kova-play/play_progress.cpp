@@ -1,7 +1,8 @@
 #include "play_progress.h"
 
-#include <cstdio>
 #include <unistd.h>
+
+#include <cstdio>
 
 namespace kova::play {
 
@@ -9,7 +10,8 @@ namespace {
 void print_time(std::uint64_t seconds)
 {
     std::fprintf(stderr, "%llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
-                 static_cast<unsigned long long>(seconds / 60 % 60), static_cast<unsigned long long>(seconds % 60));
+                 static_cast<unsigned long long>(seconds / 60 % 60),
+                 static_cast<unsigned long long>(seconds % 60));
 }
 }  // namespace
 

@@ -33,7 +33,6 @@ std::size_t block_bytes(std::uint32_t data_size, std::uint32_t index);
 
 // Writes `cycles` cycles of the pattern from buffer[offset]; returns the
 // offset after the last byte written. Reads the words and the rate from wav.
-std::size_t fill_block(const Wav_Data& wav, unsigned char* buffer, int cycles,
-                       std::size_t offset = 0);
+std::size_t fill_block(const Wav_Data& wav, unsigned char* buffer, int cycles, std::size_t offset = 0);
 
 }  // namespace kova

@@ -10,15 +10,15 @@
 namespace kova {
 
 struct Riff {
-    long lChunkSize;     // kept in the record, never written to the file
-    char cChunkId[5];    // "RIFF"
-    long dwFileSize;     // RIFF chunk size: data size + 36
-    char cRiffType[5];   // "WAVE"
+    long lChunkSize;    // kept in the record, never written to the file
+    char cChunkId[5];   // "RIFF"
+    long dwFileSize;    // RIFF chunk size: data size + 36
+    char cRiffType[5];  // "WAVE"
 };
 
 struct fmt_struct {
-    long lChunkSize;     // 16
-    char cChunkId[5];    // "fmt "
+    long lChunkSize;   // 16
+    char cChunkId[5];  // "fmt "
     std::int16_t wFormatTag;
     std::int16_t wChannels;
     long dwSamplesPerSec;  // the current sample rate, written by the rate list
@@ -29,8 +29,8 @@ struct fmt_struct {
 };
 
 struct wav_struct {
-    long lChunkSize;     // data size: sample count * 3
-    char cChunkId[5];    // "data"
+    long lChunkSize;           // data size: sample count * 3
+    char cChunkId[5];          // "data"
     std::int32_t iWavData[3];  // the pattern words
 };
 

@@ -42,7 +42,10 @@ public:
         const auto r = run_program("sh", {"-c", line}, dir_);
         ASSERT_EQ(r.exit_code, 0) << line << ": " << r.err;
     }
-    static Run_Result check(const std::vector<std::string>& args) { return run_program(KOVA_CHECK_PATH, args, dir_); }
+    static Run_Result check(const std::vector<std::string>& args)
+    {
+        return run_program(KOVA_CHECK_PATH, args, dir_);
+    }
 
     static std::string slurp(const std::string& name) { return kova::support::read_file(dir_ + "/" + name); }
     // kova-gen's data starts after its 44-byte header; sizes are rewritten.
@@ -82,9 +85,11 @@ double number_after(const std::string& json, const std::string& key)
 // halved (sox: each word exactly half) or sign-flipped, one sample changed.
 TEST_F(KovaCheckChains, DamageBesideCleanStretchesFails)
 {
-    shell("sox k48000_10.wav a.wav trim 0 2 && sox k48000_10.wav b.wav trim 2 2 && sox k48000_10.wav c.wav trim 4 && "
-          "sox b.wav -D bh.wav vol 0.5 && sox b.wav -D bf.wav vol -1 && "
-          "sox a.wav bh.wav c.wav halved.wav && sox a.wav bf.wav c.wav flipped.wav");
+    shell(
+        "sox k48000_10.wav a.wav trim 0 2 && sox k48000_10.wav b.wav trim 2 2 && sox k48000_10.wav c.wav "
+        "trim 4 && "
+        "sox b.wav -D bh.wav vol 0.5 && sox b.wav -D bf.wav vol -1 && "
+        "sox a.wav bh.wav c.wav halved.wav && sox a.wav bf.wav c.wav flipped.wav");
     // Sample 5, near the start (the third word, 00 0E 00), with its middle
     // byte made 0F: 256 steps high.
     std::string data = slurp("k48000_1.wav");
@@ -93,16 +98,19 @@ TEST_F(KovaCheckChains, DamageBesideCleanStretchesFails)
 
     const auto r = check({"halved.wav", "flipped.wav", "one.wav"});
     EXPECT_EQ(r.exit_code, 1);
-    expect_has(r.out, "halved.wav  ch1  gain  48 kHz  10 s (0 s \u2013 10 s)\n"
-                      "    gain -6.02 dB (x0.500000)\n"
-                      "    3 stretches:\n"
-                      "      0 s \u2013 2 s  bit-perfect\n"
-                      "      2 s \u2013 4 s  gain -6.02 dB (x0.500000)\n"
-                      "      4 s \u2013 10 s  bit-perfect\n");
+    expect_has(r.out,
+               "halved.wav  ch1  gain  48 kHz  10 s (0 s \u2013 10 s)\n"
+               "    gain -6.02 dB (x0.500000)\n"
+               "    3 stretches:\n"
+               "      0 s \u2013 2 s  bit-perfect\n"
+               "      2 s \u2013 4 s  gain -6.02 dB (x0.500000)\n"
+               "      4 s \u2013 10 s  bit-perfect\n");
     expect_has(r.out, "flipped.wav  ch1  inverted  48 kHz  10 s (0 s \u2013 10 s)\n");
     expect_has(r.out, "      2 s \u2013 4 s  inverted\n");
     expect_has(r.out, "one.wav  ch1  altered  48 kHz  1 s (0 s \u2013 1 s)\n");
-    expect_has(r.out, "    altered: 1 samples differ, largest 256, RMS 1.168 (24-bit steps)\n");  // 256 / sqrt(48000)
+    expect_has(
+        r.out,
+        "    altered: 1 samples differ, largest 256, RMS 1.168 (24-bit steps)\n");  // 256 / sqrt(48000)
 }
 
 // Samples lost or added: a whole cycle cut mid-stream (the pattern cannot
@@ -113,20 +121,24 @@ TEST_F(KovaCheckChains, LostSamplesAreCounted)
     const std::string k = slurp("k48000_10.wav"), header = k.substr(0, 44), data = k.substr(44);
     write_wav("cycle.wav", header, data.substr(0, 3 * 240000) + data.substr(3 * 240003));
     write_wav("late.wav", header, data.substr(3 * 1001));
-    write_wav("gap.wav", header, data.substr(0, 3 * 100000) + std::string(3 * 480, '\0') + data.substr(3 * 101000));
+    write_wav("gap.wav", header,
+              data.substr(0, 3 * 100000) + std::string(3 * 480, '\0') + data.substr(3 * 101000));
 
     const auto r = check({"cycle.wav", "late.wav", "gap.wav"});
     EXPECT_EQ(r.exit_code, 1);
-    expect_has(r.out, "cycle.wav  ch1  incomplete  48 kHz  partial 10 s (0 s \u2013 10 s)\n"
-                      "    3 samples short of 10 s in whole cycles, at an end or inside: the pattern cannot tell "
-                      "where\n");
+    expect_has(r.out,
+               "cycle.wav  ch1  incomplete  48 kHz  partial 10 s (0 s \u2013 10 s)\n"
+               "    3 samples short of 10 s in whole cycles, at an end or inside: the pattern cannot tell "
+               "where\n");
     // 1001 = 3 * 333 + 2: the first sample has phase 2, so the start is cut,
     // and the 999 more go there too.
-    expect_has(r.out, "late.wav  ch1  incomplete  48 kHz  partial 9.979 s (0 s \u2013 9.979 s)\n"
-                      "    missing at the start: 1001 samples (0.021 s) of 10 s: the capture began late\n");
-    expect_has(r.out, "gap.wav  ch1  dropouts  48 kHz  partial 9.989 s (0 s \u2013 9.989 s)\n"
-                      "    dropouts: 1\n"
-                      "      at 100000 (2.083 s): 1000 lost, 480 inserted\n");
+    expect_has(r.out,
+               "late.wav  ch1  incomplete  48 kHz  partial 9.979 s (0 s \u2013 9.979 s)\n"
+               "    missing at the start: 1001 samples (0.021 s) of 10 s: the capture began late\n");
+    expect_has(r.out,
+               "gap.wav  ch1  dropouts  48 kHz  partial 9.989 s (0 s \u2013 9.989 s)\n"
+               "    dropouts: 1\n"
+               "      at 100000 (2.083 s): 1000 lost, 480 inserted\n");
 
     // A piece of a file, otherwise exact, passes when that is what was asked.
     const auto piece = check({"--partial-ok", "late.wav"});
@@ -142,8 +154,12 @@ TEST_F(KovaCheckChains, LostSamplesAreCounted)
 // and 6, 10, 14) keep the words apart, so they are gains too.
 TEST_F(KovaCheckChains, VolumeControlsAreGains)
 {
-    shell("for c in s24le s32le f32le; do ffmpeg -v error -i k48000_1.wav -af volume=-6dB -c:a pcm_$c v_$c.wav; done");
-    shell("sox v_s24le.wav -e signed-integer -b 32 t_s32.wav && sox v_s24le.wav -e floating-point -b 32 t_f32.wav");
+    shell(
+        "for c in s24le s32le f32le; do ffmpeg -v error -i k48000_1.wav -af volume=-6dB -c:a pcm_$c "
+        "v_$c.wav; done");
+    shell(
+        "sox v_s24le.wav -e signed-integer -b 32 t_s32.wav && sox v_s24le.wav -e floating-point -b 32 "
+        "t_f32.wav");
     shell("sox k48000_1.wav -D d42.wav vol 0.0078125 && sox k48000_1.wav -D d48.wav vol 0.00390625");
     for (const char* f : {"v_s24le.wav", "v_s32le.wav", "v_f32le.wav", "t_s32.wav", "t_f32.wav"}) {
         const auto r = check({"--json", f});
@@ -153,8 +169,10 @@ TEST_F(KovaCheckChains, VolumeControlsAreGains)
         EXPECT_EQ(number_after(r.out, "offset_steps"), 0) << f;
     }
     const auto deep = check({"d42.wav", "d48.wav"});
-    expect_has(deep.out, "d42.wav  ch1  gain  48 kHz  1 s (0 s \u2013 1 s)\n    gain -42.14 dB (x0.007812)\n");
-    expect_has(deep.out, "d48.wav  ch1  gain  48 kHz  1 s (0 s \u2013 1 s)\n    gain -48.16 dB (x0.003906)\n");
+    expect_has(deep.out,
+               "d42.wav  ch1  gain  48 kHz  1 s (0 s \u2013 1 s)\n    gain -42.14 dB (x0.007812)\n");
+    expect_has(deep.out,
+               "d48.wav  ch1  gain  48 kHz  1 s (0 s \u2013 1 s)\n    gain -48.16 dB (x0.003906)\n");
 }
 
 // The DC moved or removed, the steps between the words kept: an offset,
@@ -165,8 +183,9 @@ TEST_F(KovaCheckChains, VolumeControlsAreGains)
 TEST_F(KovaCheckChains, DcChangesAreOffsets)
 {
     shell("sox k48000_1.wav -D dc.wav dcshift 0.000244140625 && sox k48000_1.wav -D hp.wav highpass 10");
-    shell("ffmpeg -v error -i k48000_1.wav -c:a libopus -b:a 256k o.opus && "
-          "ffmpeg -v error -i o.opus -c:a pcm_s24le opus.wav");
+    shell(
+        "ffmpeg -v error -i k48000_1.wav -c:a libopus -b:a 256k o.opus && "
+        "ffmpeg -v error -i o.opus -c:a pcm_s24le opus.wav");
     const auto dc = check({"dc.wav"});
     expect_has(dc.out, "dc.wav  ch1  offset  48 kHz  1 s (0 s \u2013 1 s)\n    offset +2048 steps\n");
 
@@ -184,9 +203,10 @@ TEST_F(KovaCheckChains, DcChangesAreOffsets)
 // lost or added: altered, never dropouts.
 TEST_F(KovaCheckChains, NoiseShapedDitherIsAltered)
 {
-    shell("gst-launch-1.0 -q filesrc location=k48000_10.wav ! wavparse ! "
-          "audioconvert dithering=tpdf noise-shaping=high ! audio/x-raw,format=S16LE ! wavenc ! "
-          "filesink location=ns.wav");
+    shell(
+        "gst-launch-1.0 -q filesrc location=k48000_10.wav ! wavparse ! "
+        "audioconvert dithering=tpdf noise-shaping=high ! audio/x-raw,format=S16LE ! wavenc ! "
+        "filesink location=ns.wav");
     const auto r = check({"--json", "ns.wav"});
     EXPECT_EQ(r.exit_code, 1);
     expect_has(r.out, "\"verdicts\":[\"altered\"],\"first\":0,\"last\":479999,");
@@ -200,10 +220,12 @@ TEST_F(KovaCheckChains, NoiseShapedDitherIsAltered)
 // pattern arrives 20.83 ppm faster.
 TEST_F(KovaCheckChains, ResamplingIsNamed)
 {
-    shell("sox k44100_10.wav sox.wav rate 48000 && "
-          "ffmpeg -v error -i k44100_10.wav -af aresample=48000 -c:a pcm_s24le ff.wav && "
-          "gst-launch-1.0 -q filesrc location=k44100_10.wav ! wavparse ! audioconvert ! audioresample ! "
-          "audio/x-raw,rate=48000 ! audioconvert ! audio/x-raw,format=S24LE ! wavenc ! filesink location=gst.wav");
+    shell(
+        "sox k44100_10.wav sox.wav rate 48000 && "
+        "ffmpeg -v error -i k44100_10.wav -af aresample=48000 -c:a pcm_s24le ff.wav && "
+        "gst-launch-1.0 -q filesrc location=k44100_10.wav ! wavparse ! audioconvert ! audioresample ! "
+        "audio/x-raw,rate=48000 ! audioconvert ! audio/x-raw,format=S24LE ! wavenc ! filesink "
+        "location=gst.wav");
     for (const char* f : {"sox.wav", "ff.wav", "gst.wav"}) {
         const auto r = check({"--json", f});
         EXPECT_EQ(r.exit_code, 1) << f;

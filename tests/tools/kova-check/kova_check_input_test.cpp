@@ -172,8 +172,8 @@ TEST_F(KovaCheckInput, SizesLeftOpenAreReadToTheEnd)
     shell("ffmpeg -v error -i k.wav -c:a pcm_s24le -rf64 always -f wav - | cat > fr.wav");
     shell("ffmpeg -v error -i k.wav -c:a pcm_s24le -f w64 - | cat > f.w64");
     shell("sox k.wav -t wav - trim 0 44100s | cat > sox.wav");
-    const std::string fw = read_file(path("fw.wav")), fr = read_file(path("fr.wav")), w64 = read_file(path("f.w64")),
-                      sox = read_file(path("sox.wav"));
+    const std::string fw = read_file(path("fw.wav")), fr = read_file(path("fr.wav")),
+                      w64 = read_file(path("f.w64")), sox = read_file(path("sox.wav"));
     ASSERT_EQ(fw.substr(fw.find("data") + 4, 4), std::string(4, '\xFF'));
     ASSERT_EQ(fr.substr(fr.find("ds64") + 8, 16), std::string(16, '\0'));
     ASSERT_EQ(w64.substr(w64.find("data") + 16, 8), std::string(7, '\xFF') + '\x7F');
@@ -241,8 +241,7 @@ TEST_F(KovaCheckInput, SampleLayouts)
     // 8-bit WAV is offset binary: the words times 1024 are 0x18, 0x28, 0x38
     // in the top byte, stored as 0x98, 0xA8, 0xB8. 20 log10(1024) = 60.21 dB.
     std::string bytes8;
-    for (int i = 0; i < 44100; ++i)
-        bytes8 += static_cast<char>(0x80 + (kWords[i % 3] << 10 >> 16));
+    for (int i = 0; i < 44100; ++i) bytes8 += static_cast<char>(0x80 + (kWords[i % 3] << 10 >> 16));
     expect_read("u8.wav", riff_wav(fmt_body(1, 1, 44100, 1, 8), bytes8),
                 "WAV 8-bit int  44.1 kHz  1 ch  44100 frames", "ch1  gain  44.1 kHz  1 s (0 s \u2013 1 s)",
                 1);
@@ -251,8 +250,7 @@ TEST_F(KovaCheckInput, SampleLayouts)
     // The words in 20 valid bits of 24, extensible, two channels, the second
     // silent: the kova-gen file's bytes interleaved with zeros.
     std::string stereo;
-    for (std::size_t i = 44; i < wav_.size(); i += 3)
-        stereo += wav_.substr(i, 3) + std::string(3, '\0');
+    for (std::size_t i = 44; i < wav_.size(); i += 3) stereo += wav_.substr(i, 3) + std::string(3, '\0');
     expect_read("v20.wav", riff_wav(fmt_body(1, 2, 44100, 6, 24, 20), stereo),
                 "WAVEX 20-bit int  44.1 kHz  2 ch  44100 frames", kWhole);
 
@@ -285,10 +283,11 @@ TEST_F(KovaCheckInput, HostileInputIsOneLine)
 {
     // A W64 header of the wrong GUID, on which libsndfile spins forever, and
     // bytes that its MPEG decoder overruns a buffer on.
-    const char w64_bytes[] = "riff\x2e\x91\xcf\x11\xa5\xd6\x28\x61\xbb\x00\x00\x80"
-                             "\x32\x02\x00\x03\x00\x18\x00"
-                             "data\xf3\xac\xd3\x11\x8c\xd1\x00\xc0\x4f\x8e\xdb\x8a\x58\x0b"
-                             "\x00\x00\x00\x00\x00\x00\x00\x06\x00\x00\x0a\x00\x03\x00";
+    const char w64_bytes[] =
+        "riff\x2e\x91\xcf\x11\xa5\xd6\x28\x61\xbb\x00\x00\x80"
+        "\x32\x02\x00\x03\x00\x18\x00"
+        "data\xf3\xac\xd3\x11\x8c\xd1\x00\xc0\x4f\x8e\xdb\x8a\x58\x0b"
+        "\x00\x00\x00\x00\x00\x00\x00\x06\x00\x00\x0a\x00\x03\x00";
     const char mpeg_bytes[] = "\xff\xff\x00RWAV\x00\x00\x00\x00\x00";
     const std::string w64(w64_bytes, sizeof w64_bytes - 1), mpeg(mpeg_bytes, sizeof mpeg_bytes - 1);
     ASSERT_EQ(w64.size(), 55u);
@@ -323,9 +322,12 @@ TEST_F(KovaCheckInput, HostileInputIsOneLine)
 // An expectation given must be one the generator can meet.
 TEST_F(KovaCheckInput, ExpectationsTakeWhatKovaGenMakes)
 {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--expect-rate", ""}, {"--expect-duration", ""}, {"--expect-duration", "2"},
-             {"--expect-duration", "90s"}, {"--expect-duration", "2h"}})
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--expect-rate", ""},
+                                               {"--expect-duration", ""},
+                                               {"--expect-duration", "2"},
+                                               {"--expect-duration", "90s"},
+                                               {"--expect-duration", "2h"}})
         expect_one_error_line(check({args[0], args[1], "k.wav"}), "kova-check: ");
 
     // Any spelling of the five: the 1 s file fails each but the first.
@@ -357,7 +359,7 @@ TEST_F(KovaCheckInput, LostOutputIsAnError)
         std::function<void()> redirect;
         const std::string& error;
     } cases[] = {
-        {{"k.wav"}, full, no_space},    {{"--json", "k.wav"}, closed, bad_fd}, {{"--help"}, full, no_space},
+        {{"k.wav"}, full, no_space},     {{"--json", "k.wav"}, closed, bad_fd}, {{"--help"}, full, no_space},
         {{"--version"}, closed, bad_fd}, {{"k.wav"}, closed, bad_fd},
     };
     for (const auto& c : cases) {
@@ -372,12 +374,13 @@ TEST_F(KovaCheckInput, LostOutputIsAnError)
 TEST_F(KovaCheckInput, NamesCannotBreakTheOutput)
 {
     const std::string control = "a\x1b[2Jb\nc.wav", latin1 = "x\xff\xfey.wav", utf8 = "\xc3\xa9t\xc3\xa9.wav";
-    for (const auto& name : {control, latin1, utf8})
-        write(name, wav_);
+    for (const auto& name : {control, latin1, utf8}) write(name, wav_);
 
     const auto text = check({control});
-    EXPECT_EQ(text.out, "a\\x1b[2Jb\\nc.wav  WAV 24-bit int  44.1 kHz  1 ch  44100 frames\n"
-                        "a\\x1b[2Jb\\nc.wav  " + kWhole + "\n");
+    EXPECT_EQ(text.out,
+              "a\\x1b[2Jb\\nc.wav  WAV 24-bit int  44.1 kHz  1 ch  44100 frames\n"
+              "a\\x1b[2Jb\\nc.wav  " +
+                  kWhole + "\n");
 
     const auto json = check({"--json", control, latin1, utf8});
     EXPECT_EQ(json.exit_code, 0) << json.err;

@@ -46,7 +46,8 @@ public:
         dir_ = name;
         // The test files themselves: 1 s at three rates, one per rate class.
         for (const char* rate : {"44100", "88200", "192000"}) {
-            const auto r = run_program(KOVA_GEN_PATH, {"-q", "-r", rate, "-d", "1", "-o", std::string("k") + rate + ".wav"}, dir_);
+            const auto r = run_program(
+                KOVA_GEN_PATH, {"-q", "-r", rate, "-d", "1", "-o", std::string("k") + rate + ".wav"}, dir_);
             ASSERT_EQ(r.exit_code, 0) << r.err;
         }
     }
@@ -68,17 +69,16 @@ public:
 std::string KovaCheck::dir_;
 
 struct Capture_Case {
-    const char* name;                  // file sox writes
+    const char* name;                   // file sox writes
     std::vector<std::string> sox_args;  // before the output name; "" marks where it goes
-    std::vector<std::string> lines;    // expected in the text report
+    std::vector<std::string> lines;     // expected in the text report
     int exit_code;
 };
 
 void make(const Capture_Case& c)
 {
     std::vector<std::string> args;
-    for (const auto& a : c.sox_args)
-        args.push_back(a.empty() ? c.name : a);
+    for (const auto& a : c.sox_args) args.push_back(a.empty() ? c.name : a);
     KovaCheck::sox(args);
 }
 
@@ -89,23 +89,47 @@ void make(const Capture_Case& c)
 TEST_F(KovaCheck, FormatConversionsAreBitPerfect)
 {
     const std::vector<Capture_Case> cases = {
-        {"c.flac", {"k88200.wav", ""},
-         {"c.flac  FLAC 24-bit int  88.2 kHz  1 ch  88200 frames", "c.flac  ch1  bit-perfect  88.2 kHz  1 s (0 s \u2013 1 s)"}, 0},
-        {"c.aiff", {"k44100.wav", ""},
-         {"c.aiff  AIFF 24-bit int  44.1 kHz  1 ch  44100 frames", "c.aiff  ch1  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)"}, 0},
-        {"c32.wav", {"k192000.wav", "-b", "32", "-e", "signed-integer", ""},
-         {"c32.wav  WAVEX 32-bit int  192 kHz  1 ch  192000 frames", "c32.wav  ch1  bit-perfect  192 kHz  1 s (0 s \u2013 1 s)"}, 0},
-        {"cf.wav", {"k192000.wav", "-b", "32", "-e", "floating-point", ""},
-         {"cf.wav  WAV 32-bit float  192 kHz  1 ch  192000 frames", "cf.wav  ch1  bit-perfect  192 kHz  1 s (0 s \u2013 1 s)"}, 0},
-        {"cd.wav", {"k44100.wav", "-b", "64", "-e", "floating-point", ""},
-         {"cd.wav  WAV 64-bit float  44.1 kHz  1 ch  44100 frames", "cd.wav  ch1  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)"}, 0},
-        {"c.w64", {"k44100.wav", ""},
-         {"c.w64  W64 24-bit int  44.1 kHz  1 ch  44100 frames", "c.w64  ch1  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)"}, 0},
+        {"c.flac",
+         {"k88200.wav", ""},
+         {"c.flac  FLAC 24-bit int  88.2 kHz  1 ch  88200 frames",
+          "c.flac  ch1  bit-perfect  88.2 kHz  1 s (0 s \u2013 1 s)"},
+         0},
+        {"c.aiff",
+         {"k44100.wav", ""},
+         {"c.aiff  AIFF 24-bit int  44.1 kHz  1 ch  44100 frames",
+          "c.aiff  ch1  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)"},
+         0},
+        {"c32.wav",
+         {"k192000.wav", "-b", "32", "-e", "signed-integer", ""},
+         {"c32.wav  WAVEX 32-bit int  192 kHz  1 ch  192000 frames",
+          "c32.wav  ch1  bit-perfect  192 kHz  1 s (0 s \u2013 1 s)"},
+         0},
+        {"cf.wav",
+         {"k192000.wav", "-b", "32", "-e", "floating-point", ""},
+         {"cf.wav  WAV 32-bit float  192 kHz  1 ch  192000 frames",
+          "cf.wav  ch1  bit-perfect  192 kHz  1 s (0 s \u2013 1 s)"},
+         0},
+        {"cd.wav",
+         {"k44100.wav", "-b", "64", "-e", "floating-point", ""},
+         {"cd.wav  WAV 64-bit float  44.1 kHz  1 ch  44100 frames",
+          "cd.wav  ch1  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)"},
+         0},
+        {"c.w64",
+         {"k44100.wav", ""},
+         {"c.w64  W64 24-bit int  44.1 kHz  1 ch  44100 frames",
+          "c.w64  ch1  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)"},
+         0},
         // sox writes 24-bit WAV as WAVE_FORMAT_EXTENSIBLE (checked below).
-        {"cx.wav", {"k88200.wav", ""},
-         {"cx.wav  WAVEX 24-bit int  88.2 kHz  1 ch  88200 frames", "cx.wav  ch1  bit-perfect  88.2 kHz  1 s (0 s \u2013 1 s)"}, 0},
-        {"c16.wav", {"k44100.wav", "-D", "-b", "16", ""},
-         {"c16.wav  WAV 16-bit int  44.1 kHz  1 ch  44100 frames", "c16.wav  ch1  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)"}, 0},
+        {"cx.wav",
+         {"k88200.wav", ""},
+         {"cx.wav  WAVEX 24-bit int  88.2 kHz  1 ch  88200 frames",
+          "cx.wav  ch1  bit-perfect  88.2 kHz  1 s (0 s \u2013 1 s)"},
+         0},
+        {"c16.wav",
+         {"k44100.wav", "-D", "-b", "16", ""},
+         {"c16.wav  WAV 16-bit int  44.1 kHz  1 ch  44100 frames",
+          "c16.wav  ch1  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)"},
+         0},
     };
     std::vector<std::string> names;
     for (const auto& c : cases) {
@@ -120,8 +144,7 @@ TEST_F(KovaCheck, FormatConversionsAreBitPerfect)
     const auto r = check(names);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    for (const auto& c : cases)
-        expect_lines(r.out, c.lines);
+    for (const auto& c : cases) expect_lines(r.out, c.lines);
 }
 
 // The whole of every file kova-gen writes, at each rate class's repeat.
@@ -129,12 +152,18 @@ TEST_F(KovaCheck, KovaGenFilesAreWholeAndBitPerfect)
 {
     const auto r = check({"--json", "--expect-duration", "1s", "k44100.wav", "k88200.wav", "k192000.wav"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    expect_has(r.out, "\"file\":\"k44100.wav\",\"container\":\"WAV\",\"sample_format\":\"24-bit int\",\"rate\":44100,"
-                      "\"channel_count\":1,\"frames\":44100,\"pass\":true");
-    expect_has(r.out, "\"verdicts\":[\"bit-perfect\"],\"first\":0,\"last\":44099,\"start_s\":0,\"end_s\":1,"
-                      "\"length\":44100,\"repeat\":1,\"repeat_fits\":true,\"duration_s\":1");
-    expect_has(r.out, "\"last\":88199,\"start_s\":0,\"end_s\":1,\"length\":88200,\"repeat\":2,\"repeat_fits\":true");
-    expect_has(r.out, "\"last\":191999,\"start_s\":0,\"end_s\":1,\"length\":192000,\"repeat\":4,\"repeat_fits\":true");
+    expect_has(
+        r.out,
+        "\"file\":\"k44100.wav\",\"container\":\"WAV\",\"sample_format\":\"24-bit int\",\"rate\":44100,"
+        "\"channel_count\":1,\"frames\":44100,\"pass\":true");
+    expect_has(r.out,
+               "\"verdicts\":[\"bit-perfect\"],\"first\":0,\"last\":44099,\"start_s\":0,\"end_s\":1,"
+               "\"length\":44100,\"repeat\":1,\"repeat_fits\":true,\"duration_s\":1");
+    expect_has(r.out,
+               "\"last\":88199,\"start_s\":0,\"end_s\":1,\"length\":88200,\"repeat\":2,\"repeat_fits\":true");
+    expect_has(
+        r.out,
+        "\"last\":191999,\"start_s\":0,\"end_s\":1,\"length\":192000,\"repeat\":4,\"repeat_fits\":true");
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3);
 
     // An 88.2 kHz file labelled 44.1 kHz, and a 44.1 kHz one labelled
@@ -144,12 +173,13 @@ TEST_F(KovaCheck, KovaGenFilesAreWholeAndBitPerfect)
     sox({"-r", "176400", "k44100.wav", "fast.wav"});
     const auto wrong = check({"slow.wav", "fast.wav"});
     EXPECT_EQ(wrong.exit_code, 1);
-    expect_lines(wrong.out, {"slow.wav  ch1  altered  44.1 kHz  2 s (0 s \u2013 2 s)",
-                             "    repeat 2 does not fit 44.1 kHz: the words last 2 samples, as at another rate; "
-                             "the rate changed without resampling",
-                             "fast.wav  ch1  altered  176.4 kHz  partial 0.25 s (0 s \u2013 0.25 s)",
-                             "    repeat 1 does not fit 176.4 kHz: the words last 1 sample, as at another rate; "
-                             "the rate changed without resampling"});
+    expect_lines(wrong.out,
+                 {"slow.wav  ch1  altered  44.1 kHz  2 s (0 s \u2013 2 s)",
+                  "    repeat 2 does not fit 44.1 kHz: the words last 2 samples, as at another rate; "
+                  "the rate changed without resampling",
+                  "fast.wav  ch1  altered  176.4 kHz  partial 0.25 s (0 s \u2013 0.25 s)",
+                  "    repeat 1 does not fit 176.4 kHz: the words last 1 sample, as at another rate; "
+                  "the rate changed without resampling"});
 }
 
 // Silence around the pattern, a mono file played on a stereo device, and a
@@ -169,18 +199,19 @@ TEST_F(KovaCheck, RegionAndChannels)
     EXPECT_EQ(r.exit_code, 0) << r.err;
     // 0.5 s of silence is 22050 samples; 1 s of pattern ends at 1.5 s.
     expect_lines(r.out, {
-        "pad.wav  WAVEX 24-bit int  44.1 kHz  1 ch  77175 frames",
-        "pad.wav  ch1  bit-perfect  44.1 kHz  1 s (0.5 s \u2013 1.5 s)",
-        "both.wav  WAVEX 24-bit int  44.1 kHz  2 ch  44100 frames",
-        "both.wav  ch1  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)",
-        "both.wav  ch2  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)",
-        "one.wav  ch1  absent",
-        "one.wav  ch2  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)",
-    });
+                            "pad.wav  WAVEX 24-bit int  44.1 kHz  1 ch  77175 frames",
+                            "pad.wav  ch1  bit-perfect  44.1 kHz  1 s (0.5 s \u2013 1.5 s)",
+                            "both.wav  WAVEX 24-bit int  44.1 kHz  2 ch  44100 frames",
+                            "both.wav  ch1  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)",
+                            "both.wav  ch2  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)",
+                            "one.wav  ch1  absent",
+                            "one.wav  ch2  bit-perfect  44.1 kHz  1 s (0 s \u2013 1 s)",
+                        });
     const auto json = check({"--json", "pad.wav"});
     expect_has(json.out, "\"first\":22050,\"last\":66149,\"start_s\":0.5,\"end_s\":1.5,\"length\":44100");
-    expect_has(json.out, "\"before\":{\"samples\":22050,\"silent\":true,\"peak\":0},"
-                         "\"after\":{\"samples\":11025,\"silent\":true,\"peak\":0}");
+    expect_has(json.out,
+               "\"before\":{\"samples\":22050,\"silent\":true,\"peak\":0},"
+               "\"after\":{\"samples\":11025,\"silent\":true,\"peak\":0}");
 
     // Where the pattern fades it is there, changed: altered, with the
     // stretch that is exact in the middle.
@@ -199,14 +230,22 @@ TEST_F(KovaCheck, ChangesOfLevel)
     // -6.02 dB is x0.500035: the words round to exactly half, -6.0206 dB.
     // dcshift 2^-14 of full scale is 2^23 / 2^14 = 512 steps.
     const std::vector<Capture_Case> cases = {
-        {"inv.wav", {"k44100.wav", "", "vol", "-1"},
-         {"inv.wav  ch1  inverted  44.1 kHz  1 s (0 s \u2013 1 s)"}, 1},
-        {"g01.wav", {"k88200.wav", "-D", "", "gain", "-0.1"},
-         {"g01.wav  ch1  gain  88.2 kHz  1 s (0 s \u2013 1 s)", "    gain -0.10 dB (x0.988564)"}, 1},
-        {"g6.wav", {"k44100.wav", "-D", "", "gain", "-6.02"},
-         {"g6.wav  ch1  gain  44.1 kHz  1 s (0 s \u2013 1 s)", "    gain -6.02 dB (x0.500000)"}, 1},
-        {"dc.wav", {"k192000.wav", "-D", "", "dcshift", "0.00006103515625"},
-         {"dc.wav  ch1  offset  192 kHz  1 s (0 s \u2013 1 s)", "    offset +512 steps"}, 1},
+        {"inv.wav",
+         {"k44100.wav", "", "vol", "-1"},
+         {"inv.wav  ch1  inverted  44.1 kHz  1 s (0 s \u2013 1 s)"},
+         1},
+        {"g01.wav",
+         {"k88200.wav", "-D", "", "gain", "-0.1"},
+         {"g01.wav  ch1  gain  88.2 kHz  1 s (0 s \u2013 1 s)", "    gain -0.10 dB (x0.988564)"},
+         1},
+        {"g6.wav",
+         {"k44100.wav", "-D", "", "gain", "-6.02"},
+         {"g6.wav  ch1  gain  44.1 kHz  1 s (0 s \u2013 1 s)", "    gain -6.02 dB (x0.500000)"},
+         1},
+        {"dc.wav",
+         {"k192000.wav", "-D", "", "dcshift", "0.00006103515625"},
+         {"dc.wav  ch1  offset  192 kHz  1 s (0 s \u2013 1 s)", "    offset +512 steps"},
+         1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -270,22 +309,23 @@ TEST_F(KovaCheck, Dropouts)
     // 100 short of 1 s, all lost there. 100 zeros inserted: 100 foreign
     // samples, then the cycle goes on unmoved, 100 over 1 s.
     expect_lines(r.out, {
-        "del.wav  ch1  dropouts  44.1 kHz  partial 0.998 s (0 s \u2013 0.998 s)",
-        "    dropouts: 1",
-        "      at 22050 (0.5 s): 100 lost, 0 inserted",
-        "    length 44000 samples, -100 against 1 s",
-        "ins.wav  ch1  dropouts  44.1 kHz  partial 1.002 s (0 s \u2013 1.002 s)",
-        "      at 22050 (0.5 s): 0 lost, 100 inserted",
-        "    length 44200 samples, +100 against 1 s",
-        // 100 zeroed in place: the cycle goes on where it would have been.
-        "zeroed.wav  ch1  dropouts  44.1 kHz  1 s (0 s \u2013 1 s)",
-        "      at 22050 (0.5 s): 100 samples replaced",
-        "gdel.wav  ch1  gain+dropouts  44.1 kHz  partial 0.998 s (0 s \u2013 0.998 s)",
-        "    gain -6.02 dB (x0.500000)",
-    });
+                            "del.wav  ch1  dropouts  44.1 kHz  partial 0.998 s (0 s \u2013 0.998 s)",
+                            "    dropouts: 1",
+                            "      at 22050 (0.5 s): 100 lost, 0 inserted",
+                            "    length 44000 samples, -100 against 1 s",
+                            "ins.wav  ch1  dropouts  44.1 kHz  partial 1.002 s (0 s \u2013 1.002 s)",
+                            "      at 22050 (0.5 s): 0 lost, 100 inserted",
+                            "    length 44200 samples, +100 against 1 s",
+                            // 100 zeroed in place: the cycle goes on where it would have been.
+                            "zeroed.wav  ch1  dropouts  44.1 kHz  1 s (0 s \u2013 1 s)",
+                            "      at 22050 (0.5 s): 100 samples replaced",
+                            "gdel.wav  ch1  gain+dropouts  44.1 kHz  partial 0.998 s (0 s \u2013 0.998 s)",
+                            "    gain -6.02 dB (x0.500000)",
+                        });
     const auto json = check({"--json", "del.wav"});
-    expect_has(json.out, "\"dropouts\":{\"count\":1,\"first\":[{\"position\":22050,\"time_s\":0.5,\"foreign\":0,"
-                         "\"skipped\":1,\"net\":-1,\"lost\":100,\"lost_exact\":true,\"inserted\":0}]}");
+    expect_has(json.out,
+               "\"dropouts\":{\"count\":1,\"first\":[{\"position\":22050,\"time_s\":0.5,\"foreign\":0,"
+               "\"skipped\":1,\"net\":-1,\"lost\":100,\"lost_exact\":true,\"inserted\":0}]}");
     expect_has(json.out, "\"duration_s\":null,\"nearest_duration_s\":1,\"length_difference\":-100");
 }
 
@@ -341,8 +381,11 @@ TEST_F(KovaCheck, OptionsAndStandardInput)
     EXPECT_EQ(version.exit_code, 0);
     EXPECT_EQ(version.out, "kova-check (KOVA Generator) 1.1.0\n");
 
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"--expect-rate", "22050", "k44100.wav"}, {"--expect-duration", "1x", "k44100.wav"}, {"--bogus", "x"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--expect-rate", "22050", "k44100.wav"},
+                                               {"--expect-duration", "1x", "k44100.wav"},
+                                               {"--bogus", "x"}}) {
         const auto r = check(args);
         EXPECT_EQ(r.exit_code, 2);
         EXPECT_EQ(r.err.rfind("kova-check: ", 0), 0u) << r.err;

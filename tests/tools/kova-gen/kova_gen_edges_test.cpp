@@ -1,9 +1,9 @@
 // kova-gen at the edges: odd standard descriptors, signals, long and odd
 // names, replacing with --force. Grouped by what could go wrong.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,8 +63,7 @@ TEST_F(KovaGen, ClosedStandardDescriptorsKeepTheFileExact)
         SCOPED_TRACE("closed: " + std::to_string(closed.size()) + " from " + std::to_string(closed[0]));
         // Quiet: with descriptor 1 closed a summary would be lost, a failure.
         const auto r = run_kova_gen({"-q", "-f", "-o", path}, ".", [closed] {
-            for (const int fd : closed)
-                close(fd);
+            for (const int fd : closed) close(fd);
         });
         EXPECT_EQ(r.exit_code, 0) << r.err;
         EXPECT_EQ(size_of(path), 132344);
@@ -79,8 +78,10 @@ TEST_F(KovaGen, AliasesOfStandardOutputGetOnlyTheData)
 
     // Through a pipe, as a player reading standard output gets it; with
     // standard error apart, and joined to the pipe.
-    struct Case { const char* output; bool joined; } cases[] = {
-        {"/dev/stdout", false}, {"/dev/fd/1", false}, {"-", true}, {"/dev/stdout", true}};
+    struct Case {
+        const char* output;
+        bool joined;
+    } cases[] = {{"/dev/stdout", false}, {"/dev/fd/1", false}, {"-", true}, {"/dev/stdout", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.output) + (c.joined ? " 2>&1" : ""));
         const std::string data = in_dir("piped.wav"), err = in_dir("err.txt"), rc = in_dir("rc");
@@ -128,13 +129,14 @@ protected:
     // named or not, holds data; temp_ then reaches it through /proc.
     Running start_big(const std::function<void()>& before_exec = {})
     {
-        const Running running = start_kova_gen({"-q", "-r", "192k", "-d", "1h", "-o", in_dir("big.wav")}, ".",
-                                               before_exec);
+        const Running running =
+            start_kova_gen({"-q", "-r", "192k", "-d", "1h", "-o", in_dir("big.wav")}, ".", before_exec);
         const std::string fds = "/proc/" + std::to_string(running.pid) + "/fd/";
         for (int tries = 0; tries < 2000 && temp_.empty(); ++tries) {
             std::error_code ec;
             for (const auto& e : fs::directory_iterator(fds, ec))
-                if (fs::read_symlink(e.path(), ec).string().rfind(dir_ + "/", 0) == 0 && size_of(e.path()) > 0)
+                if (fs::read_symlink(e.path(), ec).string().rfind(dir_ + "/", 0) == 0 &&
+                    size_of(e.path()) > 0)
                     temp_ = e.path();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -202,8 +204,7 @@ TEST_F(KovaGen, LongestLegalPathWorks)
     // 16 folders of 250 bytes, then a name that brings the whole path to
     // 4088 and to 4095 bytes, PATH_MAX less its terminating zero.
     std::string deep = dir_;
-    for (int i = 0; i < 16; ++i)
-        deep += "/" + std::string(250, 'd');
+    for (int i = 0; i < 16; ++i) deep += "/" + std::string(250, 'd');
     fs::create_directories(deep);
     for (const std::size_t length : {4088u, 4095u}) {
         SCOPED_TRACE(length);
@@ -220,7 +221,11 @@ TEST_F(KovaGen, LongestLegalPathWorks)
 
 TEST_F(KovaGen, ControlCharactersInValuesAreShownAsEscapes)
 {
-    struct Case { std::vector<std::string> args; int exit_code; std::string shown; } cases[] = {
+    struct Case {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string shown;
+    } cases[] = {
         {{"-r", "44\n100"}, 2, "unknown rate '44\\n100'"},
         {{"-d", "1\r\x1b[2J"}, 2, "bad duration '1\\r\\x1b[2J'"},
         {{"-o", in_dir("no\nsuch\tfolder/x.wav")}, 1, "no\\nsuch\\tfolder/x.wav: "},

@@ -3,8 +3,8 @@
 // A scratch folder per test, and small helpers, for the tests that run
 // kova-gen as a process.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -82,8 +82,7 @@ protected:
     std::vector<std::string> listing() const
     {
         std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir_))
-            names.push_back(e.path().filename().string());
+        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
         return names;
     }
 

@@ -1,6 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,11 +35,15 @@ TEST_F(KovaGen, DefaultsWriteTheNamedFile)
 
 TEST_F(KovaGen, FilesReadBackThroughLibsndfile)
 {
-    struct Case { const char* rate; const char* duration; int hz; long frames; int reps; } cases[] = {
-        {"48k", "1s", 48000, 48000, 1},
-        {"88200", "1m", 88200, 5292000, 2},
-        {"96k", "10", 96000, 960000, 2},
-        {"176.4k", "1", 176400, 176400, 4},
+    struct Case {
+        const char* rate;
+        const char* duration;
+        int hz;
+        long frames;
+        int reps;
+    } cases[] = {
+        {"48k", "1s", 48000, 48000, 1},    {"88200", "1m", 88200, 5292000, 2},
+        {"96k", "10", 96000, 960000, 2},   {"176.4k", "1", 176400, 176400, 4},
         {"192k", "3s", 192000, 576000, 4},
     };
     for (const auto& c : cases) {
@@ -66,8 +70,7 @@ TEST_F(KovaGen, FilesReadBackThroughLibsndfile)
         std::vector<int> samples(static_cast<std::size_t>(info.frames));
         ASSERT_EQ(sf_read_int(sf, samples.data(), info.frames), info.frames);
         long wrong = 0;
-        for (std::size_t i = 0; i < samples.size(); ++i)
-            wrong += samples[i] != words[(i / c.reps) % 3];
+        for (std::size_t i = 0; i < samples.size(); ++i) wrong += samples[i] != words[(i / c.reps) % 3];
         EXPECT_EQ(wrong, 0);
         sf_close(sf);
     }
@@ -161,8 +164,8 @@ TEST_F(KovaGen, ReadOnlyFolderIsAnError)
 TEST_F(KovaGen, BadArgumentsAreUsageErrors)
 {
     const std::vector<std::vector<std::string>> cases = {
-        {"-r", "44"}, {"-r", "22050"}, {"-d", "0"}, {"-d", "1x"}, {"-d", "-5"},
-        {"-r", "192k", "-d", "3729"}, {"--bogus"}, {"-r"}, {"extra"}, {"-o", ""}, {"--output="},
+        {"-r", "44"}, {"-r", "22050"}, {"-d", "0"}, {"-d", "1x"}, {"-d", "-5"},  {"-r", "192k", "-d", "3729"},
+        {"--bogus"},  {"-r"},          {"extra"},   {"-o", ""},   {"--output="},
     };
     for (const auto& args : cases) {
         const auto r = run_kova_gen(args, dir_);

@@ -1,8 +1,7 @@
 #include "target.h"
-#include "files.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "fd_output.h"
+#include "files.h"
 #include "kova/generate.h"
 #include "kova/settings.h"
 #include "kova/sizes.h"
@@ -133,7 +133,8 @@ TEST(Target, NamedTemporaryFileNeverOutlivesTheRun)
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "no temporary file made, status " << status;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+        << "no temporary file made, status " << status;
     EXPECT_TRUE(names().empty());
 
     for (const bool succeeds : {false, true}) {

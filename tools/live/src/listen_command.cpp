@@ -16,7 +16,8 @@ Listen_Command::Listen_Command(CLI::App& parent)
         app.add_option("--listen", options_.device,
                        "Judge the pattern live as it comes in on this input device (a name or an index from "
                        "--list-devices) while another player plays the file");
-    app.add_option("-r,--rate", rate_text_, "The rate to open the device at, exactly (" + cli::rate_label_range() + ")")
+    app.add_option("-r,--rate", rate_text_,
+                   "The rate to open the device at, exactly (" + cli::rate_label_range() + ")")
         ->needs(listen_);
     app.add_option("--channels", options_.channels, "The inputs to capture [default: all the device has]")
         ->check(CLI::Range(1, 1024))
@@ -48,9 +49,10 @@ int Listen_Command::run(const cli::Expectations& expect, bool json, const Compla
         return print_devices("kova-check", complain) ? 0 : kUsageError;
     const auto rate = cli::parse_rate(rate_text_);
     if (!rate) {
-        complain(rate_text_.empty() ? "--listen needs the rate to open the device at: -r " + cli::rate_label_range()
-                                    : "unknown rate '" + rate_text_ +
-                                          "' (" + cli::rate_choices() + " or " + cli::rate_label_range() + ")");
+        complain(rate_text_.empty()
+                     ? "--listen needs the rate to open the device at: -r " + cli::rate_label_range()
+                     : "unknown rate '" + rate_text_ + "' (" + cli::rate_choices() + " or " +
+                           cli::rate_label_range() + ")");
         return kUsageError;
     }
     options_.rate = *rate;

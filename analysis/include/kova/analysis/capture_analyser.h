@@ -19,7 +19,7 @@ namespace kova::analysis {
 namespace detail {
 class Tracker;
 struct Raw_Table;
-}
+}  // namespace detail
 
 class Capture_Analyser {
 public:
@@ -41,8 +41,8 @@ public:
 
 private:
     void feed_each(const unsigned char* data, std::size_t count);
-    std::size_t match_frames(const std::vector<const detail::Raw_Table*>& tables, const std::vector<int>& phases,
-                             const unsigned char* data, std::size_t count);
+    std::size_t match_frames(const std::vector<const detail::Raw_Table*>& tables,
+                             const std::vector<int>& phases, const unsigned char* data, std::size_t count);
 
     int channels_;
     Sample_Format format_;

@@ -34,7 +34,7 @@ struct Dropout {
 struct Stretch {
     std::uint64_t first = 0;
     std::uint64_t last = 0;  // inclusive
-    bool exact = false;  // every sample its word
+    bool exact = false;      // every sample its word
     bool inverted = false;
     bool gain = false;
     bool offset = false;
