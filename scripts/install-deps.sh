@@ -29,7 +29,7 @@ test=(
   wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils xdotool
   imagemagick fonts-dejavu-core clang
   jackd2 pulseaudio pulseaudio-utils libasound2-plugins
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14
 )
 
 case $set_name in

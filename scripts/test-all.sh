@@ -80,6 +80,10 @@ run_suite "linux" build/linux scripts/with-xvfb.sh ctest --test-dir build/linux 
 step "test linux-asan"
 run_suite "linux-asan" build/linux-asan scripts/with-xvfb.sh ctest --test-dir build/linux-asan --output-on-failure -j"$jobs" -LE sound-server
 
+# One layout for every C++ source, so that a diff shows only what changed.
+step "check the layout of the sources"
+run_check "format (clang-format)" scripts/check-format.sh
+
 # GCC compiles mac/ here; clang, as on a Mac, checks more of its Objective-C.
 step "check mac/ with clang"
 run_check "mac/ with clang (static)" scripts/check-mac-clang.sh
