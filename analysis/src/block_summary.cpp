@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "kova/pattern.h"
 
@@ -27,29 +26,20 @@ struct Lanes {
 typedef double V4 __attribute__((vector_size(32)));
 typedef long long M4 __attribute__((vector_size(32)));
 
-// The hot loop, built three times: for any x86-64, for one with AVX2, and
-// for one with AVX-512, whose 32 vector registers hold every sum at once
-// where AVX2's 16 spill some (chosen when the program starts).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#endif
-std::size_t
-whole_rows(const double* x, std::size_t n, const double* word, double origin, bool float_words, Lanes& l)
+template <bool kByEquality>
+__attribute__((always_inline)) inline std::size_t rows_of(const double* x, std::size_t n, const double* word,
+                                                          double origin, Lanes& l)
 {
-    V4 sum[3] = {}, sq[3] = {}, mn[3], mx[3], ex[3] = {}, w[3];
+    V4 sum[3] = {}, sq[3] = {}, mn[3], mx[3], w[3];
+    M4 ex[3] = {};  // less one for each exact sample: a true compare is all ones
     for (int k = 0; k < 3; ++k) {
         std::memcpy(&mn[k], l.min + 4 * k, sizeof(V4));
         std::memcpy(&mx[k], l.max + 4 * k, sizeof(V4));
         std::memcpy(&w[k], word + 4 * k, sizeof(V4));
     }
     const V4 o = {origin, origin, origin, origin};
-    // Exact: w <= x < w + 1 for integers (the top 24 bits), x == w for floats,
-    // which is 0 <= x - w < the least positive double: one test for both.
-    const double one = float_words ? std::numeric_limits<double>::denorm_min() : 1.0;
-    const V4 width = {one, one, one, one};
     const V4 zero = {};
-    const V4 ones = {1.0, 1.0, 1.0, 1.0};
-    const M4 one_bits = (M4)ones;  // a vector cast keeps the bits
+    const V4 width = {1.0, 1.0, 1.0, 1.0};
     std::size_t i = 0;
     for (; i + kLanes <= n; i += kLanes) {
         for (int k = 0; k < 3; ++k) {
@@ -61,9 +51,10 @@ whole_rows(const double* x, std::size_t n, const double* word, double origin, bo
             mn[k] = mn[k] < v ? mn[k] : v;
             mx[k] = mx[k] > v ? mx[k] : v;
             const V4 d = v - w[k];
-            const M4 is_word = (d >= zero) & (d < width);
-            // True is all ones: masking 1.0's bits leaves 1.0 or 0.0.
-            ex[k] += (V4)(is_word & one_bits);
+            if (kByEquality)
+                ex[k] += d == zero;
+            else
+                ex[k] += (d >= zero) & (d < width);
         }
     }
     for (int k = 0; k < 3; ++k)
@@ -72,14 +63,26 @@ whole_rows(const double* x, std::size_t n, const double* word, double origin, bo
             l.sq[4 * k + j] += sq[k][j];
             l.min[4 * k + j] = mn[k][j];
             l.max[4 * k + j] = mx[k][j];
-            l.exact[4 * k + j] += ex[k][j];
+            l.exact[4 * k + j] -= static_cast<double>(ex[k][j]);
         }
     const double rows = static_cast<double>(i / kLanes);
     for (int j = 0; j < kLanes; ++j) l.count[j] += rows;
     return i;
 }
 
-void one(double v, int j, const double* word, double origin, bool float_words, Lanes& l)
+// The hot loop, built three times: for any x86-64, for one with AVX2, and
+// for one with AVX-512, whose 32 vector registers hold every sum at once
+// where AVX2's 16 spill some (chosen when the program starts).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#endif
+std::size_t
+whole_rows(const double* x, std::size_t n, const double* word, double origin, bool by_equality, Lanes& l)
+{
+    return by_equality ? rows_of<true>(x, n, word, origin, l) : rows_of<false>(x, n, word, origin, l);
+}
+
+void one(double v, int j, const double* word, double origin, bool by_equality, Lanes& l)
 {
     const double rel = v - origin;
     l.sum[j] += rel;
@@ -88,7 +91,7 @@ void one(double v, int j, const double* word, double origin, bool float_words, L
     l.min[j] = std::min(l.min[j], v);
     l.max[j] = std::max(l.max[j], v);
     const double d = v - word[j];
-    l.exact[j] += (float_words ? d == 0.0 : (d >= 0.0 && d < 1.0)) ? 1.0 : 0.0;
+    l.exact[j] += (by_equality ? d == 0.0 : (d >= 0.0 && d < 1.0)) ? 1.0 : 0.0;
 }
 
 }  // namespace
@@ -116,7 +119,7 @@ double Block_Summary::spread() const
     return r > 0 ? std::sqrt(r) : 0.0;
 }
 
-Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bool float_words)
+Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bool by_equality)
 {
     Block_Summary b;
     b.cycle = cycle;
@@ -134,7 +137,7 @@ Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bo
     Lanes l;
     std::fill(l.min, l.min + kLanes, INFINITY);
     std::fill(l.max, l.max + kLanes, -INFINITY);
-    std::size_t i = whole_rows(x, n, word, b.origin, float_words, l);
+    std::size_t i = whole_rows(x, n, word, b.origin, by_equality, l);
     bool nan = false;
     for (int j = 0; j < kLanes; ++j) nan = nan || std::isnan(l.sum[j]);
     if (nan) {
@@ -149,7 +152,7 @@ Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bo
             ++b.nonfinite;
             continue;
         }
-        one(x[i], static_cast<int>(i % kLanes), word, b.origin, float_words, l);
+        one(x[i], static_cast<int>(i % kLanes), word, b.origin, by_equality, l);
     }
 
     std::fill(b.min, b.min + 12, INFINITY);

@@ -30,8 +30,8 @@ struct Block_Summary {
 };
 
 // x[0] has `phase` in a cycle of `cycle` samples, `repeat` per word.
-// Integer captures count a sample as its word by its top 24 bits
-// (w <= x < w + 1); float ones only when it equals the word.
-Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bool float_words);
+// A sample counts as its word by its top 24 bits (w <= x < w + 1), or, with
+// `by_equality` (Decoder::words_by_equality), only when it equals the word.
+Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bool by_equality);
 
 }  // namespace kova::analysis::detail

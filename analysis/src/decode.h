@@ -36,6 +36,10 @@ public:
     // The capture's own resolution in steps (2^(24 - bits) for integers).
     double quantum() const { return quantum_; }
     bool is_float() const { return is_float_; }
+    // Whether is_word is plain equality: floats, and integers of three bytes
+    // or fewer, whose values are whole steps (only a 4-byte integer has
+    // fractions of a step below its top 24 bits).
+    bool words_by_equality() const { return is_float_ || format_.bytes <= 3; }
     int bytes() const { return format_.bytes; }
 
 private:

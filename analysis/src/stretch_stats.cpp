@@ -79,7 +79,7 @@ void Stretch_Stats::flush_tallies()
 void Stretch_Stats::add_samples(const double* v, std::size_t count, int phase, int cycle,
                                 const Decoder& decoder)
 {
-    add_summary(summarize(v, count, phase, cycle, decoder.is_float()), count);
+    add_summary(summarize(v, count, phase, cycle, decoder.words_by_equality()), count);
 }
 
 void Stretch_Stats::add_summary(const Block_Summary& b, std::size_t count)
