@@ -17,23 +17,12 @@
 #include "kova/live/status_line.h"
 #include "kova/live/stop_signals.h"
 #include "kova/live/stream.h"
+#include "live_run.h"
 #include "printable.h"
 
 namespace kova::live {
 
 namespace {
-
-constexpr int kPass = 0;
-constexpr int kFail = 1;
-constexpr int kCannot = 2;
-// Seconds of audio the ring holds between the callback and the analysis:
-// far more than the analysis ever lags, even while it makes a report.
-constexpr long kRingSeconds = 2;
-// How often the main thread looks up from waiting for a signal.
-constexpr int kPollMs = 100;
-// A stream that has brought nothing for this long has lost its device or
-// server (longer than any buffer a host asks for).
-constexpr int kStallMs = 5000;
 
 const char* const kClient = "kova-check";
 
@@ -54,16 +43,6 @@ std::string loss_text(const Capture_Loss& loss, long rate)
            " (not the chain's doing); the report covers the capture up to there";
 }
 
-bool flushed_report(const std::string& text)
-{
-    errno = 0;
-    std::fputs(text.c_str(), stdout);
-    const bool ok = std::fflush(stdout) == 0 && !std::ferror(stdout);
-    if (!ok && errno == 0)
-        errno = EIO;
-    return ok;
-}
-
 // Prints what the analysis has found since last asked, and the status line.
 void show_news(Listen_Judge& judge, Status_Line& status, const std::string& device, long rate)
 {
@@ -82,7 +61,7 @@ bool print_devices(const char* client_name, const Complain& complain)
         complain(session.error());
         return false;
     }
-    if (!flushed_report(device_table(list_devices()))) {
+    if (!write_report(device_table(list_devices()))) {
         complain(std::string("cannot write to standard output: ") + std::strerror(errno));
         return false;
     }
@@ -192,7 +171,7 @@ int listen(const Listen_Options& o, const Complain& complain)
     const std::string& name = stream->input_name();
     const std::string report =
         o.json ? cli::json_report(name, result, o.expect) : cli::text_report(name, result, o.expect);
-    if (!flushed_report(report)) {
+    if (!write_report(report)) {
         complain(std::string("cannot write to standard output: ") + std::strerror(errno));
         return kCannot;
     }

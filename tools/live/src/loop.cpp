@@ -18,18 +18,12 @@
 #include "kova/live/session.h"
 #include "kova/live/stop_signals.h"
 #include "kova/live/stream.h"
+#include "live_run.h"
 #include "printable.h"
 
 namespace kova::live {
 
 namespace {
-
-constexpr int kPass = 0;
-constexpr int kFail = 1;
-constexpr int kCannot = 2;
-constexpr long kRingSeconds = 2;
-constexpr int kPollMs = 100;
-constexpr int kStallMs = 5000;
 
 // One duplex stream drives both sides from one callback.
 class Play_And_Capture : public Processor {
@@ -85,16 +79,6 @@ std::string outputs_text(const std::vector<int>& outputs)
     std::string text = "out ";
     for (std::size_t i = 0; i < outputs.size(); ++i) text += (i ? "+" : "") + std::to_string(outputs[i] + 1);
     return text;
-}
-
-bool write_out(const std::string& text)
-{
-    errno = 0;
-    std::fputs(text.c_str(), stdout);
-    const bool ok = std::fflush(stdout) == 0 && !std::ferror(stdout);
-    if (!ok && errno == 0)
-        errno = EIO;
-    return ok;
 }
 
 }  // namespace
@@ -258,7 +242,7 @@ int loop(const Loop_Options& o, const Complain& complain)
         }
         text += cli::text_report(in_name, result, expect);
     }
-    if (!write_out(text)) {
+    if (!write_report(text)) {
         complain(std::string("cannot write to standard output: ") + std::strerror(errno));
         return kCannot;
     }
