@@ -260,24 +260,13 @@ std::uint64_t Tracker::change_point(const Model& m, std::uint64_t lo, std::uint6
     if (hi <= lo)
         return hi;
     const std::uint64_t head = std::max<std::uint64_t>(1, (hi - lo) / 4);
-    double mean = 0.0, taken = 0.0;
-    for (std::uint64_t i = lo; i < lo + head; ++i)
-        if (history_.value(i) == history_.value(i)) {
-            mean += history_.value(i);
-            taken += 1;
-        }
-    mean = taken > 0 ? mean / taken : 0.0;
+    const double mean = mean_of(lo, lo + head);
     // cost(m) = sum over [lo, m) of other + sum over [m, hi) of pattern;
     // walk m down from hi keeping the running difference.
     double best = 0.0, running = 0.0;
     std::uint64_t at = hi;
     for (std::uint64_t i = hi; i-- > lo;) {
-        const double v = history_.value(i);
-        if (v != v)
-            continue;
-        const double e_model = v - m.words.level[m.words.phase(i)];
-        const double e_other = v - mean;
-        running += e_model * e_model - e_other * e_other;
+        running += fit_difference(m, i, mean);
         if (running < best) {
             best = running;
             at = i;
@@ -297,27 +286,41 @@ std::uint64_t Tracker::last_fit(const Model& m, std::uint64_t from, std::uint64_
     // Noisy: the split between the model and what follows it.
     double best = 0.0, running = 0.0;
     std::uint64_t at = from;
-    double mean = 0.0, taken = 0.0;
     const std::uint64_t tail = std::max<std::uint64_t>(1, (hi - from) / 4);
-    for (std::uint64_t i = hi - tail; i < hi; ++i)
-        if (history_.value(i) == history_.value(i)) {
-            mean += history_.value(i);
-            taken += 1;
-        }
-    mean = taken > 0 ? mean / taken : 0.0;
+    const double mean = mean_of(hi - tail, hi);
     for (std::uint64_t i = from; i < hi; ++i) {
-        const double v = history_.value(i);
-        if (v != v)
-            continue;
-        const double e_model = v - m.words.level[m.words.phase(i)];
-        const double e_other = v - mean;
-        running += e_model * e_model - e_other * e_other;
+        running += fit_difference(m, i, mean);
         if (running < best) {
             best = running;
             at = i + 1;
         }
     }
     return at;
+}
+
+// The mean of the values in [lo, hi), leaving out any that is not a number.
+double Tracker::mean_of(std::uint64_t lo, std::uint64_t hi) const
+{
+    double sum = 0.0, taken = 0.0;
+    for (std::uint64_t i = lo; i < hi; ++i)
+        if (history_.value(i) == history_.value(i)) {
+            sum += history_.value(i);
+            taken += 1;
+        }
+    return taken > 0 ? sum / taken : 0.0;
+}
+
+// Sample i's squared error against the model less its squared error against
+// `other`: negative where the model fits it better; 0 for a sample that is
+// not a number, which speaks for neither.
+double Tracker::fit_difference(const Model& m, std::uint64_t i, double other) const
+{
+    const double v = history_.value(i);
+    if (v != v)
+        return 0.0;
+    const double e_model = v - m.words.level[m.words.phase(i)];
+    const double e_other = v - other;
+    return e_model * e_model - e_other * e_other;
 }
 
 bool Tracker::lock_at(std::uint64_t from, std::size_t n)

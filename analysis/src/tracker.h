@@ -88,6 +88,8 @@ private:
     std::uint64_t refine_back(const Model& m, std::uint64_t from, std::uint64_t limit) const;
     std::uint64_t change_point(const Model& m, std::uint64_t lo, std::uint64_t hi) const;
     std::uint64_t last_fit(const Model& m, std::uint64_t from, std::uint64_t hi) const;
+    double mean_of(std::uint64_t lo, std::uint64_t hi) const;
+    double fit_difference(const Model& m, std::uint64_t i, double other) const;
 
     bool judge_block(std::uint64_t from, std::size_t n);
     bool resumes(const Model& old, std::uint64_t t, std::size_t n, Model& resumed) const;
