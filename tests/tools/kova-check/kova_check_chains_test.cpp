@@ -205,12 +205,15 @@ TEST_F(KovaCheckChains, DcChangesAreOffsets)
 // look one sample long (a rate changed without resampling).
 TEST_F(KovaCheckChains, NoiseShapedDitherIsAltered)
 {
-    ASSERT_EQ(run_program(KOVA_GEN_PATH, {"-q", "-r", "96000", "-d", "1", "-o", "k96000_1.wav"}, dir_).exit_code, 0);
+    ASSERT_EQ(
+        run_program(KOVA_GEN_PATH, {"-q", "-r", "96000", "-d", "1", "-o", "k96000_1.wav"}, dir_).exit_code,
+        0);
     for (const std::string rate : {"48000_10", "96000_1"})
-        shell(
-            "gst-launch-1.0 -q filesrc location=k" + rate + ".wav ! wavparse ! "
-            "audioconvert dithering=tpdf noise-shaping=high ! audio/x-raw,format=S16LE ! wavenc ! "
-            "filesink location=ns" + rate + ".wav");
+        shell("gst-launch-1.0 -q filesrc location=k" + rate +
+              ".wav ! wavparse ! "
+              "audioconvert dithering=tpdf noise-shaping=high ! audio/x-raw,format=S16LE ! wavenc ! "
+              "filesink location=ns" +
+              rate + ".wav");
     const auto r = check({"--json", "ns48000_10.wav"});
     EXPECT_EQ(r.exit_code, 1);
     expect_has(r.out, "\"verdicts\":[\"altered\"],\"first\":0,\"last\":479999,");
