@@ -14,6 +14,8 @@ double History::value(std::uint64_t i) const
 {
     if (i >= run_.from && i < run_.to)
         return run_.values[(run_.phase + (i - run_.from)) % static_cast<std::uint64_t>(run_.table.period)];
+    if (i >= decoded_)
+        decode_to(end_);
     return values_[i % kSize];
 }
 
@@ -37,6 +39,8 @@ bool History::in_table_run(std::uint64_t i, std::uint64_t& run_end, const double
 
 void History::copy(std::uint64_t from, std::size_t n, double* out) const
 {
+    if (from + n > decoded_)
+        decode_to(end_);
     if (from >= run_.to || from + n <= run_.from) {
         // All in the ring: at most two pieces, either side of its end.
         const std::size_t slot = from % kSize;
@@ -51,8 +55,11 @@ void History::copy(std::uint64_t from, std::size_t n, double* out) const
 const double* History::view(std::uint64_t from, std::size_t n, double* scratch) const
 {
     const std::size_t slot = from % kSize;
-    if ((from >= run_.to || from + n <= run_.from) && slot + n <= kSize)
+    if ((from >= run_.to || from + n <= run_.from) && slot + n <= kSize) {
+        if (from + n > decoded_)
+            decode_to(end_);
         return values_.data() + slot;
+    }
     copy(from, n, scratch);
     return scratch;
 }
@@ -62,6 +69,41 @@ Raw_View History::raw_run(std::uint64_t from, std::size_t& n) const
     const std::size_t slot = from % kSize;
     n = std::min<std::size_t>(n, kSize - slot);
     return {raws_.data() + slot * bytes_, bytes_};
+}
+
+const double* History::decoded(std::uint64_t from, std::size_t n, double* scratch) const
+{
+    if (from < oldest() || from + n > end_ || !(from >= run_.to || from + n <= run_.from))
+        return view(from, n, scratch);
+    decode_range(from, from + n, scratch);
+    return scratch;
+}
+
+void History::decode_to(std::uint64_t end) const
+{
+    const std::uint64_t from = std::max(decoded_, oldest());
+    // A run taken through a table has no raw samples in the ring: its
+    // values come from the table until it is written out.
+    if (run_.to > run_.from && run_.from < end && run_.to > from) {
+        decode_range(from, std::max(from, run_.from), nullptr);
+        decode_range(std::min(end, run_.to), end, nullptr);
+    } else {
+        decode_range(from, end, nullptr);
+    }
+    decoded_ = std::max(decoded_, end);
+}
+
+// Into `out` from its start, or, without it, into the ring's own slots.
+void History::decode_range(std::uint64_t from, std::uint64_t to, double* out) const
+{
+    while (from < to) {
+        const std::size_t slot = from % kSize;
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, kSize - slot));
+        decoder_.decode({raws_.data() + slot * bytes_, bytes_}, n, out ? out : values_.data() + slot);
+        if (out)
+            out += n;
+        from += n;
+    }
 }
 
 std::size_t History::append(Raw_View raw, std::size_t count)
@@ -74,7 +116,6 @@ std::size_t History::append(Raw_View raw, std::size_t count)
     } else {
         for (std::size_t k = 0; k < n; ++k) std::memcpy(to + k * bytes_, raw.data + k * raw.stride, bytes_);
     }
-    decoder_.decode({to, bytes_}, n, values_.data() + slot);
     end_ += n;
     return n;
 }

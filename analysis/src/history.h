@@ -34,6 +34,10 @@ public:
     const double* view(std::uint64_t from, std::size_t n, double* scratch) const;
     // The raw samples from `from` on as they lie in the ring, as far as its end.
     Raw_View raw_run(std::uint64_t from, std::size_t& n) const;
+    // The values [from, from + n) decoded into scratch, leaving the ring's
+    // values as they are: for a block looked at once, which would cost more
+    // written into the ring and read back than decoded where it is used.
+    const double* decoded(std::uint64_t from, std::size_t n, double* scratch) const;
 
     // Whether sample i lies in the run taken through a table; if so, where
     // the run ends and the values its cycle holds.
@@ -47,10 +51,15 @@ public:
 
 private:
     void write_out_table_run();
+    // Values are decoded when first asked for: a block judged from its raw
+    // samples alone is never decoded at all.
+    void decode_to(std::uint64_t end) const;
+    void decode_range(std::uint64_t from, std::uint64_t to, double* out) const;
 
     Decoder decoder_;
     std::size_t bytes_;
-    std::vector<double> values_;
+    mutable std::vector<double> values_;
+    mutable std::uint64_t decoded_ = 0;  // values_ holds every sample before this that the ring holds
     std::vector<unsigned char> raws_;
     std::uint64_t end_ = 0;
     struct Table_Run {

@@ -451,7 +451,7 @@ bool Tracker::step_tracking()
 bool Tracker::judge_block(std::uint64_t from, std::size_t n)
 {
     const int cycle = model_.words.cycle;
-    const Block_Summary summary = summarize(history_.view(from, n, scratch_.data()), n,
+    const Block_Summary summary = summarize(history_.decoded(from, n, scratch_.data()), n,
                                             model_.words.phase(from), cycle, decoder_.words_by_equality());
     const Word_Model fit = refit(model_.words, summary);
     const std::complex<double> h_model = fundamental(model_.words.level, cycle);
