@@ -102,8 +102,18 @@ void judge_length(Channel_Report& r, long rate, long long seconds)
         }
     } else if (rest < 0 && a.start_crisp && a.end_crisp) {
         // More than the source held, where neither end is blurred: whole
-        // cycles added somewhere.
-        r.unplaced = rest;
+        // cycles added somewhere. A lone dropout was taken to have replaced
+        // as many samples as it inserted; where that is more than the excess,
+        // it replaced fewer by the excess (silence inserted whole loses
+        // nothing), and that is exact.
+        const bool whole_file = known * 2 >= rate;
+        if (r.dropout_count == 1 && !r.first_dropouts.empty() && whole_file &&
+            r.first_dropouts[0].lost >= static_cast<std::uint64_t>(-rest)) {
+            r.first_dropouts[0].lost -= static_cast<std::uint64_t>(-rest);
+            r.first_dropouts[0].lost_exact = true;
+        } else {
+            r.unplaced = rest;
+        }
     }
 
     // A blurred end (a fade, noise) shows no cut: nothing is claimed missing

@@ -516,6 +516,15 @@ bool Tracker::step_searching()
             settle(resumed, t, window);
             return true;
         }
+        // A few foreign samples at the window's start (silence inserted)
+        // would otherwise be taken into a noisy model found across them:
+        // the old one resuming within the window comes first.
+        if (precise)
+            for (std::uint64_t s = t + 1; s + kWindow / 4 <= t + window; ++s)
+                if (resumes(old_, s, static_cast<std::size_t>(t + window - s), resumed)) {
+                    settle(resumed, s, static_cast<std::size_t>(t + window - s));
+                    return true;
+                }
         history_.copy(t, window, scratch_.data());
         if (const auto words = find_words(scratch_.data(), window, t, decoder_.quantum())) {
             Model m;

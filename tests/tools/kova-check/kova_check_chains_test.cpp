@@ -123,8 +123,13 @@ TEST_F(KovaCheckChains, LostSamplesAreCounted)
     write_wav("late.wav", header, data.substr(3 * 1001));
     write_wav("gap.wav", header,
               data.substr(0, 3 * 100000) + std::string(3 * 480, '\0') + data.substr(3 * 101000));
+    // Silence inserted and nothing lost (an underrun), in whole cycles and not.
+    write_wav("under30.wav", header,
+              data.substr(0, 3 * 100000) + std::string(3 * 30, '\0') + data.substr(3 * 100000));
+    write_wav("under200.wav", header,
+              data.substr(0, 3 * 100000) + std::string(3 * 200, '\0') + data.substr(3 * 100000));
 
-    const auto r = check({"cycle.wav", "late.wav", "gap.wav"});
+    const auto r = check({"cycle.wav", "late.wav", "gap.wav", "under30.wav", "under200.wav"});
     EXPECT_EQ(r.exit_code, 1);
     expect_has(r.out,
                "cycle.wav  ch1  incomplete  48 kHz  partial 10 s (0 s \u2013 10 s)\n"
@@ -139,6 +144,16 @@ TEST_F(KovaCheckChains, LostSamplesAreCounted)
                "gap.wav  ch1  dropouts  48 kHz  partial 9.989 s (0 s \u2013 9.989 s)\n"
                "    dropouts: 1\n"
                "      at 100000 (2.083 s): 1000 lost, 480 inserted\n");
+    expect_has(r.out,
+               "under30.wav  ch1  dropouts  48 kHz  partial 10.001 s (0 s \u2013 10.001 s)\n"
+               "    dropouts: 1\n"
+               "      at 100000 (2.083 s): 0 lost, 30 inserted\n"
+               "    length 480030 samples, +30 against 10 s\n");
+    expect_has(r.out,
+               "under200.wav  ch1  dropouts  48 kHz  partial 10.004 s (0 s \u2013 10.004 s)\n"
+               "    dropouts: 1\n"
+               "      at 100000 (2.083 s): 0 lost, 200 inserted\n"
+               "    length 480200 samples, +200 against 10 s\n");
 
     // A piece of a file, otherwise exact, passes when that is what was asked.
     const auto piece = check({"--partial-ok", "late.wav"});
