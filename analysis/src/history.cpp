@@ -15,7 +15,7 @@ double History::value(std::uint64_t i) const
     if (i >= run_.from && i < run_.to)
         return run_.values[(run_.phase + (i - run_.from)) % static_cast<std::uint64_t>(run_.table.period)];
     if (i >= decoded_)
-        decode_to(end_);
+        decode_pending();
     return values_[i % kSize];
 }
 
@@ -40,7 +40,7 @@ bool History::in_table_run(std::uint64_t i, std::uint64_t& run_end, const double
 void History::copy(std::uint64_t from, std::size_t n, double* out) const
 {
     if (from + n > decoded_)
-        decode_to(end_);
+        decode_pending();
     if (from >= run_.to || from + n <= run_.from) {
         // All in the ring: at most two pieces, either side of its end.
         const std::size_t slot = from % kSize;
@@ -57,7 +57,7 @@ const double* History::view(std::uint64_t from, std::size_t n, double* scratch) 
     const std::size_t slot = from % kSize;
     if ((from >= run_.to || from + n <= run_.from) && slot + n <= kSize) {
         if (from + n > decoded_)
-            decode_to(end_);
+            decode_pending();
         return values_.data() + slot;
     }
     copy(from, n, scratch);
@@ -79,9 +79,9 @@ const double* History::decoded(std::uint64_t from, std::size_t n, double* scratc
     return scratch;
 }
 
-void History::decode_to(std::uint64_t end) const
+void History::decode_pending() const
 {
-    const std::uint64_t from = std::max(decoded_, oldest());
+    const std::uint64_t from = std::max(decoded_, oldest()), end = end_;
     // A run taken through a table has no raw samples in the ring: its
     // values come from the table until it is written out.
     if (run_.to > run_.from && run_.from < end && run_.to > from) {
@@ -90,7 +90,7 @@ void History::decode_to(std::uint64_t end) const
     } else {
         decode_range(from, end, nullptr);
     }
-    decoded_ = std::max(decoded_, end);
+    decoded_ = end;
 }
 
 // Into `out` from its start, or, without it, into the ring's own slots.

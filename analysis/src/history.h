@@ -51,9 +51,9 @@ public:
 
 private:
     void write_out_table_run();
-    // Values are decoded when first asked for: a block judged from its raw
-    // samples alone is never decoded at all.
-    void decode_to(std::uint64_t end) const;
+    // Values are decoded into the ring when first asked for: a block only
+    // ever read through decoded() is never written there.
+    void decode_pending() const;
     void decode_range(std::uint64_t from, std::uint64_t to, double* out) const;
 
     Decoder decoder_;

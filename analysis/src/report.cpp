@@ -69,6 +69,9 @@ void judge_length(Channel_Report& r, long rate, long long seconds)
     r.judged_seconds = seconds;
     // Whole cycles left over: lost (positive) or added (negative) somewhere.
     const long long rest = seconds * rate - known;
+    // A span under half a second is a piece of something longer, not a
+    // file whose samples lost or added one dropout could account for.
+    const bool whole_file = known * 2 >= rate;
 
     r.missing_start = static_cast<std::uint64_t>(start);
     r.missing_end = static_cast<std::uint64_t>(end);
@@ -85,9 +88,6 @@ void judge_length(Channel_Report& r, long rate, long long seconds)
         const bool end_cut = end > 0 || !a.end_crisp;
         const long long places =
             (start_cut ? 1 : 0) + (end_cut ? 1 : 0) + static_cast<long long>(r.dropout_count);
-        // A span under half a second is a piece of something longer, not a
-        // file whose lost samples one dropout could account for.
-        const bool whole_file = known * 2 >= rate;
         if (places == 1 && r.dropout_count == 1 && !r.first_dropouts.empty() && whole_file) {
             r.first_dropouts[0].lost += static_cast<std::uint64_t>(rest);
             r.first_dropouts[0].lost_exact = true;
@@ -106,7 +106,6 @@ void judge_length(Channel_Report& r, long rate, long long seconds)
         // as many samples as it inserted; where that is more than the excess,
         // it replaced fewer by the excess (silence inserted whole loses
         // nothing), and that is exact.
-        const bool whole_file = known * 2 >= rate;
         if (r.dropout_count == 1 && !r.first_dropouts.empty() && whole_file &&
             r.first_dropouts[0].lost >= static_cast<std::uint64_t>(-rest)) {
             r.first_dropouts[0].lost -= static_cast<std::uint64_t>(-rest);
