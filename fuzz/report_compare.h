@@ -32,7 +32,7 @@ static_assert(sizeof(analysis::Outside) == 24,
               "Outside changed: compare its new fields in fuzz/report_compare.h");
 static_assert(sizeof(analysis::Event) == 64,
               "Event changed: compare its new fields in fuzz/report_compare.h");
-static_assert(sizeof(analysis::Channel_Report) == 360,
+static_assert(sizeof(analysis::Channel_Report) == 368,
               "Channel_Report changed: compare its new fields in fuzz/report_compare.h");
 
 class Report_Compare {
@@ -189,6 +189,8 @@ private:
         value("accounting.ends_capture", a.accounting.ends_capture, b.accounting.ends_capture);
         value("accounting.foreign", a.accounting.foreign, b.accounting.foreign);
         value("accounting.lost_residue", a.accounting.lost_residue, b.accounting.lost_residue);
+        value("accounting.lost_beyond_fewest", a.accounting.lost_beyond_fewest,
+              b.accounting.lost_beyond_fewest);
         value("stretch_count", a.stretch_count, b.stretch_count);
         value("stretches.size", a.stretches.size(), b.stretches.size());
         for (std::size_t i = 0; i < a.stretches.size(); ++i) {

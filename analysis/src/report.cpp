@@ -101,15 +101,22 @@ void judge_length(Channel_Report& r, long rate, long long seconds)
             r.missing_end_exact = !end_cut;
         }
     } else if (rest < 0 && a.start_crisp && a.end_crisp) {
-        // More than the source held, where neither end is blurred: whole
-        // cycles added somewhere. A lone dropout was taken to have replaced
-        // as many samples as it inserted; where that is more than the excess,
-        // it replaced fewer by the excess (silence inserted whole loses
-        // nothing), and that is exact.
-        if (r.dropout_count == 1 && !r.first_dropouts.empty() && whole_file &&
-            r.first_dropouts[0].lost >= static_cast<std::uint64_t>(-rest)) {
+        // More than the source held, where neither end is blurred. Each
+        // dropout was taken to have replaced as many samples as it inserted;
+        // the excess says they replaced fewer (silence inserted whole loses
+        // nothing). A lone dropout takes it all, exactly; several go down to
+        // the fewest their cycle allows, exact only when that is all of it;
+        // what they cannot take was added somewhere else.
+        const auto beyond = static_cast<long long>(a.lost_beyond_fewest);
+        if (r.dropout_count == 1 && !r.first_dropouts.empty() && whole_file && beyond >= -rest) {
             r.first_dropouts[0].lost -= static_cast<std::uint64_t>(-rest);
             r.first_dropouts[0].lost_exact = true;
+        } else if (beyond > 0 && whole_file) {
+            r.unplaced = rest + beyond;
+            for (auto& d : r.first_dropouts) {
+                d.lost %= static_cast<std::uint64_t>(cycle);
+                d.lost_exact = r.unplaced == 0;
+            }
         } else {
             r.unplaced = rest;
         }

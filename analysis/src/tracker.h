@@ -161,6 +161,7 @@ private:
     std::vector<Dropout> dropouts_;
     std::uint64_t foreign_total_ = 0;
     std::uint64_t lost_residue_total_ = 0;
+    std::uint64_t lost_beyond_fewest_total_ = 0;
     std::optional<Resampling> resampling_;
     std::uint64_t level_stretch_length_ = 0;
     Stretch level_stretch_;

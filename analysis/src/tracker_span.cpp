@@ -86,8 +86,10 @@ void Tracker::resume(std::uint64_t stop, std::uint64_t start)
         // (replaced in place), else the fewest either way.
         const long long skipped =
             lost == foreign_mod ? static_cast<long long>(foreign) : (lost > cycle / 2 ? lost - cycle : lost);
-        add_dropout(stop, foreign, skipped,
-                    static_cast<std::uint64_t>(lost == foreign_mod ? static_cast<long long>(foreign) : lost));
+        const auto taken =
+            static_cast<std::uint64_t>(lost == foreign_mod ? static_cast<long long>(foreign) : lost);
+        add_dropout(stop, foreign, skipped, taken);
+        lost_beyond_fewest_total_ += taken - static_cast<std::uint64_t>(lost);
     }
     if (!same)
         change_level(start);
@@ -418,6 +420,7 @@ Channel_Report Tracker::finish()
     r.accounting.ends_capture = last_ + 1 == history_.end();
     r.accounting.foreign = foreign_total_;
     r.accounting.lost_residue = lost_residue_total_;
+    r.accounting.lost_beyond_fewest = lost_beyond_fewest_total_;
     judge_length(r, rate_);
     return r;
 }

@@ -123,9 +123,10 @@ TEST_F(KovaCheckChains, LostSamplesAreCounted)
     write_wav("late.wav", header, data.substr(3 * 1001));
     write_wav("gap.wav", header,
               data.substr(0, 3 * 100000) + std::string(3 * 480, '\0') + data.substr(3 * 101000));
-    // Silence inserted and nothing lost (an underrun), in whole cycles and not.
+    // Silence inserted and nothing lost (underruns): twice in whole cycles, once not.
     write_wav("under30.wav", header,
-              data.substr(0, 3 * 100000) + std::string(3 * 30, '\0') + data.substr(3 * 100000));
+              data.substr(0, 3 * 100000) + std::string(3 * 30, '\0') + data.substr(3 * 100000, 3 * 200000) +
+                  std::string(3 * 30, '\0') + data.substr(3 * 300000));
     write_wav("under200.wav", header,
               data.substr(0, 3 * 100000) + std::string(3 * 200, '\0') + data.substr(3 * 100000));
 
@@ -146,9 +147,10 @@ TEST_F(KovaCheckChains, LostSamplesAreCounted)
                "      at 100000 (2.083 s): 1000 lost, 480 inserted\n");
     expect_has(r.out,
                "under30.wav  ch1  dropouts  48 kHz  partial 10.001 s (0 s \u2013 10.001 s)\n"
-               "    dropouts: 1\n"
+               "    dropouts: 2\n"
                "      at 100000 (2.083 s): 0 lost, 30 inserted\n"
-               "    length 480030 samples, +30 against 10 s\n");
+               "      at 300030 (6.251 s): 0 lost, 30 inserted\n"
+               "    length 480060 samples, +60 against 10 s\n");
     expect_has(r.out,
                "under200.wav  ch1  dropouts  48 kHz  partial 10.004 s (0 s \u2013 10.004 s)\n"
                "    dropouts: 1\n"

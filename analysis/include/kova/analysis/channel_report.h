@@ -142,6 +142,9 @@ struct Channel_Report {
         bool ends_capture = false;    // and ends at its last
         std::uint64_t foreign = 0;
         std::uint64_t lost_residue = 0;
+        // Of lost_residue, what dropouts were taken to have replaced beyond
+        // the fewest their cycle allows.
+        std::uint64_t lost_beyond_fewest = 0;
     } accounting;
 
     std::uint64_t stretch_count = 0;
