@@ -57,12 +57,10 @@ void explain(const Stretch_Stats& s, double grid, long rate, Stretch& st)
 
 std::optional<Resampling> drift_of(const Stretch_Stats& s, long rate)
 {
-    if (s.pn < 3)
+    const std::optional<double> line = s.phase_line.slope();
+    if (!line)
         return std::nullopt;
-    const double den = s.pn * s.pxx - s.px * s.px;
-    if (den <= 0)
-        return std::nullopt;
-    const double slope = (s.pn * s.pxy - s.px * s.py) / den;  // radians per sample
+    const double slope = *line;  // radians per sample
     const double turned = std::fabs(slope) * static_cast<double>(s.length());
     const double ppm = slope / (2 * kPi / (3 * s.repeat)) * 1e6;
     if (turned <= kDriftTurn || std::fabs(ppm) < kDriftPpm)

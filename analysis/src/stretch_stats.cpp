@@ -6,11 +6,6 @@
 #include "kova/pattern.h"
 
 namespace kova::analysis::detail {
-namespace {
-
-constexpr double kPi = 3.14159265358979323846;
-
-}  // namespace
 
 void Stretch_Stats::start(std::uint64_t at, int repeat_samples)
 {
@@ -129,23 +124,6 @@ void Stretch_Stats::add_changed(double v, int phase, const Decoder& decoder)
     ++changed;
     max_difference = std::max(max_difference, d);
     sum_sq_difference += d * d;
-}
-
-void Stretch_Stats::add_phase(double position, double phase)
-{
-    // Unwrapped against the last: a clock drifts far less than half a turn
-    // from one block to the next.
-    if (has_phase) {
-        while (phase - last_phase > kPi) phase -= 2 * kPi;
-        while (phase - last_phase < -kPi) phase += 2 * kPi;
-    }
-    last_phase = phase;
-    has_phase = true;
-    px += position;
-    pxx += position * position;
-    py += phase;
-    pxy += position * phase;
-    pn += 1;
 }
 
 }  // namespace kova::analysis::detail

@@ -9,6 +9,7 @@
 #include "block_summary.h"
 #include "decode.h"
 #include "kova/analysis/channel_report.h"
+#include "phase_line.h"
 
 namespace kova::analysis::detail {
 
@@ -34,9 +35,7 @@ struct Stretch_Stats {
 
     // The fundamental's phase, block by block, against its position: its
     // slope is a clock that drifts.
-    double px = 0, pxx = 0, py = 0, pxy = 0, pn = 0;
-    double last_phase = 0;
-    bool has_phase = false;
+    Phase_Line phase_line;
     // The largest single value seen, for a float capture's rounding.
     double peak = 0.0;
     double tally_value[12] = {};
@@ -54,7 +53,6 @@ struct Stretch_Stats {
     void add_summary(const Block_Summary& b, std::size_t count);
     // One sample changed in place.
     void add_changed(double v, int phase, const Decoder& decoder);
-    void add_phase(double position, double phase);
     // Runs taken through a table are counted first and summed here, so
     // that their sums do not depend on how the runs were cut up.
     void flush_tallies();

@@ -182,32 +182,15 @@ bool Tone_Tracker::take(const double* x, std::size_t n, std::uint64_t first, lon
     const double ratio = std::abs(t.fundamental) / std::abs(fit_.fundamental);
     if (!(t.fraction >= kMinFraction * 0.8) || !(ratio > 0.8 && ratio < 1.25))
         return false;
-    double phase = std::arg(t.fundamental);
-    if (n_ > 0) {
-        while (phase - last_phase_ > kPi) phase -= 2 * kPi;
-        while (phase - last_phase_ < -kPi) phase += 2 * kPi;
-    }
-    last_phase_ = phase;
-    const double at = static_cast<double>(first) + static_cast<double>(n) / 2;
-    if (n_ == 0)
-        x_first_ = at;
-    x_last_ = at;
-    sx_ += at;
-    sxx_ += at * at;
-    sy_ += phase;
-    sxy_ += at * phase;
-    n_ += 1;
+    phase_.add(static_cast<double>(first) + static_cast<double>(n) / 2, std::arg(t.fundamental));
     fit_ = t;
     return true;
 }
 
 double Tone_Tracker::drift_ppm() const
 {
-    const double den = n_ * sxx_ - sx_ * sx_;
-    if (n_ < 3 || den <= 0)
-        return 0.0;
-    const double slope = (n_ * sxy_ - sx_ * sy_) / den;  // radians per sample
-    return slope / fit_.omega * 1e6;
+    const std::optional<double> slope = phase_.slope();  // radians per sample
+    return slope ? *slope / fit_.omega * 1e6 : 0.0;
 }
 
 }  // namespace kova::analysis::detail

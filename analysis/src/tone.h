@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "phase_line.h"
+
 namespace kova::analysis::detail {
 
 struct Tone_Fit {
@@ -37,13 +39,11 @@ public:
     bool take(const double* x, std::size_t n, std::uint64_t first, long rate);
     // Parts per million faster than nominal, from the phase's slope.
     double drift_ppm() const;
-    double span() const { return n_ > 0 ? x_last_ - x_first_ : 0.0; }
+    double span() const { return phase_.span(); }
 
 private:
     Tone_Fit fit_;
-    double last_phase_ = 0.0;
-    double sx_ = 0, sxx_ = 0, sy_ = 0, sxy_ = 0, n_ = 0;
-    double x_first_ = 0, x_last_ = 0;
+    Phase_Line phase_;  // the fundamental's, block by block
 };
 
 }  // namespace kova::analysis::detail

@@ -473,8 +473,8 @@ bool Tracker::judge_block(std::uint64_t from, std::size_t n)
         return true;
     }
     stretch_.add_summary(summary, n);
-    stretch_.add_phase(static_cast<double>(from) + static_cast<double>(n) / 2,
-                       std::arg(h_block / words_fundamental(cycle)));
+    stretch_.phase_line.add(static_cast<double>(from) + static_cast<double>(n) / 2,
+                            std::arg(h_block / words_fundamental(cycle)));
     model_.turn = turn / static_cast<double>(n);
     model_.words = fit;
     last_ = from + n - 1;
