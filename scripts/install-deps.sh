@@ -27,7 +27,7 @@ test=(
   sndfile-programs sox ffmpeg hyperfine time
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils xdotool
-  imagemagick fonts-dejavu-core clang
+  imagemagick libmagickcore-6.q16-6-extra fonts-dejavu-core clang
   jackd2 pulseaudio pulseaudio-utils libasound2-plugins
   clang-14 libclang-rt-14-dev clang-format-14
 )

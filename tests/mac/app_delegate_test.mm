@@ -322,12 +322,14 @@ TEST_F(MacAppDelegate, NoMemoryLogsAndShowsNoPanel)
     tight.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + 256 * 1024;
 
     [chooser answer:dir.file("never.wav")];
+    id before = [delegate valueForKey:@"_FileHandler"];
     Stderr_Capture log;
     ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
     [delegate generateFile];
     ASSERT_EQ(setrlimit(RLIMIT_AS, &saved), 0);
     const std::string text = log.text();
     EXPECT_EQ([chooser asked], 0);
+    EXPECT_EQ([delegate valueForKey:@"_FileHandler"], before) << "no handler was made: the old one stays";
     EXPECT_EQ(count_lines(text, "Failed to allocate memory for file data!"), 1) << text;
     [chooser cancel];
     [delegate generateFile];  // takes the unused answer out of the queue

@@ -2,15 +2,12 @@
 
 // The whole generation: header, pattern, blocks, close.
 
-#include <vector>
-
+#include "kova/block_buffer.h"
 #include "kova/header.h"
 #include "kova/output.h"
 #include "kova/wav_data.h"
 
 namespace kova {
-
-using Block_Buffer = std::vector<unsigned char>;
 
 // Writes one complete file for the settings in wav through out and closes it.
 // buffer is resized to one block and kept for the caller's next generation.
