@@ -201,5 +201,33 @@ TEST_F(Generating, WriteFailingMidwayGivesTheWriteBoxAndLeavesNoFile)
     EXPECT_FALSE(exists(target)) << "the incomplete file must be deleted";
 }
 
+// A disk with no room left: the file is created, its header cannot be
+// written. Whatever the status, a file that is not a whole test file is
+// removed, so nothing of it stays behind.
+TEST_F(Generating, HeaderFailingOnAFullDiskGivesTheFatalBoxAndLeavesNoFile)
+{
+    const std::string full = wine_folder("KOVA_FULL_DIR");
+    if (full.empty())
+        GTEST_SKIP() << "KOVA_FULL_DIR is not set: this needs a folder on a 1 MiB file system, which "
+                        "scripts/test-all.sh mounts (tmpfs, as root) and names in KOVA_FULL_DIR";
+    const std::string filler = full + "filler.bin";
+    const HANDLE fill = CreateFileA(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(fill, INVALID_HANDLE_VALUE);
+    const std::vector<char> chunk(4096, 0);
+    DWORD written = 0;
+    while (WriteFile(fill, chunk.data(), static_cast<DWORD>(chunk.size()), &written, nullptr) &&
+           written > 0) {
+    }
+    CloseHandle(fill);
+
+    const std::string target = full + "nothing.wav";
+    const auto seen = generate({{Answer::kSave, target}, {Answer::kOk, ""}});
+    DeleteFileA(filler.c_str());
+
+    ASSERT_EQ(seen.size(), 2u);
+    expect_error_box(seen[1], "\n###Fatal error occured!\n", "Wave Error");
+    EXPECT_FALSE(exists(target)) << "a file without its header must be deleted";
+}
+
 }  // namespace
 }  // namespace kova::win::test
