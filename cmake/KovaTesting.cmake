@@ -11,13 +11,14 @@ else()
 endif()
 include(GoogleTest)
 
-# kova_add_test(name source... [LIBS lib...]): one test executable, discovered
-# case by case. Discovery runs before the tests so it works through Wine too.
+# kova_add_test(name source... [LIBS lib...] [LABELS label...]): one test
+# executable, discovered case by case. Discovery runs before the tests so it
+# works through Wine too.
 function(kova_add_test name)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE GTest::gtest_main ${ARG_LIBS})
   kova_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 300)
+                       PROPERTIES TIMEOUT 300 LABELS "${ARG_LABELS}")
 endfunction()

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "kova/pattern.h"
+#include "target_clones.h"
 
 namespace kova::analysis::detail {
 namespace {
@@ -73,11 +74,9 @@ __attribute__((always_inline)) inline std::size_t rows_of(const double* x, std::
 // The hot loop, built three times: for any x86-64, for one with AVX2, and
 // for one with AVX-512, whose 32 vector registers hold every sum at once
 // where AVX2's 16 spill some (chosen when the program starts).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#endif
-std::size_t
-whole_rows(const double* x, std::size_t n, const double* word, double origin, bool by_equality, Lanes& l)
+KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
+std::size_t whole_rows(const double* x, std::size_t n, const double* word, double origin, bool by_equality,
+                       Lanes& l)
 {
     return by_equality ? rows_of<true>(x, n, word, origin, l) : rows_of<false>(x, n, word, origin, l);
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "target_clones.h"
+
 namespace kova::analysis::detail {
 namespace {
 
@@ -23,9 +25,7 @@ std::uint64_t load(const unsigned char* p, int bytes, bool big_endian)
 
 // 24-bit little-endian: four bytes loaded at once, the fourth shifted out;
 // the last sample alone, so as never to read past the end.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#endif
+KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
 void decode_24le(const unsigned char* p, std::size_t stride, std::size_t count, double* out)
 {
     if (count == 0)
@@ -42,9 +42,7 @@ void decode_24le(const unsigned char* p, std::size_t stride, std::size_t count, 
                                          8);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#endif
+KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
 void decode_16le(const unsigned char* p, std::size_t stride, std::size_t count, double* out)
 {
     if (stride == 2) {

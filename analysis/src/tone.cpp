@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "target_clones.h"
+
 namespace kova::analysis::detail {
 namespace {
 
@@ -73,11 +75,9 @@ const Table& table_for(long f0, long rate)
 // be reordered, so lanes of our own are what lets them run in parallel.
 typedef double Lanes __attribute__((vector_size(32)));
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void sums(const double* x, std::size_t n, const double* re, const double* im, double& sx, double& sxx, double& sr,
-          double& si)
+KOVA_TARGET_CLONES("avx2", "default")
+void sums(const double* x, std::size_t n, const double* re, const double* im, double& sx, double& sxx,
+          double& sr, double& si)
 {
     Lanes a = {}, b = {}, c = {}, d = {};
     std::size_t i = 0;
