@@ -3,11 +3,14 @@
 #   win/res/background.bmp  window background (320x142, 24-bit BI_RGB)
 #   mac/res/GUI_bg.bmp      the same bytes for the Cocoa front end
 #   win/res/kova.ico        application icon (one 32x32 32-bit BMP image)
-# The output is byte-for-byte reproducible, so the committed files can be
-# compared against a fresh run. Needs imagemagick (6), fonts-dejavu-core and
-# python3; see scripts/install-deps.sh.
+# The output is byte-for-byte reproducible: `make test` runs it with
+# KOVA_RESOURCES_DIR set to a scratch folder and compares what it writes
+# there with the committed files. Needs imagemagick (6), fonts-dejavu-core
+# and python3; see scripts/install-deps.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The tree by default; elsewhere, a folder holding win/res and mac/res.
+out=${KOVA_RESOURCES_DIR:-.}
 
 # By path, so no fontconfig alias can swap the face.
 font=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
@@ -19,7 +22,7 @@ trap 'rm -rf "$tmp"' EXIT
 # No timestamps or ancillary chunks, so reruns give identical files.
 repro=(+set date:create +set date:modify -strip)
 
-mkdir -p win/res mac/res
+mkdir -p "$out/win/res" "$out/mac/res"
 
 # --- background ---------------------------------------------------------
 # Teal-to-black gradient. The labels, lists and button cover rows 12..72,
@@ -38,8 +41,8 @@ convert -size 320x142 gradient:'rgb(19,127,119)-black' \
      -compose multiply -composite -background white -alpha shape \) \
   -geometry +46+114 -compose over -composite \
   -alpha off -type TrueColor "${repro[@]}" -define bmp:format=bmp3 \
-  BMP3:win/res/background.bmp
-cp win/res/background.bmp mac/res/GUI_bg.bmp
+  "BMP3:$out/win/res/background.bmp"
+cp "$out/win/res/background.bmp" "$out/mac/res/GUI_bg.bmp"
 
 # --- icon ---------------------------------------------------------------
 # Drawn at 8x (256x256) and box-filtered down to 32x32 for anti-aliasing.
@@ -64,7 +67,7 @@ convert -size 256x256 xc:none \
 # ImageMagick's ICO writer is not trusted to keep a BMP (not PNG) payload
 # and a 32-bit entry across versions, and older Windows and Wine's
 # LoadIcon need exactly that, so the file is assembled here.
-python3 - "$tmp/icon.rgba" win/res/kova.ico <<'EOF'
+python3 - "$tmp/icon.rgba" "$out/win/res/kova.ico" <<'EOF'
 import struct, sys
 
 W = H = 32
@@ -97,9 +100,9 @@ EOF
 
 # --- check --------------------------------------------------------------
 # The loaders are picky about these header fields, so verify what was written.
-cmp -s win/res/background.bmp mac/res/GUI_bg.bmp ||
+cmp -s "$out/win/res/background.bmp" "$out/mac/res/GUI_bg.bmp" ||
   { echo "make-resources: the two background copies differ" >&2; exit 1; }
-python3 - win/res/background.bmp win/res/kova.ico <<'EOF'
+python3 - "$out/win/res/background.bmp" "$out/win/res/kova.ico" <<'EOF'
 import struct, sys
 
 bmp = open(sys.argv[1], 'rb').read()
@@ -123,4 +126,4 @@ hs, w, h, planes, bpp, comp = struct.unpack_from('<IiiHHI', ico, eoff)
 assert (hs, w, h, planes, bpp, comp) == (40, 32, 64, 1, 32, 0), (hs, w, h, planes, bpp, comp)
 assert nbytes == 40 + 32 * 32 * 4 + 32 * 4, nbytes
 EOF
-echo "make-resources: wrote win/res/background.bmp mac/res/GUI_bg.bmp win/res/kova.ico"
+echo "make-resources: wrote $out/win/res/background.bmp $out/mac/res/GUI_bg.bmp $out/win/res/kova.ico"
