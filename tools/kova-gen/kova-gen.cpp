@@ -13,6 +13,8 @@
 #include "args.h"
 #include "error.h"
 #include "fd_output.h"
+#include "kova/full_generate.h"
+#include "kova/full_signal.h"
 #include "kova/generate.h"
 #include "kova/settings.h"
 #include "kova/sizes.h"
@@ -82,6 +84,13 @@ Error generation_error(int status, const kova::cli::Fd_Output& out)
     return kova::cli::system_error("write failed", EIO);
 }
 
+// kova-full-<channels>ch-<rate>Hz-<seconds>s.wav
+std::string full_file_name(long rate, int seconds, int channels)
+{
+    return "kova-full-" + std::to_string(channels) + "ch-" + std::to_string(rate) + "Hz-" +
+           std::to_string(seconds) + "s.wav";
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -96,8 +105,10 @@ int main(int argc, char** argv)
     bool force = false;
     bool quiet = false;
     bool list = false;
+    std::string signal = "pattern";
+    int channels = 1;
 
-    CLI::App app{"Writes a KOVA test-pattern WAV file (PCM, mono, 24-bit).", "kova-gen"};
+    CLI::App app{"Writes a KOVA test-pattern WAV file (PCM, mono, 24-bit), or the full signal.", "kova-gen"};
     app.set_version_flag("--version", kova::version_line("kova-gen"));
     app.add_option("-r,--rate", rate_text,
                    "Sample rate: " + kova::cli::rate_choices() + " or " + kova::cli::rate_label_range())
@@ -109,6 +120,15 @@ int main(int argc, char** argv)
         ->check([](const std::string& name) {
             return name.empty() ? "an empty name is no file" : std::string();
         });
+    app.add_option("-s,--signal", signal,
+                   "pattern (the KOVA pattern), or full: every bit of 24, each channel its own, "
+                   "each sample's place")
+        ->check(CLI::IsMember({"pattern", "full"}))
+        ->capture_default_str();
+    auto* channels_option =
+        app.add_option("-c,--channels", channels, "Channels of the full signal, each its own")
+            ->check(CLI::Range(1, kova::full::kMaxChannels))
+            ->capture_default_str();
     app.add_flag("-f,--force", force, "Replace an existing file");
     app.add_flag("-q,--quiet", quiet, "Print nothing on success");
     app.add_flag("--list", list, "List the sample rates and durations and exit");
@@ -124,6 +144,10 @@ int main(int argc, char** argv)
     }
     if (list)
         return answer(list_text());
+    const bool full = signal == "full";
+    if (!full && channels_option->count() > 0 && channels != 1)
+        return fail(kUsageError, Error{"--channels " + std::to_string(channels) +
+                                       ": the pattern is mono (--signal full has channels of its own)"});
 
     const auto rate = kova::cli::parse_rate(rate_text);
     if (!rate)
@@ -136,7 +160,9 @@ int main(int argc, char** argv)
                                        std::to_string(kova::cli::max_duration(*rate)) + " at " +
                                        std::to_string(*rate) + " Hz, or a number with s, m or h)"});
     if (path.empty())
-        path = kova::cli::default_file_name(*rate, *seconds);
+        path =
+            full ? full_file_name(*rate, *seconds, channels) : kova::cli::default_file_name(*rate, *seconds);
+    const kova::full::Settings full_settings{*rate, *seconds, channels};
 
     kova::Wav_Data wav{};
     wav.Format.dwSamplesPerSec = *rate;
@@ -151,10 +177,12 @@ int main(int argc, char** argv)
     const bool output_is_stderr = kova::cli::same_file(opened->get(), STDERR_FILENO);
     g_may_report = !output_is_stderr;
 
-    kova::cli::Progress progress(kova::file_size(*rate, *seconds), !output_is_stderr);
+    kova::cli::Progress progress(
+        full ? kova::full::file_size(full_settings) : kova::file_size(*rate, *seconds), !output_is_stderr);
     kova::cli::Fd_Output out(std::move(*opened), [&](std::uint64_t n) { progress.update(n); });
     kova::Block_Buffer buffer;
-    const int status = kova::generate(wav, buffer, out);
+    const int status =
+        full ? kova::full::generate(full_settings, buffer, out) : kova::generate(wav, buffer, out);
     progress.clear();
 
     if (status != kova::kOk) {
@@ -170,8 +198,14 @@ int main(int argc, char** argv)
     if (quiet || !to)
         return 0;
     errno = 0;
-    std::fprintf(to, "%s: %ld Hz, %d s, %llu bytes\n", kova::cli::printable(path).c_str(), *rate, *seconds,
-                 static_cast<unsigned long long>(out.written()));
+    if (full)
+        std::fprintf(to, "%s: full signal, %ld Hz, %d s, %d ch, %llu bytes%s\n",
+                     kova::cli::printable(path).c_str(), *rate, *seconds, channels,
+                     static_cast<unsigned long long>(out.written()),
+                     kova::full::needs_rf64(full_settings) ? " (RF64)" : "");
+    else
+        std::fprintf(to, "%s: %ld Hz, %d s, %llu bytes\n", kova::cli::printable(path).c_str(), *rate,
+                     *seconds, static_cast<unsigned long long>(out.written()));
     // The file is complete and stays; but whoever reads the summary learns
     // nothing, and a status of 0 would say all went as asked.
     if (std::fflush(to) != 0 || std::ferror(to))

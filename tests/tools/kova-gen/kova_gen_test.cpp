@@ -164,8 +164,23 @@ TEST_F(KovaGen, ReadOnlyFolderIsAnError)
 TEST_F(KovaGen, BadArgumentsAreUsageErrors)
 {
     const std::vector<std::vector<std::string>> cases = {
-        {"-r", "44"}, {"-r", "22050"}, {"-d", "0"}, {"-d", "1x"}, {"-d", "-5"},  {"-r", "192k", "-d", "3729"},
-        {"--bogus"},  {"-r"},          {"extra"},   {"-o", ""},   {"--output="},
+        {"-r", "44"},
+        {"-r", "22050"},
+        {"-d", "0"},
+        {"-d", "1x"},
+        {"-d", "-5"},
+        {"-r", "192k", "-d", "3729"},
+        {"--bogus"},
+        {"-r"},
+        {"extra"},
+        {"-o", ""},
+        {"--output="},
+        // The pattern is mono; the full signal has 1 to 8 channels.
+        {"-c", "2"},
+        {"-s", "noise"},
+        {"-s", "full", "-c", "9"},
+        {"-s", "full", "-c", "0"},
+        {"-s", "full", "-r", "192k", "-d", "3729"},
     };
     for (const auto& args : cases) {
         const auto r = run_kova_gen(args, dir_);
@@ -175,6 +190,47 @@ TEST_F(KovaGen, BadArgumentsAreUsageErrors)
     EXPECT_NE(run_kova_gen({"-r", "44"}, dir_).err.find("unknown rate '44'"), std::string::npos);
     EXPECT_NE(run_kova_gen({"-d", "1x"}, dir_).err.find("bad duration '1x'"), std::string::npos);
     EXPECT_TRUE(listing().empty());
+}
+
+// The full signal: its own default name and summary, as many channels as
+// asked, read back by libsndfile; -s pattern is the default, byte for byte.
+// Eight channels of the longest 192 kHz file are 17,178,624,000 data bytes
+// (192000 * 3728 * 24): RF64, whose header (104 bytes: 12, ds64 36, an
+// extensible fmt 48, data 8) is all that is read of it here.
+TEST_F(KovaGen, FullSignalFiles)
+{
+    const auto r = run_kova_gen({"-s", "full", "-c", "2", "-r", "48k"}, dir_);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "kova-full-2ch-48000Hz-1s.wav: full signal, 48000 Hz, 1 s, 2 ch, 288044 bytes\n");
+    SF_INFO info{};
+    SNDFILE* sf = sf_open(in_dir("kova-full-2ch-48000Hz-1s.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(sf, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.frames, 48000);
+    sf_close(sf);
+
+    const auto pattern = run_kova_gen({"-q", "-s", "pattern", "-r", "96k", "-o", "-"});
+    const auto plain = run_kova_gen({"-q", "-r", "96k", "-o", "-"});
+    EXPECT_EQ(pattern.exit_code, 0);
+    EXPECT_TRUE(pattern.out == plain.out);
+
+    const auto head = run_program(
+        "sh", {"-c", std::string(KOVA_GEN_PATH) + " -q -s full -c 8 -r 192k -d 3728 -o - | head -c 104"},
+        dir_);
+    ASSERT_EQ(head.out.size(), 104u);
+    const auto le = [&](std::size_t at, int bytes) {
+        std::uint64_t v = 0;
+        for (int k = bytes; k-- > 0;)
+            v = v << 8 | static_cast<unsigned char>(head.out[at + static_cast<std::size_t>(k)]);
+        return v;
+    };
+    EXPECT_EQ(head.out.substr(0, 4), "RF64");
+    EXPECT_EQ(head.out.substr(12, 4), "ds64");
+    EXPECT_EQ(le(20, 8), 17178624096u);  // RIFF size: 104 - 8 + data
+    EXPECT_EQ(le(28, 8), 17178624000u);
+    EXPECT_EQ(le(36, 8), 715776000u);  // frames
+    EXPECT_EQ(head.out.substr(96, 4), "data");
 }
 
 TEST_F(KovaGen, VersionAndList)
