@@ -168,6 +168,8 @@ private:
             value("first_dropouts.skipped", x.skipped, y.skipped);
             value("first_dropouts.lost", x.lost, y.lost);
             value("first_dropouts.lost_exact", x.lost_exact, y.lost_exact);
+            value("first_dropouts.residue", x.residue, y.residue);
+            value("first_dropouts.inserted", x.inserted, y.inserted);
         }
         item_ = -1;
         value("differing", a.differing, b.differing);
@@ -188,9 +190,8 @@ private:
         value("accounting.starts_capture", a.accounting.starts_capture, b.accounting.starts_capture);
         value("accounting.ends_capture", a.accounting.ends_capture, b.accounting.ends_capture);
         value("accounting.foreign", a.accounting.foreign, b.accounting.foreign);
-        value("accounting.lost_residue", a.accounting.lost_residue, b.accounting.lost_residue);
-        value("accounting.lost_beyond_fewest", a.accounting.lost_beyond_fewest,
-              b.accounting.lost_beyond_fewest);
+        value("accounting.skipped_nearest", a.accounting.skipped_nearest, b.accounting.skipped_nearest);
+        value("accounting.skipped_fewest", a.accounting.skipped_fewest, b.accounting.skipped_fewest);
         value("stretch_count", a.stretch_count, b.stretch_count);
         value("stretches.size", a.stretches.size(), b.stretches.size());
         for (std::size_t i = 0; i < a.stretches.size(); ++i) {

@@ -2,6 +2,7 @@
 
 #include "kova/analysis/channel_report.h"
 #include "kova/settings.h"
+#include "length_model.h"
 
 namespace kova::analysis {
 
@@ -49,91 +50,41 @@ Duration_Match match_duration(std::uint64_t samples, long rate)
 
 void judge_length(Channel_Report& r, long rate, long long seconds)
 {
-    const auto& a = r.accounting;
-    if (!r.present || a.cycle == 0 || r.repeat == 0)
+    if (!r.present)
         return;
-    const long long cycle = a.cycle;
-    // The least there can be missing at each end: the phase the span
-    // starts at, and the phases after the one it ends at.
-    const long long start = a.first_phase;
-    const long long end = cycle - 1 - a.last_phase;
-    // What the source held, as far as the cycle tells: the span, its ends,
-    // less what was inserted, plus what was lost (the residues).
-    const long long known = static_cast<long long>(r.length()) + start + end -
-                            static_cast<long long>(a.foreign) + static_cast<long long>(a.lost_residue);
-    if (seconds <= 0) {
-        seconds = (known + rate / 2) / rate;
-        if (seconds < 1)
-            seconds = 1;
-    }
-    r.judged_seconds = seconds;
-    // Whole cycles left over: lost (positive) or added (negative) somewhere.
-    const long long rest = seconds * rate - known;
-    // A span under half a second is a piece of something longer, not a
-    // file whose samples lost or added one dropout could account for.
-    const bool whole_file = known * 2 >= rate;
+    const auto& a = r.accounting;
+    detail::Span_Seen s;
+    s.length = r.length();
+    s.rate = rate;
+    s.cycle = a.cycle;
+    s.first_phase = a.first_phase;
+    s.last_phase = a.last_phase;
+    s.start = {a.start_crisp, a.starts_capture};
+    s.end = {a.end_crisp, a.ends_capture};
+    for (const auto& d : r.first_dropouts) s.breaks.push_back({d.foreign, d.residue});
+    s.sums.count = r.dropout_count;
+    s.sums.foreign = a.foreign;
+    s.sums.nearest = a.skipped_nearest;
+    s.sums.fewest = a.skipped_fewest;
+    std::vector<long long> durations;
+    if (seconds > 0)
+        durations.push_back(seconds);
+    else
+        for (const auto& d : kDurations) durations.push_back(d.seconds);
 
-    r.missing_start = static_cast<std::uint64_t>(start);
-    r.missing_end = static_cast<std::uint64_t>(end);
-    r.missing_start_exact = r.missing_end_exact = true;
-    r.unplaced = 0;
-    for (auto& d : r.first_dropouts) d.lost_exact = rest == 0;
-
-    if (rest > 0) {
-        // Where whole cycles could have gone: an end where the cycle is cut,
-        // and every dropout. One place takes them all; several leave them
-        // unplaced, each figure then the least there can be. An end whose
-        // cycle is whole is taken to have arrived whole.
-        const bool start_cut = start > 0 || !a.start_crisp;
-        const bool end_cut = end > 0 || !a.end_crisp;
-        const long long places =
-            (start_cut ? 1 : 0) + (end_cut ? 1 : 0) + static_cast<long long>(r.dropout_count);
-        if (places == 1 && r.dropout_count == 1 && !r.first_dropouts.empty() && whole_file) {
-            r.first_dropouts[0].lost += static_cast<std::uint64_t>(rest);
-            r.first_dropouts[0].lost_exact = true;
-        } else if (places == 1 && start_cut) {
-            r.missing_start += static_cast<std::uint64_t>(rest);
-        } else if (places == 1 && end_cut) {
-            r.missing_end += static_cast<std::uint64_t>(rest);
-        } else {
-            r.unplaced = rest;
-            r.missing_start_exact = !start_cut;
-            r.missing_end_exact = !end_cut;
-        }
-    } else if (rest < 0 && a.start_crisp && a.end_crisp) {
-        // More than the source held, where neither end is blurred. Each
-        // dropout was taken to have replaced as many samples as it inserted;
-        // the excess says they replaced fewer (silence inserted whole loses
-        // nothing). A lone dropout takes it all, exactly; several go down to
-        // the fewest their cycle allows, exact only when that is all of it;
-        // what they cannot take was added somewhere else.
-        const auto beyond = static_cast<long long>(a.lost_beyond_fewest);
-        if (r.dropout_count == 1 && !r.first_dropouts.empty() && whole_file && beyond >= -rest) {
-            r.first_dropouts[0].lost -= static_cast<std::uint64_t>(-rest);
-            r.first_dropouts[0].lost_exact = true;
-        } else if (beyond > 0 && whole_file) {
-            r.unplaced = rest + beyond;
-            for (auto& d : r.first_dropouts) {
-                d.lost %= static_cast<std::uint64_t>(cycle);
-                d.lost_exact = r.unplaced == 0;
-            }
-        } else {
-            r.unplaced = rest;
-        }
+    const auto j = detail::judge_span_length(s, durations);
+    r.judged_seconds = j.seconds;
+    r.missing_start = j.missing_start;
+    r.missing_end = j.missing_end;
+    r.missing_start_exact = j.missing_start_exact;
+    r.missing_end_exact = j.missing_end_exact;
+    r.unplaced = j.unplaced;
+    for (std::size_t i = 0; i < r.first_dropouts.size(); ++i) {
+        r.first_dropouts[i].lost = j.breaks[i].lost;
+        r.first_dropouts[i].lost_exact = j.breaks[i].exact;
+        r.first_dropouts[i].inserted = j.breaks[i].inserted;
     }
-
-    // A blurred end (a fade, noise) shows no cut: nothing is claimed missing
-    // there, but whole cycles may still have gone there.
-    if (!a.start_crisp) {
-        r.missing_start = 0;
-        r.missing_start_exact = false;
-    }
-    if (!a.end_crisp) {
-        r.missing_end = 0;
-        r.missing_end_exact = false;
-    }
-    r.incomplete = r.missing_start > 0 || r.missing_end > 0 ||
-                   (r.unplaced > 0 && r.dropout_count == 0 && a.start_crisp && a.end_crisp);
+    r.incomplete = j.incomplete;
     r.dropouts = r.dropout_count > 0 || r.unplaced < 0;
 }
 

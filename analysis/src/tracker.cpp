@@ -362,6 +362,7 @@ bool Tracker::try_tone(std::uint64_t from, std::size_t n)
         close_stretch();
         count_outside(s);
         gap_ = Outside{};
+        residues_known_ = false;
         if (s > gap_start())
             add_dropout(gap_start(), s - gap_start(), 0, 0);
     }

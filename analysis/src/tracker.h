@@ -15,6 +15,7 @@
 #include "history.h"
 #include "kova/analysis/channel_report.h"
 #include "kova/analysis/events.h"
+#include "length_model.h"
 #include "stretch_stats.h"
 #include "tone.h"
 #include "word_model.h"
@@ -84,7 +85,7 @@ private:
     bool near_level(const Model& m, std::uint64_t i) const;
     bool carries_pattern(std::uint64_t from, std::uint64_t to) const;
     void change_level(std::uint64_t at);
-    void add_dropout(std::uint64_t at, std::uint64_t foreign, long long skipped, std::uint64_t lost);
+    void add_dropout(std::uint64_t at, std::uint64_t foreign, long long skipped, int residue);
     std::uint64_t refine_back(const Model& m, std::uint64_t from, std::uint64_t limit) const;
     std::uint64_t change_point(const Model& m, std::uint64_t lo, std::uint64_t hi) const;
     std::uint64_t last_fit(const Model& m, std::uint64_t from, std::uint64_t hi) const;
@@ -159,9 +160,10 @@ private:
     Stretch_Stats totals_;  // figures against the words over all stretches
     std::uint64_t dropout_count_ = 0;
     std::vector<Dropout> dropouts_;
-    std::uint64_t foreign_total_ = 0;
-    std::uint64_t lost_residue_total_ = 0;
-    std::uint64_t lost_beyond_fewest_total_ = 0;
+    Break_Sums break_sums_;
+    // Every break's residue is one of the span's cycle: else the phases
+    // tell nothing of its length.
+    bool residues_known_ = true;
     std::optional<Resampling> resampling_;
     std::uint64_t level_stretch_length_ = 0;
     Stretch level_stretch_;

@@ -66,6 +66,7 @@ void Tracker::resume(std::uint64_t stop, std::uint64_t start)
     // After a tone, or at another repeat, the cycle says nothing of what
     // was lost: only that something broke.
     const bool same_cycle = !old_.tone && cycle == old_.words.cycle;
+    residues_known_ = residues_known_ && same_cycle;
     const int lost = same_cycle ? wrap(model_.words.phase(start) - old_.words.phase(stop), cycle) : 0;
     const bool same = same_cycle && same_levels(old_, model_);
     if (same && foreign == 0 && lost == 0)
@@ -82,29 +83,28 @@ void Tracker::resume(std::uint64_t stop, std::uint64_t start)
         return;
     }
     if (foreign > 0 || lost != 0) {
-        // Lost, modulo the cycle: as many as were foreign if that fits
-        // (replaced in place), else the fewest either way.
+        // Skipped, modulo the cycle: as many as were foreign if that fits
+        // (replaced in place), else the fewest either way. What was lost is
+        // the length's to say.
         const long long skipped =
             lost == foreign_mod ? static_cast<long long>(foreign) : (lost > cycle / 2 ? lost - cycle : lost);
-        const auto taken =
-            static_cast<std::uint64_t>(lost == foreign_mod ? static_cast<long long>(foreign) : lost);
-        add_dropout(stop, foreign, skipped, taken);
-        lost_beyond_fewest_total_ += taken - static_cast<std::uint64_t>(lost);
+        add_dropout(stop, foreign, skipped, lost);
     }
     if (!same)
         change_level(start);
 }
 
-void Tracker::add_dropout(std::uint64_t at, std::uint64_t foreign, long long skipped, std::uint64_t lost)
+void Tracker::add_dropout(std::uint64_t at, std::uint64_t foreign, long long skipped, int residue)
 {
     Dropout d;
     d.position = at;
     d.foreign = foreign;
     d.skipped = skipped;
-    d.lost = lost;
+    d.residue = residue;
+    d.inserted = foreign;
     ++dropout_count_;
-    foreign_total_ += foreign;
-    lost_residue_total_ += lost;
+    if (first_cycle_ > 0)
+        break_sums_.add({foreign, residue}, first_cycle_);
     if (dropouts_.size() < kKept)
         dropouts_.push_back(d);
     Event e;
@@ -411,16 +411,17 @@ Channel_Report Tracker::finish()
         totals_.end > 0 ? static_cast<double>(std::sqrt(totals_.sum_sq_difference / totals_.end)) : 0.0;
     r.stretch_count = stretch_count_;
     r.stretches = stretches_;
-    r.accounting.cycle = repeat_ > 0 && r.repeat_fits && !any_resampled_ ? first_cycle_ : 0;
+    r.accounting.cycle =
+        repeat_ > 0 && r.repeat_fits && !any_resampled_ && residues_known_ ? first_cycle_ : 0;
     r.accounting.first_phase = first_phase_;
     r.accounting.last_phase = r.accounting.cycle > 0 ? model_.words.phase(last_) : 0;
     r.accounting.start_crisp = start_crisp_;
     r.accounting.end_crisp = end_crisp_;
     r.accounting.starts_capture = first_ == 0;
     r.accounting.ends_capture = last_ + 1 == history_.end();
-    r.accounting.foreign = foreign_total_;
-    r.accounting.lost_residue = lost_residue_total_;
-    r.accounting.lost_beyond_fewest = lost_beyond_fewest_total_;
+    r.accounting.foreign = break_sums_.foreign;
+    r.accounting.skipped_nearest = break_sums_.nearest;
+    r.accounting.skipped_fewest = break_sums_.fewest;
     judge_length(r, rate_);
     return r;
 }

@@ -36,7 +36,7 @@ std::string dropouts_json(const analysis::Channel_Report& r, long rate)
              field("time_s", json_number(at(d.position, rate))) + field("foreign", count(d.foreign)) +
              field("skipped", std::to_string(d.skipped)) + field("net", std::to_string(d.net())) +
              field("lost", count(d.lost)) + field("lost_exact", json_bool(d.lost_exact)) +
-             field("inserted", count(d.foreign)) + "}";
+             field("inserted", count(d.inserted)) + "}";
     }
     return j + "]}";
 }
@@ -114,7 +114,8 @@ std::string channel_json(int index, const Capture& c, const analysis::Channel_Re
          field("rms_difference", json_number(r.rms_difference));
     if (expect.seconds)
         j += field("duration_as_expected", json_bool(duration_as_expected(r, expect)));
-    // The span as a whole number of seconds, and what is short of one.
+    // The span as a whole number of seconds, and what it lacks or holds
+    // beyond the duration it was judged against.
     j += field("whole_seconds", r.whole_seconds ? std::to_string(*r.whole_seconds) : "null");
     j += field("judged_seconds", std::to_string(r.judged_seconds));
     j += field("missing_start", count(r.missing_start)) +

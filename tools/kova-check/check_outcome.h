@@ -1,7 +1,7 @@
 #pragma once
 
 // Whether a capture passes: the pattern is there, every channel that carries
-// it is bit-perfect for a whole number of seconds, and it has the rate and
+// it is bit-perfect for one of the five durations, and it has the rate and
 // duration asked for.
 
 #include <optional>
@@ -19,7 +19,7 @@ struct Expectations {
 };
 
 // Judges each channel's span against the duration asked for, if any,
-// instead of the nearest whole number of seconds.
+// instead of the shortest of the five that holds it.
 void apply_expectations(Capture& capture, const Expectations& expect);
 
 bool rate_as_expected(const Capture& capture, const Expectations& expect);

@@ -68,11 +68,11 @@ std::string dropout_lines(const analysis::Channel_Report& r, long rate)
     std::string out = kIndent + std::string("dropouts: ") + std::to_string(r.dropout_count) + "\n";
     for (const auto& d : r.first_dropouts) {
         std::string what;
-        if (d.lost_exact && d.lost == d.foreign && d.lost > 0)
+        if (d.lost_exact && d.lost == d.inserted && d.lost > 0)
             what = std::to_string(d.lost) + " samples replaced";
         else
             what = (d.lost_exact ? "" : "at least ") + std::to_string(d.lost) + " lost, " +
-                   std::to_string(d.foreign) + " inserted";
+                   std::to_string(d.inserted) + " inserted";
         out += kIndent + std::string("  at ") + std::to_string(d.position) + " (" +
                seconds_text(at(d.position, rate)) + " s): " + what + "\n";
     }

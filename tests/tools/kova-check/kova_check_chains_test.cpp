@@ -266,3 +266,66 @@ TEST_F(KovaCheckChains, ResamplingIsNamed)
     expect_has(drift.out, "\"verdicts\":[\"resampled\"]");
     EXPECT_NEAR(number_after(drift.out, "drift_ppm"), 1e6 / 48000, 1.0);
 }
+
+// The span must last one of the five durations, judged against the shortest
+// that holds it. A second lost in one buffer of 48000 frames (ffmpeg) or
+// muted (sox) leaves 9 s: 48000 short of 10 s, in whole cycles, at an end
+// or inside, or at the end where the capture ends with the pattern. So too
+// 0.5 s of silence then 5.019 s (240912 samples) running to the capture's
+// end: 480000 - 240912 = 239088 missing there, a piece --partial-ok passes.
+TEST_F(KovaCheckChains, SpansLastOneOfTheDurations)
+{
+    shell(
+        "ffmpeg -v error -i k48000_10.wav -filter_complex \"[0]atrim=end_sample=240000[a];"
+        "[0]atrim=start_sample=288000,asetpts=PTS-STARTPTS[b];[a][b]concat=n=2:v=0:a=1\" -c:a pcm_s24le "
+        "lost.wav && "
+        "sox -n -r 48000 -b 24 -c 1 s1.wav trim 0 1 && sox k48000_10.wav t.wav trim 48000s && "
+        "sox s1.wav t.wav muted.wav && "
+        "sox s1.wav h.wav trim 0 24000s && sox k48000_10.wav p.wav trim 0 240912s && sox h.wav p.wav "
+        "ended.wav");
+    const auto r = check({"lost.wav", "muted.wav", "ended.wav"});
+    EXPECT_EQ(r.exit_code, 1);
+    expect_has(
+        r.out,
+        "lost.wav  ch1  incomplete  48 kHz  9 s (0 s \u2013 9 s)\n"
+        "    48000 samples (1 s) short of 10 s in whole cycles, at an end or inside: the pattern cannot "
+        "tell where\n");
+    expect_has(r.out,
+               "muted.wav  ch1  incomplete  48 kHz  9 s (1 s \u2013 10 s)\n"
+               "    missing at the end: 48000 samples (1 s) of 10 s: the capture ended early\n");
+    expect_has(r.out,
+               "ended.wav  ch1  incomplete  48 kHz  partial 5.019 s (0.5 s \u2013 5.519 s)\n"
+               "    missing at the end: 239088 samples (4.981 s) of 10 s: the capture ended early\n");
+    EXPECT_EQ(check({"--partial-ok", "ended.wav"}).exit_code, 0);
+}
+
+// A dropout's counts come from the span's length alone, whatever duration
+// it is judged against: 25 deleted (sox) are 25 lost, with or without
+// --expect-duration 10s. One sample repeated after each of seconds 1 to 9
+// jumps the cycle by 2 of 3 each time; 480009 samples hold 9 more than
+// 10 s, so each is one inserted, nothing lost.
+TEST_F(KovaCheckChains, DropoutCountsComeFromTheLength)
+{
+    shell(
+        "sox k48000_10.wav a.wav trim 0 200000s && sox k48000_10.wav b.wav trim 200025s && "
+        "sox a.wav b.wav del25.wav");
+    const std::string k = slurp("k48000_10.wav"), data = k.substr(44);
+    std::string repeated;
+    for (std::size_t s = 0; s < 10; ++s)
+        repeated +=
+            data.substr(3 * 48000 * s, 3 * 48000) + (s < 9 ? data.substr(3 * (48000 * s + 47999), 3) : "");
+    write_wav("repeated.wav", k.substr(0, 44), repeated);
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"del25.wav"}, {"--expect-duration", "10s", "del25.wav"}})
+        expect_has(check(args).out, "    dropouts: 1\n      at 200000 (4.167 s): 25 lost, 0 inserted\n");
+    const auto r = check({"repeated.wav"});
+    expect_has(r.out,
+               "repeated.wav  ch1  dropouts  48 kHz  partial 10 s (0 s \u2013 10 s)\n    dropouts: 9\n");
+    expect_has(r.out, "      at 48000 (1 s): 0 lost, 1 inserted\n");
+    expect_has(r.out, "      at 384007 (8 s): 0 lost, 1 inserted\n");
+    EXPECT_EQ(r.out.find("added somewhere"), std::string::npos) << r.out;
+    expect_has(check({"--json", "repeated.wav"}).out,
+               "{\"position\":96001,\"time_s\":2.000021,\"foreign\":0,\"skipped\":-1,\"net\":1,\"lost\":0,"
+               "\"lost_exact\":true,\"inserted\":1}");
+}

@@ -319,23 +319,33 @@ TEST_F(KovaCheckInput, HostileInputIsOneLine)
         expect_one_error_line(check({c.name}), std::string("kova-check: ") + c.name + ": " + c.error + "\n");
 }
 
-// An expectation given must be one the generator can meet.
+// An expectation given must be one the generator can meet: any whole
+// seconds kova-gen writes (16231 s at 44.1 kHz, 3728 s at 192 kHz), not
+// only the five a span lasts without one.
 TEST_F(KovaCheckInput, ExpectationsTakeWhatKovaGenMakes)
 {
-    for (const std::vector<std::string>& args :
+    for (std::vector<std::string> args :
          std::vector<std::vector<std::string>>{{"--expect-rate", ""},
                                                {"--expect-duration", ""},
-                                               {"--expect-duration", "2"},
-                                               {"--expect-duration", "90s"},
-                                               {"--expect-duration", "2h"}})
-        expect_one_error_line(check({args[0], args[1], "k.wav"}), "kova-check: ");
+                                               {"--expect-duration", "0"},
+                                               {"--expect-duration", "16232"},
+                                               {"--expect-rate", "192k", "--expect-duration", "3729"}}) {
+        args.emplace_back("k.wav");
+        expect_one_error_line(check(args), "kova-check: ");
+    }
 
-    // Any spelling of the five: the 1 s file fails each but the first.
+    // A 2 s file: two seconds when asked for, else short of 10 s.
+    ASSERT_EQ(run_program(KOVA_GEN_PATH, {"-q", "-r", "44100", "-d", "2", "-o", "k2.wav"}, dir_).exit_code,
+              0);
+    EXPECT_EQ(check({"--expect-duration", "2", "k2.wav"}).exit_code, 0);
+    expect_has(check({"k2.wav"}).out, "k2.wav  ch1  incomplete  44.1 kHz  2 s");
+
+    // Any spelling: the 1 s file fails each but the first.
     const struct {
         const char* duration;
         int exit_code;
         const char* expected;
-    } cases[] = {{"1s", 0, ""}, {"60", 1, "1 min"}, {"10m", 1, "10 min"}, {"3600", 1, "1 h"}};
+    } cases[] = {{"1s", 0, ""}, {"90s", 1, "90 s"}, {"10m", 1, "10 min"}, {"16231", 1, "16231 s"}};
     for (const auto& c : cases) {
         const auto r = check({"--expect-duration", c.duration, "k.wav"});
         EXPECT_EQ(r.exit_code, c.exit_code) << c.duration << ": " << r.err;

@@ -5,8 +5,8 @@
 //
 // The pattern's span runs from the first to the last sample that carries it
 // in any form. Within it every sample should be its exact word at its exact
-// phase, at the repeat the capture's rate calls for, for a whole number of
-// seconds; anything else is named.
+// phase, at the repeat the capture's rate calls for, for one of the
+// durations the programs write; anything else is named.
 
 #include <cstdint>
 #include <optional>
@@ -24,10 +24,15 @@ struct Dropout {
     // the representative nearest zero.
     long long skipped = 0;
     long long net() const { return static_cast<long long>(foreign) - skipped; }
-    // Pattern samples lost here: exact when lost_exact, else the fewest
-    // there can be (the rest is counted in the span's unplaced samples).
+    int residue = 0;  // pattern samples skipped, modulo the cycle: what the cycle shows
+    // What the span's length makes of it: pattern samples lost, exact when
+    // lost_exact, else the fewest found to fit (the rest is counted in the
+    // span's unplaced samples); and samples inserted: the foreign ones, and
+    // any that repeated the pattern where the length shows more than the
+    // source held.
     std::uint64_t lost = 0;
     bool lost_exact = false;
+    std::uint64_t inserted = 0;
 };
 
 // A part of the span over which the chain did one thing to the words.
@@ -125,12 +130,13 @@ struct Channel_Report {
     bool missing_end_exact = true;
     long long unplaced = 0;
     // The whole seconds the span was judged against (--expect-duration, or
-    // the nearest).
+    // the shortest of the five that can hold it).
     long long judged_seconds = 0;
 
-    // What the span's length is judged from: the cycle, the phases the span
-    // begins and ends at, and what the dropouts inserted and (modulo the
-    // cycle) lost.
+    // What the span's length is judged from, as the tracker saw it: the
+    // cycle, the phases the span begins and ends at, its ends, and what the
+    // dropouts inserted and skipped (with first_dropouts' own foreign and
+    // residue). Judging again against another duration starts from here.
     struct Accounting {
         int cycle = 0;
         int first_phase = 0;
@@ -140,11 +146,12 @@ struct Channel_Report {
         bool end_crisp = true;
         bool starts_capture = false;  // the span begins at the capture's first sample
         bool ends_capture = false;    // and ends at its last
+        // Over all dropouts: samples inserted that are not the pattern, and
+        // pattern samples skipped, each at the choice nearest to no net
+        // change and at the fewest its cycle allows.
         std::uint64_t foreign = 0;
-        std::uint64_t lost_residue = 0;
-        // Of lost_residue, what dropouts were taken to have replaced beyond
-        // the fewest their cycle allows.
-        std::uint64_t lost_beyond_fewest = 0;
+        long long skipped_nearest = 0;
+        long long skipped_fewest = 0;
     } accounting;
 
     std::uint64_t stretch_count = 0;
@@ -167,8 +174,10 @@ std::vector<std::string> verdict_names(const Channel_Report& report);
 Duration_Match match_duration(std::uint64_t samples, long rate);
 
 // Works out what is missing from a span, or was added to it, against
-// `seconds` (0: the nearest whole number of seconds), and sets incomplete,
-// dropouts and the missing and lost figures accordingly.
+// `seconds` (0: the shortest of the five durations that can hold it), from
+// its accounting alone, and sets incomplete, dropouts, the missing figures
+// and each dropout's lost and inserted accordingly. Judging again replaces
+// what an earlier judgement set.
 void judge_length(Channel_Report& report, long rate, long long seconds = 0);
 
 // The word lengths the pattern exercises: its words have their low 9 bits
