@@ -22,7 +22,7 @@ namespace kova::fuzz {
 
 // A field added to a report must be compared below: these sizes make the
 // build say so instead of the comparison quietly passing over it.
-static_assert(sizeof(analysis::Dropout) == 40,
+static_assert(sizeof(analysis::Dropout) == 48,
               "Dropout changed: compare its new fields in fuzz/report_compare.h");
 static_assert(sizeof(analysis::Stretch) == 72,
               "Stretch changed: compare its new fields in fuzz/report_compare.h");

@@ -24,7 +24,6 @@ struct Dropout {
     // the representative nearest zero.
     long long skipped = 0;
     long long net() const { return static_cast<long long>(foreign) - skipped; }
-    int residue = 0;  // pattern samples skipped, modulo the cycle: what the cycle shows
     // What the span's length makes of it: pattern samples lost, exact when
     // lost_exact, else the fewest found to fit (the rest is counted in the
     // span's unplaced samples); and samples inserted: the foreign ones, and
@@ -32,6 +31,7 @@ struct Dropout {
     // source held.
     std::uint64_t lost = 0;
     bool lost_exact = false;
+    int residue = 0;  // pattern samples skipped, modulo the cycle: what the cycle shows
     std::uint64_t inserted = 0;
 };
 
