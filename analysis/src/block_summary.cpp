@@ -29,7 +29,7 @@ typedef long long M4 __attribute__((vector_size(32)));
 
 template <bool kByEquality>
 __attribute__((always_inline)) inline std::size_t rows_of(const double* x, std::size_t n, const double* word,
-                                                          double origin, Lanes& l)
+                                                          double origin, double word_width, Lanes& l)
 {
     V4 sum[3] = {}, sq[3] = {}, mn[3], mx[3], w[3];
     M4 ex[3] = {};  // less one for each exact sample: a true compare is all ones
@@ -40,7 +40,7 @@ __attribute__((always_inline)) inline std::size_t rows_of(const double* x, std::
     }
     const V4 o = {origin, origin, origin, origin};
     const V4 zero = {};
-    const V4 width = {1.0, 1.0, 1.0, 1.0};
+    const V4 width = {word_width, word_width, word_width, word_width};
     std::size_t i = 0;
     for (; i + kLanes <= n; i += kLanes) {
         for (int k = 0; k < 3; ++k) {
@@ -75,13 +75,14 @@ __attribute__((always_inline)) inline std::size_t rows_of(const double* x, std::
 // for one with AVX-512, whose 32 vector registers hold every sum at once
 // where AVX2's 16 spill some (chosen when the program starts).
 KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
-std::size_t whole_rows(const double* x, std::size_t n, const double* word, double origin, bool by_equality,
+std::size_t whole_rows(const double* x, std::size_t n, const double* word, double origin, double word_width,
                        Lanes& l)
 {
-    return by_equality ? rows_of<true>(x, n, word, origin, l) : rows_of<false>(x, n, word, origin, l);
+    return word_width == 0.0 ? rows_of<true>(x, n, word, origin, word_width, l)
+                             : rows_of<false>(x, n, word, origin, word_width, l);
 }
 
-void one(double v, int j, const double* word, double origin, bool by_equality, Lanes& l)
+void one(double v, int j, const double* word, double origin, double word_width, Lanes& l)
 {
     const double rel = v - origin;
     l.sum[j] += rel;
@@ -90,7 +91,7 @@ void one(double v, int j, const double* word, double origin, bool by_equality, L
     l.min[j] = std::min(l.min[j], v);
     l.max[j] = std::max(l.max[j], v);
     const double d = v - word[j];
-    l.exact[j] += (by_equality ? d == 0.0 : (d >= 0.0 && d < 1.0)) ? 1.0 : 0.0;
+    l.exact[j] += (word_width == 0.0 ? d == 0.0 : (d >= 0.0 && d < word_width)) ? 1.0 : 0.0;
 }
 
 }  // namespace
@@ -118,7 +119,7 @@ double Block_Summary::spread() const
     return r > 0 ? std::sqrt(r) : 0.0;
 }
 
-Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bool by_equality)
+Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, double word_width)
 {
     Block_Summary b;
     b.cycle = cycle;
@@ -136,7 +137,7 @@ Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bo
     Lanes l;
     std::fill(l.min, l.min + kLanes, INFINITY);
     std::fill(l.max, l.max + kLanes, -INFINITY);
-    std::size_t i = whole_rows(x, n, word, b.origin, by_equality, l);
+    std::size_t i = whole_rows(x, n, word, b.origin, word_width, l);
     bool nan = false;
     for (int j = 0; j < kLanes; ++j) nan = nan || std::isnan(l.sum[j]);
     if (nan) {
@@ -151,13 +152,12 @@ Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bo
             ++b.nonfinite;
             continue;
         }
-        one(x[i], static_cast<int>(i % kLanes), word, b.origin, by_equality, l);
+        one(x[i], static_cast<int>(i % kLanes), word, b.origin, word_width, l);
     }
 
     std::fill(b.min, b.min + 12, INFINITY);
     std::fill(b.max, b.max + 12, -INFINITY);
     double sq_phase[12] = {};
-    double exact_at[12] = {};
     for (int j = 0; j < kLanes; ++j) {
         const int p = (phase + j) % cycle;
         b.count[p] += l.count[j];
@@ -166,7 +166,7 @@ Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bo
         b.min[p] = std::min(b.min[p], l.min[j]);
         b.max[p] = std::max(b.max[p], l.max[j]);
         b.exact += l.exact[j];
-        exact_at[p] += l.exact[j];
+        b.exact_at[p] += l.exact[j];
     }
     // Against the words, from the same sums: (x - w)^2 summed is the
     // spread about the origin moved to the word.
@@ -179,7 +179,7 @@ Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bo
         const double rel_sum = b.sum[p] - b.count[p] * b.origin;
         const double sq = sq_phase[p] + 2 * shift * rel_sum + b.count[p] * shift * shift;
         b.sum_sq_difference += std::max(0.0, sq);
-        if (exact_at[p] < b.count[p])
+        if (b.exact_at[p] < b.count[p])
             b.max_difference = std::max({b.max_difference, std::fabs(b.min[p] - w), std::fabs(b.max[p] - w)});
     }
     return b;

@@ -19,6 +19,7 @@ struct Block_Summary {
     double sum_sq = 0.0;  // of the samples less `origin`
     double origin = 0.0;
     double exact = 0.0;
+    double exact_at[12] = {};        // per phase
     double max_difference = 0.0;     // over the samples that are not their word
     double sum_sq_difference = 0.0;  // the same
     std::size_t nonfinite = 0;
@@ -30,8 +31,8 @@ struct Block_Summary {
 };
 
 // x[0] has `phase` in a cycle of `cycle` samples, `repeat` per word.
-// A sample counts as its word by its top 24 bits (w <= x < w + 1), or, with
-// `by_equality` (Decoder::words_by_equality), only when it equals the word.
-Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, bool by_equality);
+// A sample counts as its word when w <= x < w + word_width, or, with a
+// width of 0, only when it equals the word (Decoder::word_width).
+Block_Summary summarize(const double* x, std::size_t n, int phase, int cycle, double word_width);
 
 }  // namespace kova::analysis::detail

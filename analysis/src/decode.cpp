@@ -68,6 +68,9 @@ Decoder::Decoder(const Sample_Format& format)
 {
     const int bits = format.bits > 0 && format.bits <= 8 * format.bytes ? format.bits : 8 * format.bytes;
     quantum_ = is_float_ ? 0.0 : std::ldexp(1.0, 24 - bits);
+    // Bits stored below the significant ones are ignored, where the words
+    // themselves have none there (their low 9 bits are zero).
+    word_width_ = !is_float_ && bits < 8 * format.bytes && quantum_ <= 512.0 ? quantum_ : 0.0;
     scale_ = std::ldexp(1.0, 24 - 8 * format.bytes);
 }
 

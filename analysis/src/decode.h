@@ -27,25 +27,26 @@ public:
     std::size_t decode(Raw_View raw, std::size_t count, double* out) const;
     double decode_one(const unsigned char* sample) const;
 
-    // Whether a decoded value carries the word exactly: an integer by its top
-    // 24 bits, a float only when it is the word over 2^23 exactly.
+    // Whether a decoded value is the word exactly, in the capture's own
+    // scale: bits below the word must be zero, unless the format declares
+    // fewer significant bits than it stores (24 in 32), whose rest say nothing.
     bool is_word(double value, int word) const
     {
-        return is_float_ ? value == word : value >= word && value < word + 1.0;
+        return word_width_ == 0.0 ? value == word : value >= word && value < word + word_width_;
     }
+    // The values that count as a word run from it to it + this: 0 for
+    // equality (floats, and integers whose every stored bit is significant).
+    double word_width() const { return word_width_; }
     // The capture's own resolution in steps (2^(24 - bits) for integers).
     double quantum() const { return quantum_; }
     bool is_float() const { return is_float_; }
-    // Whether is_word is plain equality: floats, and integers of three bytes
-    // or fewer, whose values are whole steps (only a 4-byte integer has
-    // fractions of a step below its top 24 bits).
-    bool words_by_equality() const { return is_float_ || format_.bytes <= 3; }
     int bytes() const { return format_.bytes; }
 
 private:
     Sample_Format format_;
     bool is_float_;
     double quantum_;
+    double word_width_;
     double scale_;  // steps per unit of the stored integer
 };
 

@@ -11,6 +11,8 @@ struct Levels {
     double min[3];
     double max[3];
     double mean[3];
+    // The share of each word's values that are exactly the word.
+    double exact[3];
 };
 
 struct Change {
@@ -25,7 +27,9 @@ struct Change {
 // grid: the step the chain rounded to, in 24-bit steps (1 for a 24-bit or
 // finer capture). A chain that truncates, rounds or rounds up leaves every
 // value less than one step from the changed word, so that is the tolerance:
-// a gain is a gain whatever the quantiser did.
+// a gain is a gain whatever the quantiser did. Where that lets a gain and an
+// offset both fit, the one the values lie closer to is taken; where most of
+// every word's values are still exactly the word, the level did not change.
 Change explain_levels(const Levels& levels, double grid);
 
 }  // namespace kova::analysis::detail

@@ -30,6 +30,14 @@ std::vector<std::string> verdict_names(const Channel_Report& r)
     return names;
 }
 
+bool pattern_rate(long rate)
+{
+    for (const auto& r : kRates)
+        if (r.rate == rate)
+            return true;
+    return false;
+}
+
 Duration_Match match_duration(std::uint64_t samples, long rate)
 {
     Duration_Match m;

@@ -18,7 +18,7 @@ constexpr double kNamedOffset = 0.05;
 constexpr double kDriftTurn = 0.2;
 constexpr double kDriftPpm = 0.5;
 
-void explain(const Stretch_Stats& s, double grid, long rate, Stretch& st)
+void explain(const Stretch_Stats& s, double grid, double fine_grid, long rate, Stretch& st)
 {
     Levels levels{};
     bool any = true;
@@ -27,8 +27,13 @@ void explain(const Stretch_Stats& s, double grid, long rate, Stretch& st)
         levels.min[k] = s.min[k];
         levels.max[k] = s.max[k];
         levels.mean[k] = s.n[k] ? s.sum[k] / static_cast<double>(s.n[k]) : 0.0;
+        levels.exact[k] = s.n[k] ? static_cast<double>(s.exact_of[k]) / static_cast<double>(s.n[k]) : 0.0;
     }
-    const Change c = any ? explain_levels(levels, grid) : Change{};
+    Change c = any ? explain_levels(levels, grid) : Change{};
+    // Within a step of the words on the 24-bit grid, but a container finer
+    // than it may show a gain or an offset of less than a step.
+    if (any && !c.fits && fine_grid < grid)
+        c = explain_levels(levels, fine_grid);
     if (c.fits) {
         st.inverted = c.inverted;
         st.gain = c.gain;
@@ -82,7 +87,7 @@ Resampling resampling_of(long family_hz, long family_rate, double drift_ppm, lon
     return r;
 }
 
-Judged judge_stretch(const Stretch_Stats& s, double grid, long rate)
+Judged judge_stretch(const Stretch_Stats& s, double grid, double fine_grid, long rate)
 {
     Judged j;
     Stretch& st = j.stretch;
@@ -92,7 +97,7 @@ Judged judge_stretch(const Stretch_Stats& s, double grid, long rate)
     st.changed = s.changed;
     st.exact = s.differing == 0;
     if (!st.exact) {
-        explain(s, grid, rate, st);
+        explain(s, grid, fine_grid, rate, st);
         // Samples changed in place leave the level judged on the rest.
         if (s.changed > 0)
             st.altered = true;

@@ -16,8 +16,10 @@ struct Judged {
     std::optional<Resampling> drift;  // when the stretch is a drifting clock
 };
 
-// grid: the step the capture's values were rounded to, in 24-bit steps.
-Judged judge_stretch(const Stretch_Stats& stats, double grid, long rate);
+// grid: the step the capture's values were rounded to, in 24-bit steps;
+// fine_grid: the capture's own finer resolution (32-bit integers, floats),
+// where a change of less than a step shows.
+Judged judge_stretch(const Stretch_Stats& stats, double grid, double fine_grid, long rate);
 
 // A stretch followed as a tone: resampled between the families.
 Resampling resampling_of(long family_hz, long family_rate, double drift_ppm, long rate);

@@ -45,6 +45,7 @@ void Stretch_Stats::add_table(std::uint64_t count, int phase, int period, const 
         peak = std::max(peak, std::fabs(values[p]));
         if (exact_at[p]) {
             exact += times;
+            exact_of[k] += times;
         } else {
             differing += times;
             max_difference = std::max(max_difference, std::fabs(values[p] - kPatternWords[k]));
@@ -74,7 +75,7 @@ void Stretch_Stats::flush_tallies()
 void Stretch_Stats::add_samples(const double* v, std::size_t count, int phase, int cycle,
                                 const Decoder& decoder)
 {
-    add_summary(summarize(v, count, phase, cycle, decoder.words_by_equality()), count);
+    add_summary(summarize(v, count, phase, cycle, decoder.word_width()), count);
 }
 
 void Stretch_Stats::add_summary(const Block_Summary& b, std::size_t count)
@@ -92,6 +93,7 @@ void Stretch_Stats::add_summary(const Block_Summary& b, std::size_t count)
             max[k] = std::max(max[k], b.max[p]);
         }
         n[k] += static_cast<std::uint64_t>(b.count[p]);
+        exact_of[k] += static_cast<std::uint64_t>(b.exact_at[p]);
         sum[k] += b.sum[p];
         taken += b.count[p];
         peak = std::max({peak, std::fabs(b.min[p]), std::fabs(b.max[p])});

@@ -25,6 +25,7 @@ struct Stretch_Stats {
     double max[3] = {};
 
     std::uint64_t exact = 0;
+    std::uint64_t exact_of[3] = {};  // of n[], exactly the word
     std::uint64_t differing = 0;
     double max_difference = 0.0;
     long double sum_sq_difference = 0.0;  // wide enough for a float capture at an absurd gain

@@ -453,7 +453,7 @@ bool Tracker::judge_block(std::uint64_t from, std::size_t n)
 {
     const int cycle = model_.words.cycle;
     const Block_Summary summary = summarize(history_.decoded(from, n, scratch_.data()), n,
-                                            model_.words.phase(from), cycle, decoder_.words_by_equality());
+                                            model_.words.phase(from), cycle, decoder_.word_width());
     const Word_Model fit = refit(model_.words, summary);
     const std::complex<double> h_model = fundamental(model_.words.level, cycle);
     const std::complex<double> h_block = fundamental(fit.level, cycle);

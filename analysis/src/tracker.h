@@ -96,6 +96,8 @@ private:
     bool resumes(const Model& old, std::uint64_t t, std::size_t n, Model& resumed) const;
     void settle(const Model& m, std::uint64_t t, std::size_t n);
     std::uint64_t gap_start() const;
+    bool pattern_beside(std::uint64_t from, std::uint64_t to, std::uint64_t other_from,
+                        std::uint64_t other_to) const;
     static std::uint64_t reach_back(std::uint64_t from) { return from > kReach ? from - kReach : 0; }
     void count_settled_outside();
     void count_outside(std::uint64_t to);
@@ -110,6 +112,7 @@ private:
     void emit(Event e) const;
     bool same_levels(const Model& a, const Model& b) const;
     double grid() const;
+    double fine_grid() const;
 
     long rate_;
     Sample_Format format_;

@@ -24,7 +24,9 @@ void Tracker::begin_span(std::uint64_t at)
         const std::uint64_t limit = std::max(outside_from_, reach_back(at));
         std::uint64_t s = at;
         while (s > limit && at - s < kWindow && near_level(model_, s - 1)) --s;
-        if (s < at)
+        if (!pattern_beside(s, at, s > kWindow ? std::max(limit, s - kWindow) : limit, s))
+            s = at;
+        else
             start_crisp_ = false;
         leading_changed_ = at - s;
         at = s;
@@ -50,6 +52,24 @@ void Tracker::begin_span(std::uint64_t at)
         std::all_of(model_.table_exact, model_.table_exact + model_.words.cycle, [](bool b) { return b; });
     e.gain_factor = model_.words.gain;
     emit(e);
+}
+
+// Whether samples [from, to) beside the span, each near its level, are the
+// pattern changed (a fade, a filter's ringing, a sample changed at the very
+// end) rather than other material that landed there: other material at
+// the pattern's level does now and then, but hardly for two whole cycles,
+// nor where none of it next to them [other_from, other_to) does.
+bool Tracker::pattern_beside(std::uint64_t from, std::uint64_t to, std::uint64_t other_from,
+                             std::uint64_t other_to) const
+{
+    if (to == from)
+        return false;
+    if (to - from >= 2 * static_cast<std::uint64_t>(model_.words.cycle))
+        return true;
+    for (std::uint64_t i = other_from; i < other_to; ++i)
+        if (near_level(model_, i))
+            return false;
+    return true;
 }
 
 std::uint64_t Tracker::gap_start() const
@@ -206,7 +226,30 @@ double Tracker::grid() const
     if (!decoder_.is_float())
         return std::max(decoder_.quantum(), 1.0);
     // A float keeps 24 significant bits of the value itself.
-    return std::max(1.0, std::ldexp(stretch_.peak, format_.bytes == 4 ? -22 : -51));
+    return std::max(1.0, fine_grid());
+}
+
+// Finer than a step: the coarsest power of two the stretch's values all lie
+// on (a chain that rounded to half steps), down to the capture's resolution:
+// a float's, at the largest value, that of a 32-bit float where a 64-bit
+// one holds only such values.
+double Tracker::fine_grid() const
+{
+    bool single = true;
+    for (int k = 0; k < 3; ++k)
+        single = single && static_cast<float>(stretch_.min[k]) == stretch_.min[k] &&
+                 static_cast<float>(stretch_.max[k]) == stretch_.max[k];
+    const double finest =
+        decoder_.is_float() ? std::ldexp(stretch_.peak, single ? -22 : -51) : decoder_.quantum();
+    double g = 1.0;
+    for (; g / 2 >= finest; g /= 2) {
+        bool on = true;
+        for (int k = 0; k < 3 && on; ++k)
+            for (const double v : {stretch_.min[k] / g, stretch_.max[k] / g}) on = on && v == std::floor(v);
+        if (on)
+            return g;
+    }
+    return std::min(g, finest);
 }
 
 void Tracker::close_stretch()
@@ -222,7 +265,7 @@ void Tracker::close_stretch()
         j.stretch.resampled = true;
         j.drift = resampling_of(tone_->fit().family_hz, tone_->fit().family_rate, tone_->drift_ppm(), rate_);
     } else {
-        j = judge_stretch(s, grid(), rate_);
+        j = judge_stretch(s, grid(), fine_grid(), rate_);
     }
     const Stretch& st = j.stretch;
     if (j.drift)
@@ -262,10 +305,9 @@ void Tracker::lose(std::uint64_t at)
         const std::uint64_t from = last_ + 1;
         std::uint64_t end = from;
         while (end < history_.end() && end - from < kWindow && near_level(model_, end)) ++end;
-        if (end < history_.end() || end == history_.end()) {
+        if (pattern_beside(from, end, end, std::min(history_.end(), end + kWindow))) {
             accept_changed(from, end);
-            if (end > from)
-                end_crisp_ = false;
+            end_crisp_ = false;
         }
     }
     close_stretch();
@@ -386,14 +428,15 @@ Channel_Report Tracker::finish()
     r.first = first_;
     r.last = last_;
     r.repeat = repeat_;
-    r.repeat_fits = repeat_ == 0 || repeat_ == repetitions_per_word(rate_);
+    r.repeat_fits = pattern_rate(rate_) && (repeat_ == 0 || repeat_ == repetitions_per_word(rate_));
     r.duration = match_duration(r.length(), rate_);
     if (r.length() % static_cast<std::uint64_t>(rate_) == 0)
         r.whole_seconds = static_cast<long long>(r.length() / static_cast<std::uint64_t>(rate_));
     r.inverted = any_inverted_;
     r.gain = any_gain_;
     r.offset = any_offset_;
-    r.altered = any_altered_ || !r.repeat_fits;
+    // Words at a rate they do not fit are altered; a tone says so itself.
+    r.altered = any_altered_ || (!r.repeat_fits && repeat_ > 0);
     r.resampled = any_resampled_;
     r.resampling = resampling_;
     if (level_stretch_length_ > 0) {

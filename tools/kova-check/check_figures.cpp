@@ -1,5 +1,6 @@
 #include "check_figures.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "kova/settings.h"
@@ -39,6 +40,26 @@ std::string rate_text(long rate)
 std::string seconds_text(double seconds)
 {
     return strip_zeros(format("%.3f", seconds));
+}
+
+namespace {
+
+bool fine_db(double db)
+{
+    return db != 0 && std::fabs(db) < 0.005;
+}
+
+}  // namespace
+
+double shown_db(double db)
+{
+    const double scale = fine_db(db) ? 1e4 : 1e2;
+    return std::round(db * scale) / scale;
+}
+
+std::string db_text(double db)
+{
+    return format(fine_db(db) ? "%+.4f" : "%+.2f", db);
 }
 
 std::string duration_label(long long seconds)

@@ -18,6 +18,10 @@ std::string strip_zeros(std::string text);
 std::string rate_text(long rate);
 // Seconds to the millisecond, without trailing zeros: "0.5", "10.512", "3".
 std::string seconds_text(double seconds);
+// A gain in dB to 0.01 dB, or to 0.0001 dB where that would show none
+// (x1.0002 is +0.0017 dB); the text the same, with its sign.
+double shown_db(double db);
+std::string db_text(double db);
 // "10 s", "1 min", "1 h"
 std::string duration_label(long long seconds);
 // "+12", "-3", "0"

@@ -71,13 +71,13 @@ std::string stretches_json(const analysis::Channel_Report& r, long rate)
     std::string j = "[";
     for (std::size_t i = 0; i < r.stretches.size(); ++i) {
         const auto& s = r.stretches[i];
-        j +=
-            std::string(i ? "," : "") + "{\"first\":" + count(s.first) + field("last", count(s.last)) +
-            field("start_s", json_number(at(s.first, rate))) +
-            field("end_s", json_number(at(s.last + 1, rate))) + field("verdicts", stretch_names(s)) +
-            field("gain_factor", json_number(s.gain_factor)) +
-            field("gain_db", json_number(std::round(20 * std::log10(std::fabs(s.gain_factor)) * 100) / 100)) +
-            field("offset_steps", json_number(s.offset_steps)) + field("differing", count(s.differing)) + "}";
+        j += std::string(i ? "," : "") + "{\"first\":" + count(s.first) + field("last", count(s.last)) +
+             field("start_s", json_number(at(s.first, rate))) +
+             field("end_s", json_number(at(s.last + 1, rate))) + field("verdicts", stretch_names(s)) +
+             field("gain_factor", json_number(s.gain_factor)) +
+             field("gain_db", json_number(shown_db(20 * std::log10(std::fabs(s.gain_factor))))) +
+             field("offset_steps", json_number(s.offset_steps)) + field("differing", count(s.differing)) +
+             "}";
     }
     return j + "]";
 }
@@ -106,8 +106,8 @@ std::string channel_json(int index, const Capture& c, const analysis::Channel_Re
     j += field("duration_s", r.duration.seconds ? std::to_string(*r.duration.seconds) : "null");
     j += field("nearest_duration_s", std::to_string(r.duration.nearest_seconds));
     j += field("length_difference", std::to_string(r.duration.difference));
-    j += field("gain_factor", json_number(r.gain_factor)) +
-         field("gain_db", json_number(std::round(r.gain_db * 100) / 100));
+    j +=
+        field("gain_factor", json_number(r.gain_factor)) + field("gain_db", json_number(shown_db(r.gain_db)));
     j += field("offset_steps", json_number(r.offset_steps));
     j += field("dropouts", dropouts_json(r, rate));
     j += field("differing", count(r.differing)) + field("max_difference", json_number(r.max_difference)) +
@@ -145,6 +145,7 @@ std::string json_report(const std::string& name, const Capture& c, const Expecta
     if (expect.rate)
         j += field("rate_as_expected", json_bool(rate_as_expected(c, expect)));
     j += field("pass", json_bool(passes(c, expect)));
+    j += field("pattern_rate", json_bool(analysis::pattern_rate(f.rate)));
     // What the pattern cannot see: its words have their low 9 bits zero.
     j += field("pattern_bits", "{\"lowest_set\":9,\"highest_set\":11,\"passes_truncation_to\":" +
                                    std::to_string(analysis::kPatternSignificantBits) + "}");

@@ -6,6 +6,8 @@
 #include "check_figures.h"
 #include "check_output.h"
 #include "kova/analysis/channel_report.h"
+#include "kova/pattern.h"
+#include "kova/settings.h"
 #include "printable.h"
 
 namespace kova::cli {
@@ -15,7 +17,7 @@ const char* const kIndent = "    ";
 
 std::string gain_text(double factor, double db)
 {
-    return "gain " + format("%+.2f", db) + " dB (x" + format("%.6f", factor) + ")";
+    return "gain " + db_text(db) + " dB (x" + format("%.6f", factor) + ")";
 }
 
 std::string offset_text(double steps)
@@ -119,6 +121,24 @@ std::string resampling_lines(const analysis::Resampling& s, long rate)
     return out;
 }
 
+// A repeat the rate does not hold, or a rate the pattern is never made at:
+// the rate was changed without resampling, or the capture's is wrong.
+std::string rate_line(int repeat, long rate)
+{
+    const std::string start = analysis::pattern_rate(rate)
+                                  ? "repeat " + std::to_string(repeat) + " does not fit " + rate_text(rate)
+                                  : rate_text(rate) + " is not a rate the pattern is made at";
+    if (repeat == 0)
+        return kIndent + start + "\n";
+    std::vector<std::string> rates;
+    for (const auto& choice : kRates)
+        if (repetitions_per_word(choice.rate) == repeat)
+            rates.push_back(rate_text(choice.rate));
+    return kIndent + start + ": the words last " + std::to_string(repeat) +
+           (repeat == 1 ? " sample" : " samples") + ", as at " + join(rates, " and ") +
+           "; the rate changed without resampling\n";
+}
+
 std::string outside_line(const char* where, const analysis::Outside& o, long rate)
 {
     if (o.silent || o.samples == 0)
@@ -158,10 +178,7 @@ std::string channel_text(const std::string& name, int index, const Capture& c,
     if (r.resampling)
         line += resampling_lines(*r.resampling, rate);
     if (!r.repeat_fits)
-        line += kIndent + std::string("repeat ") + std::to_string(r.repeat) + " does not fit " +
-                rate_text(rate) + ": the words last " + std::to_string(r.repeat) +
-                (r.repeat == 1 ? " sample" : " samples") +
-                ", as at another rate; the rate changed without resampling\n";
+        line += rate_line(r.repeat, rate);
     line += outside_line("before", r.before, rate);
     line += outside_line("after", r.after, rate);
     if (!duration_as_expected(r, expect))

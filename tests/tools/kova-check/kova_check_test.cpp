@@ -175,10 +175,10 @@ TEST_F(KovaCheck, KovaGenFilesAreWholeAndBitPerfect)
     EXPECT_EQ(wrong.exit_code, 1);
     expect_lines(wrong.out,
                  {"slow.wav  ch1  altered  44.1 kHz  2 s (0 s \u2013 2 s)",
-                  "    repeat 2 does not fit 44.1 kHz: the words last 2 samples, as at another rate; "
+                  "    repeat 2 does not fit 44.1 kHz: the words last 2 samples, as at 88.2 kHz and 96 kHz; "
                   "the rate changed without resampling",
                   "fast.wav  ch1  altered  176.4 kHz  partial 0.25 s (0 s \u2013 0.25 s)",
-                  "    repeat 1 does not fit 176.4 kHz: the words last 1 sample, as at another rate; "
+                  "    repeat 1 does not fit 176.4 kHz: the words last 1 sample, as at 44.1 kHz and 48 kHz; "
                   "the rate changed without resampling"});
 }
 

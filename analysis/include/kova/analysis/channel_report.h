@@ -89,8 +89,10 @@ struct Channel_Report {
     std::uint64_t last = 0;
     std::uint64_t length() const { return present ? last - first + 1 : 0; }
 
-    int repeat = 0;            // samples per word: 1, 2 or 4 (0 when resampled only)
-    bool repeat_fits = false;  // the capture's rate class holds words this long
+    int repeat = 0;  // samples per word: 1, 2 or 4 (0 when resampled only)
+    // The capture's rate is one the pattern is made at, and its class holds
+    // words this long.
+    bool repeat_fits = false;
     Duration_Match duration;
     // The span's whole seconds, when it lasts a whole number of them.
     std::optional<long long> whole_seconds;
@@ -169,6 +171,9 @@ struct Channel_Report {
 // "bit-perfect", or the names that apply in a fixed order ("gain",
 // "dropouts"), or "absent".
 std::vector<std::string> verdict_names(const Channel_Report& report);
+
+// Whether the pattern is ever made at this rate: one of the six.
+bool pattern_rate(long rate);
 
 // Matches a span of `samples` at `rate` against the five durations.
 Duration_Match match_duration(std::uint64_t samples, long rate);
