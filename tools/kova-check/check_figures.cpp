@@ -34,6 +34,8 @@ std::string rate_text(long rate)
     for (const auto& r : kRates)
         if (r.rate == rate)
             return r.label;
+    if (rate < 1000)
+        return std::to_string(rate) + " Hz";
     return strip_zeros(format("%.3f", static_cast<double>(rate) / 1000)) + " kHz";
 }
 

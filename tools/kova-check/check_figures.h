@@ -14,7 +14,7 @@ namespace kova::cli {
 std::string format(const char* fmt, double value);
 // "1.500" -> "1.5", "2.000" -> "2", "-0" -> "0".
 std::string strip_zeros(std::string text);
-// "44.1 kHz", "22.05 kHz", "8 kHz"
+// "44.1 kHz", "22.05 kHz", "8 kHz", "1 Hz"
 std::string rate_text(long rate);
 // Seconds to the millisecond, without trailing zeros: "0.5", "10.512", "3".
 std::string seconds_text(double seconds);

@@ -329,3 +329,104 @@ TEST_F(KovaCheckChains, DropoutCountsComeFromTheLength)
                "{\"position\":96001,\"time_s\":2.000021,\"foreign\":0,\"skipped\":-1,\"net\":1,\"lost\":0,"
                "\"lost_exact\":true,\"inserted\":1}");
 }
+
+// A 32-bit container shows what the 24-bit grid hides: a sample is its word
+// only when its low byte is zero too. ffmpeg's x1.0002 turns 1536 into
+// 1536.31 steps (393295 / 256), sox's +0.001 dB is x1.000115 (10^(0.001/20)),
+// ffmpeg's dcshift of 4e-8 adds 4e-8 * 2^31 = 85.9 units of 2^-8 step,
+// which it truncates to 85: 0.332 steps. In float the same gain is kept.
+// Where the header says only 24 of the 32 bits are valid, the low byte says
+// nothing and the words pass.
+TEST_F(KovaCheckChains, ChangesBelowTheStepOfAWiderContainerAreNamed)
+{
+    shell(
+        "ffmpeg -v error -i k48000_1.wav -af volume=1.0002 -c:a pcm_s32le vol32.wav && "
+        "ffmpeg -v error -i k48000_1.wav -af volume=1.0002 -c:a pcm_f32le volf.wav && "
+        "sox k48000_1.wav -b 32 gain32.wav gain 0.001 && "
+        "ffmpeg -v error -i k48000_1.wav -af dcshift=4e-8 -c:a pcm_s32le dc32.wav");
+    for (const auto& [file, factor] :
+         {std::pair{"vol32.wav", 1.0002}, {"volf.wav", 1.0002}, {"gain32.wav", 1.000115}}) {
+        const auto r = check({"--json", file});
+        EXPECT_EQ(r.exit_code, 1) << file;
+        expect_has(r.out, "\"verdicts\":[\"gain\"]");
+        EXPECT_NEAR(number_after(r.out, "gain_factor"), factor, 2e-6) << file;
+    }
+    const auto dc = check({"--json", "dc32.wav"});
+    expect_has(dc.out, "\"verdicts\":[\"offset\"]");
+    EXPECT_NEAR(number_after(dc.out, "offset_steps"), 85.0 / 256, 1e-6);
+    // 20 log10(1.0002) = 0.001737 dB: shown, not rounded to 0.
+    expect_has(check({"vol32.wav"}).out, "    gain +0.0017 dB (x1.000200)\n");
+
+    // wValidBitsPerSample (bytes 38-39 of ffmpeg's extensible header) made 24.
+    std::string data = slurp("vol32.wav");
+    ASSERT_EQ(data.substr(38, 2), std::string("\x20\x00", 2));
+    data[38] = 24;
+    ASSERT_TRUE(kova::support::write_file(dir_ + "/valid24.wav", data));
+    const auto valid24 = check({"valid24.wav"});
+    EXPECT_EQ(valid24.exit_code, 0) << valid24.out;
+    expect_has(valid24.out, "valid24.wav  WAVEX 24-bit int  48 kHz  1 ch  48000 frames\n");
+}
+
+// Samples changed here and there leave the words' level as it was: altered,
+// with their count. Every sample one step up is an offset of +1, not a gain
+// that rounds to it. Made by hand from the 10 s file, 480,000 samples, 24-bit
+// little-endian after a 44-byte header.
+TEST_F(KovaCheckChains, SmallChangesAreNotGains)
+{
+    const std::string k = slurp("k48000_10.wav"), header = k.substr(0, 44);
+    const auto raised = [&](const std::string& name, auto pick) {
+        std::string data = k.substr(44);
+        for (std::size_t i = 0; i < data.size() / 3; ++i)
+            if (pick(i))
+                data[3 * i] = 1;  // one step: the low byte is 00 in every word
+        write_wav(name, header, data);
+    };
+    raised("every1000.wav", [](std::size_t i) { return i % 1000 == 0; });
+    raised("two.wav", [](std::size_t i) { return i == 10 || i == 20000; });
+    raised("last.wav", [](std::size_t i) { return i == 479999; });
+    raised("all.wav", [](std::size_t) { return true; });
+
+    for (const auto& [file, differing] : {std::pair{"every1000.wav", 480}, {"two.wav", 2}, {"last.wav", 1}}) {
+        const auto r = check({"--json", file});
+        EXPECT_EQ(r.exit_code, 1) << file;
+        expect_has(r.out, "\"verdicts\":[\"altered\"],\"first\":0,\"last\":479999,");
+        EXPECT_EQ(number_after(r.out, "differing"), differing) << file;
+        EXPECT_EQ(number_after(r.out, "max_difference"), 1) << file;
+    }
+    const auto r = check({"all.wav"});
+    expect_has(r.out, "all.wav  ch1  offset  48 kHz  10 s (0 s \u2013 10 s)\n    offset +1 steps\n");
+}
+
+// Noise as loud as the pattern next to it lands near a word's level now and
+// then; that sample is not the pattern. 2 s of pseudo-random noise of
+// +-4096 steps before and after the 10 s file, the sample just before the
+// pattern set 100 steps above the word its phase would hold (its last,
+// 0x000E00) and the one just after 100 below the first (0x000600).
+TEST_F(KovaCheckChains, NoiseBesideThePatternStaysOutside)
+{
+    unsigned state = 12345;
+    const auto noise = [&](std::size_t n) {
+        std::string out;
+        for (std::size_t i = 0; i < n; ++i) {
+            state = state * 1103515245u + 12345u;
+            const int v = static_cast<int>(state >> 16 & 0x1FFF) - 4096;
+            for (int b = 0; b < 3; ++b) out += static_cast<char>(v >> (8 * b) & 0xFF);
+        }
+        return out;
+    };
+    const auto put = [](std::string& s, std::size_t at, int v) {
+        for (int b = 0; b < 3; ++b)
+            s[3 * at + static_cast<std::size_t>(b)] = static_cast<char>(v >> (8 * b) & 0xFF);
+    };
+    const std::string k = slurp("k48000_10.wav");
+    std::string before = noise(96000), after = noise(96000);
+    put(before, 95999, 0xE00 + 100);
+    put(after, 0, 0x600 - 100);
+    write_wav("noisy.wav", k.substr(0, 44), before + k.substr(44) + after);
+
+    const auto r = check({"--json", "noisy.wav"});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    expect_has(r.out, "\"verdicts\":[\"bit-perfect\"],\"first\":96000,\"last\":575999,");
+    expect_has(r.out, "\"before\":{\"samples\":96000,\"silent\":false,");
+    expect_has(r.out, "\"after\":{\"samples\":96000,\"silent\":false,");
+}

@@ -180,6 +180,28 @@ TEST_F(KovaCheck, KovaGenFilesAreWholeAndBitPerfect)
                   "fast.wav  ch1  altered  176.4 kHz  partial 0.25 s (0 s \u2013 0.25 s)",
                   "    repeat 1 does not fit 176.4 kHz: the words last 1 sample, as at 44.1 kHz and 48 kHz; "
                   "the rate changed without resampling"});
+
+    // Rates the pattern is never made at, the same samples relabelled: the
+    // words fit 32 kHz's repeat, but no file of the pattern has it.
+    sox({"-r", "32000", "k44100.wav", "r32000.wav"});
+    sox({"-r", "8000", "k88200.wav", "r8000.wav"});
+    sox({"-r", "1", "k44100.wav", "r1.wav"});
+    const auto odd = check({"r32000.wav", "r8000.wav"});
+    EXPECT_EQ(odd.exit_code, 1);
+    expect_lines(
+        odd.out,
+        {"r32000.wav  ch1  altered  32 kHz  partial 1.378 s (0 s – 1.378 s)",  // 44100 / 32000
+         "    32 kHz is not a rate the pattern is made at: the words last 1 sample, as at 44.1 kHz and "
+         "48 kHz; the rate changed without resampling",
+         "r8000.wav  ch1  altered  8 kHz  partial 11.025 s (0 s – 11.025 s)",  // 88200 / 8000
+         "    8 kHz is not a rate the pattern is made at: the words last 2 samples, as at 88.2 kHz and "
+         "96 kHz; the rate changed without resampling"});
+    const auto one = check({"--json", "r1.wav"});
+    EXPECT_EQ(one.exit_code, 1);
+    expect_has(one.out, "\"rate\":1,");
+    expect_has(one.out, "\"pass\":false,\"pattern_rate\":false,");
+    expect_has(one.out, "\"verdicts\":[\"altered\"],\"first\":0,\"last\":44099,");
+    expect_has(one.out, "\"repeat\":1,\"repeat_fits\":false,");
 }
 
 // Silence around the pattern, a mono file played on a stereo device, and a
