@@ -110,8 +110,8 @@ TEST(CaptureAnalyser, ReportIsTheSameWhateverTheBlocks)
     }
 }
 
-// An integer counts by its top 24 bits; a float only when it is exactly the
-// word over 2^23; a float that is infinite, not a number or beyond any
+// An integer declared 24 bits in 32 counts by those 24; a float only when it
+// is exactly the word over 2^23; a float that is infinite, not a number or beyond any
 // scale is a foreign sample, not a change of level.
 TEST(CaptureAnalyser, ExactnessRules)
 {
