@@ -26,13 +26,13 @@ static_assert(sizeof(analysis::Dropout) == 48,
               "Dropout changed: compare its new fields in fuzz/report_compare.h");
 static_assert(sizeof(analysis::Stretch) == 72,
               "Stretch changed: compare its new fields in fuzz/report_compare.h");
-static_assert(sizeof(analysis::Resampling) == 32,
+static_assert(sizeof(analysis::Resampling) == 40,
               "Resampling changed: compare its new fields in fuzz/report_compare.h");
 static_assert(sizeof(analysis::Outside) == 24,
               "Outside changed: compare its new fields in fuzz/report_compare.h");
 static_assert(sizeof(analysis::Event) == 64,
               "Event changed: compare its new fields in fuzz/report_compare.h");
-static_assert(sizeof(analysis::Channel_Report) == 368,
+static_assert(sizeof(analysis::Channel_Report) == 376,
               "Channel_Report changed: compare its new fields in fuzz/report_compare.h");
 
 class Report_Compare {
@@ -220,6 +220,7 @@ private:
             value("resampling.family_rate", a.resampling->family_rate, b.resampling->family_rate);
             value("resampling.ratio", a.resampling->ratio, b.resampling->ratio);
             value("resampling.drift_ppm", a.resampling->drift_ppm, b.resampling->drift_ppm);
+            value("resampling.source_rate", a.resampling->source_rate, b.resampling->source_rate);
         }
         outside("before", a.before, b.before);
         outside("after", a.after, b.after);

@@ -72,18 +72,21 @@ std::optional<Resampling> drift_of(const Stretch_Stats& s, long rate)
         return std::nullopt;
     // The family whose cycle this rate divides into whole samples.
     const bool family_441 = rate % 44100 == 0;
-    return resampling_of(family_441 ? 14700 : 16000, family_441 ? 44100 : 48000, ppm, rate);
+    // Still the staircase of this rate, only turning: made at this rate.
+    return resampling_of(family_441 ? 14700 : 16000, family_441 ? 44100 : 48000, ppm, rate, rate);
 }
 
 }  // namespace
 
-Resampling resampling_of(long family_hz, long family_rate, double drift_ppm, long rate)
+Resampling resampling_of(long family_hz, long family_rate, double drift_ppm, long rate, long source_rate)
 {
     Resampling r;
     r.family_hz = family_hz;
     r.family_rate = family_rate;
     r.drift_ppm = drift_ppm;
-    r.ratio = static_cast<double>(rate) / (static_cast<double>(family_rate) * (1 + drift_ppm * 1e-6));
+    r.source_rate = source_rate;
+    const long from = source_rate > 0 ? source_rate : family_rate;
+    r.ratio = static_cast<double>(rate) / (static_cast<double>(from) * (1 + drift_ppm * 1e-6));
     return r;
 }
 

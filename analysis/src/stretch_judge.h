@@ -21,7 +21,8 @@ struct Judged {
 // where a change of less than a step shows.
 Judged judge_stretch(const Stretch_Stats& stats, double grid, double fine_grid, long rate);
 
-// A stretch followed as a tone: resampled between the families.
-Resampling resampling_of(long family_hz, long family_rate, double drift_ppm, long rate);
+// A stretch followed as a tone, or a clock apart: from source_rate (0 when
+// it cannot be told) to the capture's rate.
+Resampling resampling_of(long family_hz, long family_rate, double drift_ppm, long rate, long source_rate);
 
 }  // namespace kova::analysis::detail

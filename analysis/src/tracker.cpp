@@ -24,6 +24,11 @@ constexpr double kTurnDrift = 0.3;
 // Outside the span, what counts as a stretch of the same sample: long
 // enough that compares as it lies pay off.
 constexpr std::size_t kConstantRun = 16;
+// Digital silence that ends a resampler's ringing: a run of zeros this long.
+constexpr std::uint64_t kSilentRun = 16;
+// A tone at a rate its cycle divides drifts at least this much to be a
+// clock apart rather than the staircase.
+constexpr double kToneDriftPpm = 3.0;
 
 // e^{-2 pi i p / cycle} for the three cycles, worked out once.
 struct Twiddles {
@@ -328,7 +333,18 @@ bool Tracker::lock_at(std::uint64_t from, std::size_t n)
     history_.copy(from, n, scratch_.data());
     const auto words = find_words(scratch_.data(), n, from, decoder_.quantum());
     if (!words)
-        return n >= kBlock && try_tone(from, n);
+        return n >= kBlock && try_tone(from, n, Tone_Need::apart);
+    // Told apart before the span is judged: a resampler's tone is followed
+    // as one from its first sample, the staircase as words.
+    const Band band = band_of(*words);
+    if (band == Band::tone) {
+        if (n >= 2 * kToneChunk && try_tone(from, n, Tone_Need::any))
+            return true;
+        if (n < kBlock)
+            return false;  // a block tells the tone's frequency
+    } else if (band == Band::unsure && n >= kBlock && try_tone(from, n, Tone_Need::drift)) {
+        return true;
+    }
     Model m;
     make_model(*words, from, n, m);
     const std::uint64_t limit = span_ ? gap_start() : outside_from_;
@@ -347,15 +363,69 @@ bool Tracker::lock_at(std::uint64_t from, std::size_t n)
     return true;
 }
 
-bool Tracker::try_tone(std::uint64_t from, std::size_t n)
+long Tracker::family_of(int cycle) const
+{
+    for (const long f0 : {14700L, 16000L})
+        if (f0 * cycle == rate_)
+            return f0;
+    return 0;
+}
+
+Tracker::Band Tracker::band_of(const Word_Model& w) const
+{
+    const long f0 = family_of(w.cycle);
+    if (f0 == 0)
+        return Band::staircase;
+    double mean = 0.0;
+    for (int p = 0; p < w.cycle; ++p) mean += w.level[p] / w.cycle;
+    // The words at a gain and an offset, within the noise of their means
+    // and the capture's rounding.
+    double aw = 0.0, ww = 0.0;
+    for (int p = 0; p < w.cycle; ++p) {
+        aw += (w.level[p] - mean) * word_swing(p, w.repeat);
+        ww += word_swing(p, w.repeat) * word_swing(p, w.repeat);
+    }
+    const double noise = w.samples > w.cycle ? w.spread / std::sqrt(w.samples / w.cycle) : w.spread;
+    const double tolerance = std::max(1.5 * std::max(decoder_.quantum(), 1.0), 4 * noise);
+    bool staircase = true;
+    for (int p = 0; p < w.cycle; ++p)
+        staircase =
+            staircase && std::fabs(w.level[p] - mean - aw / ww * word_swing(p, w.repeat)) <= tolerance;
+    // Which rate's staircase a resampler would leave as these harmonics:
+    // told only where the noise leaves them clear of one another.
+    double size[kMaxHarmonic + 1];
+    cycle_harmonics(w.level, w.cycle, size);
+    const double spread = 4 * noise / (1024 * 2 / std::sqrt(3.0) * std::max(std::fabs(mean), 1.0) / 2560);
+    const long source = spread < 0.005 ? source_rate(size, mean, f0, rate_, 0.01 + spread) : 0;
+    if (source != 0 && source != rate_)
+        return Band::tone;
+    // This rate's own harmonics turned by a fraction of a sample may be a
+    // clock apart, or a filter: a drift tells.
+    return staircase ? Band::staircase : Band::unsure;
+}
+
+bool Tracker::try_tone(std::uint64_t from, std::size_t n, Tone_Need need)
 {
     const auto fit = find_tone(scratch_.data(), n, from, rate_);
     if (!fit)
         return false;
-    // Back, chunk by chunk, while the tone holds.
+    if (need != Tone_Need::any && rate_ % fit->family_rate == 0 &&
+        std::fabs(drift_ppm_of(*fit)) < kToneDriftPpm) {
+        // At a rate this family's cycle divides, a tone that keeps time is
+        // the staircase unless its harmonics are another rate's.
+        if (need == Tone_Need::drift)
+            return false;
+        double size[kMaxHarmonic + 1];
+        for (int k = 1; k <= kMaxHarmonic; ++k) size[k] = std::abs(fit->harmonic[k]);
+        const long source = source_rate(size, fit->mean, fit->family_hz, rate_, 0.01);
+        if (source == 0 || source == rate_)
+            return false;
+    }
+    // Back, chunk by chunk, while the tone holds, then to the sample.
     const std::uint64_t limit = std::max(span_ ? gap_start() : outside_from_, reach_back(from));
     std::uint64_t s = from;
     while (s >= limit + kToneChunk && tone_holds_for(*fit, s - kToneChunk, kToneChunk)) s -= kToneChunk;
+    s = tone_start(*fit, s, limit);
     if (span_) {
         // What came before is judged as what it was; the gap, if any, was
         // foreign, and how much was lost a tone cannot count.
@@ -366,7 +436,6 @@ bool Tracker::try_tone(std::uint64_t from, std::size_t n)
         if (s > gap_start())
             add_dropout(gap_start(), s - gap_start(), 0, 0);
     }
-    tone_.emplace(*fit);
     model_ = Model{};
     model_.tone = true;
     if (!span_) {
@@ -375,16 +444,58 @@ bool Tracker::try_tone(std::uint64_t from, std::size_t n)
         begin_stretch(s);
         end_crisp_ = true;
     }
-    Event e;
-    e.kind = Event::Kind::resampled;
-    e.position = s;
-    e.family_hz = fit->family_hz;
-    emit(e);
-    tone_->take(history_.view(from, n, scratch_.data()), n, from, rate_);
+    start_tone(*fit, from, n);
     stretch_.end = from + n;
     last_ = from + n - 1;
     pos_ = from + n;
     state_ = State::tracking;
+    return true;
+}
+
+// Follows the tone from here on; `from`, n: the block it was found in.
+void Tracker::start_tone(const Tone_Fit& fit, std::uint64_t from, std::size_t n)
+{
+    tone_.emplace(fit);
+    model_ = Model{};
+    model_.tone = true;
+    Event e;
+    e.kind = Event::Kind::resampled;
+    e.position = stretch_.first;
+    e.family_hz = fit.family_hz;
+    emit(e);
+    tone_->take(history_.view(from, n, scratch_.data()), n, from, rate_);
+}
+
+// A word model that is a resampler's tone after all, or stops holding
+// because its phase runs away too fast for the words' fold over a block (a
+// clock apart). Followed as a tone from where the words began when they
+// were never exact.
+bool Tracker::becomes_tone(std::uint64_t from, std::size_t n, Tone_Need need)
+{
+    const long f0 = family_of(model_.words.cycle);
+    if (f0 == 0 || n > 2 * kBlock)
+        return false;
+    history_.copy(from, n, scratch_.data());
+    const auto fit = find_tone(scratch_.data(), n, from, rate_);
+    if (!fit || fit->family_hz != f0 ||
+        (need != Tone_Need::any && std::fabs(drift_ppm_of(*fit)) < kToneDriftPpm))
+        return false;
+    double size[kMaxHarmonic + 1];
+    cycle_harmonics(model_.words.level, model_.words.cycle, size);
+    const double ratio = std::abs(fit->harmonic[1]) / size[1];
+    if (!(ratio > 0.7 && ratio < 1.4))
+        return false;
+    if (stretch_.differing == 0 && stretch_.changed == 0 && stretch_.length() > 0) {
+        close_stretch();
+    } else if (stretch_.first == first_) {
+        repeat_ = 0;
+        first_cycle_ = 0;
+        first_phase_ = 0;
+    }
+    start_tone(*fit, from, n);
+    stretch_.end = from + n;
+    last_ = from + n - 1;
+    pos_ = from + n;
     return true;
 }
 
@@ -396,21 +507,93 @@ bool Tracker::tone_holds(std::uint64_t from, std::size_t n)
 bool Tracker::tone_holds_for(const Tone_Fit& tone, std::uint64_t from, std::size_t n)
 {
     const Tone_Fit t = refit_tone(tone, history_.view(from, n, scratch_.data()), n, from, rate_);
-    const double ratio = std::abs(t.fundamental) / std::abs(tone.fundamental);
+    const double ratio = std::abs(t.harmonic[1]) / std::abs(tone.harmonic[1]);
     return t.fraction >= 0.4 && ratio > 0.7 && ratio < 1.4;
+}
+
+// The first sample of a tone that holds from chunk s on. A resampler rings
+// ahead of what it was given: after digital silence that ringing belongs
+// to the span, back to the silence. After other material, the split that
+// leaves the least squared error, that material taken as its mean.
+std::uint64_t Tracker::tone_start(const Tone_Fit& tone, std::uint64_t s, std::uint64_t limit) const
+{
+    const std::uint64_t lo = std::max(limit, s > kToneAhead ? s - kToneAhead : 0);
+    std::uint64_t earliest = s + kToneChunk, zeros = 0;
+    for (std::uint64_t i = s + kToneChunk; i > lo && zeros < kSilentRun; --i) {
+        if (history_.value(i - 1) == 0.0) {
+            ++zeros;
+        } else {
+            zeros = 0;
+            earliest = i - 1;
+        }
+    }
+    if (zeros >= kSilentRun)
+        return earliest;
+    const std::uint64_t a = std::max(lo, s > kToneChunk ? s - kToneChunk : 0);
+    const double other = mean_of(a, std::min(a + kToneChunk / 4, s + kToneChunk));
+    double best = 0.0, running = 0.0;
+    std::uint64_t at = s + kToneChunk;
+    for (std::uint64_t i = s + kToneChunk; i-- > a;) {
+        const double v = history_.value(i);
+        if (v != v)
+            continue;
+        const double e = v - tone_value(tone, i, rate_), o = v - other;
+        running += e * e - o * o;
+        if (running < best) {
+            best = running;
+            at = i;
+        }
+    }
+    return at;
+}
+
+// One past the last sample of a tone that held up to chunk end e, no
+// earlier than floor: the ringing after it too, up to digital silence.
+std::uint64_t Tracker::tone_end(const Tone_Fit& tone, std::uint64_t e, std::uint64_t floor) const
+{
+    const std::uint64_t a = std::max(floor, e > kToneChunk ? e - kToneChunk : 0);
+    const std::uint64_t hi = std::min(history_.end(), e + kToneAhead);
+    std::uint64_t end = a, zeros = 0, i = a;
+    for (; i < hi && zeros < kSilentRun; ++i) {
+        if (history_.value(i) == 0.0) {
+            ++zeros;
+        } else {
+            zeros = 0;
+            end = i + 1;
+        }
+    }
+    if (zeros >= kSilentRun)
+        return end;
+    const std::uint64_t b = std::min(hi, e + kToneChunk);
+    const double other = mean_of(b - kToneChunk / 4, b);
+    double best = 0.0, running = 0.0;
+    std::uint64_t at = a;
+    for (i = a; i < b; ++i) {
+        const double v = history_.value(i);
+        if (v != v)
+            continue;
+        const double d = v - tone_value(tone, i, rate_), o = v - other;
+        running += d * d - o * o;
+        if (running < best) {
+            best = running;
+            at = i + 1;
+        }
+    }
+    return at;
 }
 
 bool Tracker::judge_tone_block(std::uint64_t from, std::size_t n)
 {
-    if (tone_->take(history_.view(from, n, scratch_.data()), n, from, rate_)) {
+    if (tone_->take(history_.decoded(from, n, scratch_.data()), n, from, rate_)) {
         stretch_.end = from + n;
         last_ = from + n - 1;
         pos_ = from + n;
         return true;
     }
-    // Where it stopped, chunk by chunk.
+    // Where it stopped, chunk by chunk, then to the sample.
     std::uint64_t end = from;
     while (end + kToneChunk <= from + n && tone_holds(end, kToneChunk)) end += kToneChunk;
+    end = tone_end(tone_->fit(), end, from);
     stretch_.end = end;
     if (end > from)
         last_ = end - 1;
@@ -444,7 +627,7 @@ bool Tracker::step_tracking()
         }
         return true;
     }
-    if (history_.end() - pos_ < kBlock)
+    if (history_.end() - pos_ < kBlock + (model_.tone ? kToneAhead : 0))
         return false;
     return model_.tone ? judge_tone_block(pos_, kBlock) : judge_block(pos_, kBlock);
 }
@@ -466,6 +649,11 @@ bool Tracker::judge_block(std::uint64_t from, std::size_t n)
     off = std::remainder(off, 2 * kPi);
     const bool consistent =
         std::fabs(size - 1) <= kSizeDrift + 5 * noise && std::fabs(off) <= kTurnDrift + 5 * noise;
+    // A block told as a resampler's tone, or whose phase runs away too fast
+    // for the words' fold: followed as a tone.
+    if ((!consistent || band_of(fit) == Band::tone) &&
+        becomes_tone(from, n, consistent ? Tone_Need::any : Tone_Need::drift))
+        return true;
     if (!consistent) {
         break_at_ = from;
         old_ = model_;

@@ -43,8 +43,11 @@ public:
     static constexpr std::size_t kBlock = 4096;
     // Windows that a clean pattern is found in: enough cycles of the longest.
     static constexpr std::size_t kWindow = static_cast<std::size_t>(kMinCycles) * 12;
-    // Chunks a resampled span's ends are found to.
+    // Chunks a resampled span's ends are found to, then the samples that
+    // ring past them, up to two chunks on: a tone's block is judged once
+    // that much has arrived beyond it.
     static constexpr std::size_t kToneChunk = 256;
+    static constexpr std::size_t kToneAhead = 2 * kToneChunk;
     // Dropouts and stretches kept in the report; the rest are only counted.
     static constexpr std::size_t kKept = 8;
     // How far before a window its pattern may be found to begin: fixed, so
@@ -76,10 +79,23 @@ private:
 
     // Outside: does the window hold the pattern? Fills model_ if so.
     bool lock_at(std::uint64_t from, std::size_t n);
-    bool try_tone(std::uint64_t from, std::size_t n);
+    // Where the family's cycle divides the rate, the pattern a resampler
+    // left is a cycle too: the staircase, or the band-limited tone.
+    enum class Band { staircase, tone, unsure };
+    Band band_of(const Word_Model& words) const;
+    long family_of(int cycle) const;
+    // What a tone found where the family's cycle divides the rate must
+    // show to be taken as one: anything, a drift, or a drift or the
+    // harmonics of another rate.
+    enum class Tone_Need { any, drift, apart };
+    bool try_tone(std::uint64_t from, std::size_t n, Tone_Need need);
+    bool becomes_tone(std::uint64_t from, std::size_t n, Tone_Need need);
     bool tone_holds(std::uint64_t from, std::size_t n);
     bool tone_holds_for(const Tone_Fit& tone, std::uint64_t from, std::size_t n);
     bool judge_tone_block(std::uint64_t from, std::size_t n);
+    std::uint64_t tone_start(const Tone_Fit& tone, std::uint64_t s, std::uint64_t limit) const;
+    std::uint64_t tone_end(const Tone_Fit& tone, std::uint64_t e, std::uint64_t floor) const;
+    void start_tone(const Tone_Fit& fit, std::uint64_t from, std::size_t n);
     bool make_model(const Word_Model& words, std::uint64_t from, std::size_t n, Model& out) const;
     bool fits(const Model& m, std::uint64_t i) const;
     bool near_level(const Model& m, std::uint64_t i) const;

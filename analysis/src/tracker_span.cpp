@@ -263,7 +263,8 @@ void Tracker::close_stretch()
         j.stretch.first = s.first;
         j.stretch.last = s.end - 1;
         j.stretch.resampled = true;
-        j.drift = resampling_of(tone_->fit().family_hz, tone_->fit().family_rate, tone_->drift_ppm(), rate_);
+        j.drift = resampling_of(tone_->fit().family_hz, tone_->fit().family_rate, tone_->drift_ppm(), rate_,
+                                tone_->source(rate_));
     } else {
         j = judge_stretch(s, grid(), fine_grid(), rate_);
     }
@@ -382,9 +383,19 @@ Channel_Report Tracker::finish()
 {
     // What is left of the last block.
     if (state_ == State::tracking && model_.tone && pos_ < history_.end()) {
+        // What is left: blocks, then the rest to the sample.
+        while (state_ == State::tracking && history_.end() - pos_ >= kBlock + kToneChunk)
+            judge_tone_block(pos_, kBlock);
         const auto n = static_cast<std::size_t>(history_.end() - pos_);
-        if (n >= kToneChunk)
+        if (state_ == State::tracking && n >= kToneChunk) {
             judge_tone_block(pos_, n);
+        } else if (state_ == State::tracking && n > 0) {
+            const std::uint64_t end = tone_end(tone_->fit(), pos_, pos_);
+            stretch_.end = end;
+            if (end > pos_)
+                last_ = end - 1;
+            pos_ = end;
+        }
     }
     if (state_ == State::tracking && !model_.deterministic && !model_.tone && pos_ < history_.end()) {
         const auto n = static_cast<std::size_t>(history_.end() - pos_);

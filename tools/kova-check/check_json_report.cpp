@@ -88,7 +88,8 @@ std::string resampling_json(const std::optional<analysis::Resampling>& s)
         return "null";
     return "{\"family_hz\":" + std::to_string(s->family_hz) +
            field("family_rate", std::to_string(s->family_rate)) + field("ratio", json_number(s->ratio)) +
-           field("drift_ppm", json_number(s->drift_ppm)) + "}";
+           field("drift_ppm", json_number(s->drift_ppm)) +
+           field("source_rate", s->source_rate > 0 ? std::to_string(s->source_rate) : "null") + "}";
 }
 
 std::string channel_json(int index, const Capture& c, const analysis::Channel_Report& r,

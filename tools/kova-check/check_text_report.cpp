@@ -110,9 +110,15 @@ std::string length_lines(const analysis::Channel_Report& r, long rate)
 
 std::string resampling_lines(const analysis::Resampling& s, long rate)
 {
-    std::string out = kIndent + std::string("resampled: from the ") + rate_text(s.family_rate) + " family (" +
-                      strip_zeros(format("%.1f", s.family_hz / 1000.0)) + " kHz) to " + rate_text(rate) +
-                      ", ratio " + format("%.6f", s.ratio) + "\n";
+    const std::string family = "the " + rate_text(s.family_rate) + " family" +
+                               (s.source_rate > 0 ? ", " : " (") +
+                               strip_zeros(format("%.1f", s.family_hz / 1000.0)) + " kHz)";
+    std::string out = kIndent + std::string("resampled: from ") +
+                      (s.source_rate > 0 ? rate_text(s.source_rate) + " (" + family : family) + " to " +
+                      rate_text(rate) + ", ratio " + format("%.6f", s.ratio) + "\n";
+    if (s.source_rate == 0)
+        out += kIndent + std::string("the rate it was made at cannot be told: the ratio is against ") +
+               rate_text(s.family_rate) + "\n";
     // Below a tenth of a ppm a resampler's own ratio is exact.
     if (std::fabs(s.drift_ppm) >= 0.1)
         out += kIndent + std::string("clock drift ") + format("%+.2f", s.drift_ppm) +

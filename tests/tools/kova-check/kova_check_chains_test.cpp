@@ -430,3 +430,159 @@ TEST_F(KovaCheckChains, NoiseBesideThePatternStaysOutside)
     expect_has(r.out, "\"before\":{\"samples\":96000,\"silent\":false,");
     expect_has(r.out, "\"after\":{\"samples\":96000,\"silent\":false,");
 }
+
+namespace {
+
+// The JSON line of one file in a run over several.
+std::string line_of(const std::string& out, const std::string& file)
+{
+    const auto at = out.find("{\"file\":\"" + file + "\"");
+    EXPECT_NE(at, std::string::npos) << file << " missing in " << out;
+    return at == std::string::npos ? std::string() : out.substr(at, out.find('\n', at) - at);
+}
+
+// Resampled from `source` to the file's rate, faster by `ppm`: the family is
+// the source's, the ratio the capture's rate over the source's sped up.
+void expect_resampled(const std::string& json, long source, long rate, double ppm)
+{
+    SCOPED_TRACE(json.substr(0, 40));
+    expect_has(json, "\"verdicts\":[\"resampled\"]");
+    expect_has(json, std::string("\"family_rate\":") + (source % 44100 == 0 ? "44100" : "48000"));
+    expect_has(json, "\"source_rate\":" + std::to_string(source) + "}");
+    EXPECT_NEAR(number_after(json, "ratio"), static_cast<double>(rate) / source / (1 + ppm * 1e-6), 1e-6);
+    EXPECT_NEAR(number_after(json, "drift_ppm"), ppm, std::max(0.01 * std::fabs(ppm), 0.05));
+}
+
+const long kRates[] = {44100, 48000, 88200, 96000, 176400, 192000};
+
+}  // namespace
+
+// Every rate to every other (sox's best quality), up and down, within the
+// family and across: what is left is the family's tone and the harmonics
+// the lower rate holds, each scaled as the source's hold scaled it, which
+// tells the rate it was made at.
+TEST_F(KovaCheckChains, EveryRatioBetweenTheRatesIsNamed)
+{
+    std::vector<std::string> files;
+    for (const long from : kRates) {
+        const std::string k = "k" + std::to_string(from) + "_1.wav";
+        ASSERT_EQ(
+            run_program(KOVA_GEN_PATH, {"-q", "-f", "-r", std::to_string(from), "-d", "1", "-o", k}, dir_)
+                .exit_code,
+            0);
+        for (const long to : kRates)
+            if (to != from) {
+                files.push_back("r" + std::to_string(from) + "_" + std::to_string(to) + ".wav");
+                shell("sox " + k + " -b 24 " + files.back() + " rate -v " + std::to_string(to));
+            }
+    }
+    std::vector<std::string> args{"--json"};
+    args.insert(args.end(), files.begin(), files.end());
+    const auto r = check(args);
+    EXPECT_EQ(r.exit_code, 1);
+    for (const auto& f : files) {
+        const long from = std::stol(f.substr(1)), to = std::stol(f.substr(f.find('_') + 1));
+        expect_resampled(line_of(r.out, f), from, to, 0);
+    }
+}
+
+// Within a family through other resamplers: ffmpeg's soxr and its own,
+// GStreamer's, and libsamplerate's best through ALSA's rate plugin (into a
+// file, no sound card).
+TEST_F(KovaCheckChains, ResamplingWithinAFamilyIsNamedWhateverTheResampler)
+{
+    for (const char* rate : {"96000", "192000"})
+        ASSERT_EQ(
+            run_program(KOVA_GEN_PATH,
+                        {"-q", "-f", "-r", rate, "-d", "1", "-o", std::string("k") + rate + "_1.wav"}, dir_)
+                .exit_code,
+            0);
+    shell("ffmpeg -v error -y -i k48000_1.wav -af aresample=96000:resampler=soxr -c:a pcm_s24le soxr.wav");
+    shell("ffmpeg -v error -y -i k192000_1.wav -af aresample=44100 -c:a pcm_s24le swr.wav");
+    shell(
+        "gst-launch-1.0 -q filesrc location=k96000_1.wav ! wavparse ! audioconvert ! audioresample ! "
+        "audio/x-raw,rate=48000 ! audioconvert ! audio/x-raw,format=S24LE ! wavenc ! filesink "
+        "location=gst.wav");
+    shell(
+        "mkdir -p alsa && printf '%s\\n' 'pcm.file { type file; slave.pcm \"null\"; file \"alsa.raw\"; "
+        "format \"raw\" }' 'pcm.up { type rate; slave { pcm { type plug; slave.pcm \"file\" }; rate 192000; "
+        "format S32_LE } converter \"samplerate_best\" }' > alsa/.asoundrc && "
+        "HOME=$PWD/alsa sox -q k48000_1.wav -b 32 -t alsa up && "
+        "sox -t raw -r 192000 -e signed -b 32 -c 1 alsa.raw -b 24 alsa.wav");
+    const auto r = check({"--json", "soxr.wav", "swr.wav", "gst.wav", "alsa.wav"});
+    EXPECT_EQ(r.exit_code, 1);
+    expect_resampled(line_of(r.out, "soxr.wav"), 48000, 96000, 0);
+    expect_resampled(line_of(r.out, "swr.wav"), 192000, 44100, 0);
+    expect_resampled(line_of(r.out, "gst.wav"), 96000, 48000, 0);
+    expect_resampled(line_of(r.out, "alsa.wav"), 48000, 192000, 0);
+}
+
+// A clock apart, up to 1000 ppm either way, at the rates of both families:
+// sox's speed 1.001 plays the pattern 1000 ppm fast, ffmpeg's asetrate
+// 48005 (or 47952) takes 48 kHz for that rate, (48005 / 48000 - 1) 10^6 =
+// +104.17 ppm (-1000 ppm), and with aresample=48000 from 44101 the pattern
+// crosses families 22.68 ppm fast.
+TEST_F(KovaCheckChains, ClockDriftIsNamedUpTo1000Ppm)
+{
+    struct Case {
+        const char* source;
+        long rate;
+        const char* speed;
+        double ppm;
+    };
+    const Case sox_cases[] = {{"k44100_1.wav", 44100, "1.001", 1000},
+                              {"k96000_1.wav", 96000, "0.999", -1000},
+                              {"k192000_1.wav", 192000, "1.001", 1000}};
+    for (const char* rate : {"96000", "192000"})
+        ASSERT_EQ(
+            run_program(KOVA_GEN_PATH,
+                        {"-q", "-f", "-r", rate, "-d", "1", "-o", std::string("k") + rate + "_1.wav"}, dir_)
+                .exit_code,
+            0);
+    shell("sox k44100_10.wav -b 24 k44100_1.wav trim 0 1");
+    std::vector<std::string> args{"--json"};
+    for (const auto& c : sox_cases) {
+        args.push_back(std::string("speed") + std::to_string(c.rate) + ".wav");
+        shell(std::string("sox ") + c.source + " -b 24 " + args.back() + " speed " + c.speed + " rate -v " +
+              std::to_string(c.rate));
+    }
+    for (const char* s : {"48005", "47952"})
+        shell(std::string("ffmpeg -v error -y -i k48000_10.wav -af asetrate=") + s +
+              ",aresample=48000 -c:a pcm_s24le asetrate" + s + ".wav");
+    shell("ffmpeg -v error -y -i k44100_10.wav -af asetrate=44101,aresample=48000 -c:a pcm_s24le across.wav");
+    for (const char* f : {"asetrate48005.wav", "asetrate47952.wav", "across.wav"}) args.push_back(f);
+    const auto r = check(args);
+    EXPECT_EQ(r.exit_code, 1);
+    for (const auto& c : sox_cases)
+        expect_resampled(line_of(r.out, "speed" + std::to_string(c.rate) + ".wav"), c.rate, c.rate, c.ppm);
+    expect_resampled(line_of(r.out, "asetrate48005.wav"), 48000, 48000, 5e6 / 48000);
+    expect_resampled(line_of(r.out, "asetrate47952.wav"), 48000, 48000, -48e6 / 48000);
+    expect_resampled(line_of(r.out, "across.wav"), 44100, 48000, 1e6 / 44100);
+}
+
+// A resampler rings ahead of what it is given: 1.5 s of digital silence,
+// then the pattern, come out as silence up to a few hundred samples before
+// 1.5 s (72000 samples at 48 kHz, 144000 at 96 kHz), then the ringing and
+// the pattern, which the span takes as one.
+TEST_F(KovaCheckChains, ResamplerOnsetBelongsToTheSpan)
+{
+    shell(
+        "sox -n -r 44100 -b 24 -c 1 s44.wav trim 0 1.5 && sox s44.wav k44100_10.wav -b 24 on48.wav rate "
+        "48000");
+    shell(
+        "sox -n -r 48000 -b 24 -c 1 s48.wav trim 0 1.5 && sox s48.wav k48000_1.wav s48k.wav && "
+        "ffmpeg -v error -y -i s48k.wav -af aresample=96000:resampler=soxr -c:a pcm_s24le on96.wav");
+    const auto r = check({"--json", "on48.wav", "on96.wav"});
+    for (const auto& [file, onset] : {std::pair{"on48.wav", 72000.0}, {"on96.wav", 144000.0}}) {
+        const std::string json = line_of(r.out, file);
+        expect_has(json, "\"verdicts\":[\"resampled\"]");
+        expect_has(json,
+                   "\"before\":{\"samples\":" +
+                       json.substr(json.find("\"first\":") + 8,
+                                   json.find(',', json.find("\"first\":")) - json.find("\"first\":") - 8) +
+                       ",\"silent\":true");
+        expect_has(json, "\"after\":{\"samples\":0,");
+        EXPECT_LE(number_after(json, "first"), onset) << file;
+        EXPECT_GE(number_after(json, "first"), onset - 512) << file;
+    }
+}

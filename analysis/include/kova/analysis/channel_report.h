@@ -59,12 +59,15 @@ struct Stretch {
 struct Resampling {
     long family_hz = 0;    // the pattern's fundamental: 14700 (44.1 kHz family) or 16000 (48 kHz)
     long family_rate = 0;  // 44100 or 48000
-    // capture rate / the rate the pattern arrived at: family_rate, sped up
-    // by the drift.
+    // capture rate / the rate the pattern arrived at: source_rate (or,
+    // where that cannot be told, family_rate), sped up by the drift.
     double ratio = 1.0;
     // How much faster the pattern arrived than the capture's clock took it,
     // in parts per million; 0 when no drift shows.
     double drift_ppm = 0.0;
+    // The rate the pattern was made at, as what is left of its staircase
+    // tells; 0 where it cannot (its DC moved, or too much noise).
+    long source_rate = 0;
 };
 
 // Samples outside the span, before or after it.
