@@ -106,6 +106,10 @@ seed 44k-to-48k "$a" "-e signed -b 24 -L" 1 1 2 0 4096 -- rate 48000
 seed 44k-dithered "$a" "-e signed -b 16 -L" 0 1 1 0 4096 -- vol 0.9 dither -s
 seed 48k-s24 "$tmp/48000.wav" "-e signed -b 24 -L" 1 1 2 0 4096
 seed 96k-s24 "$tmp/96000.wav" "-e signed -b 24 -L" 3 1 2 0 4096 -- trim 0 0.6
+# Resampled within the family, from a clock 1000 ppm fast, and after silence.
+seed 48k-to-96k "$tmp/48000.wav" "-e signed -b 24 -L" 3 1 2 0 4096 -- rate 96000 trim 0 0.6
+seed 96k-drift "$tmp/96000.wav" "-e signed -b 24 -L" 3 1 2 0 4096 -- speed 1.001 rate 96000 trim 0 0.6
+seed 44k-onset-48k "$a" "-e signed -b 24 -L" 1 1 2 0 4096 -- pad 0.1 0 rate 48000 trim 0 0.6
 seed 192k-s16-stereo "$tmp/192000.wav" "-e signed -b 16 -L" 5 2 1 0 4096 -- trim 0 0.6 channels 2
 # Samples lost inside the span: 4 of them, 20000 in.
 { params 0 1 2 0 4096; sx "$a" -t raw -e signed -b 24 -L - trim 0 20000s

@@ -380,23 +380,28 @@ double tone_value(const Tone_Fit& tone, std::uint64_t i, long rate)
 long source_rate(const double* size, double mean, long family_hz, long rate, double tolerance)
 {
     // Against the words' own fundamental at the words' own mean: a gain
-    // after the resampler scales both alike.
+    // after the resampler scales both alike. Where the DC was taken away
+    // (a high-pass), against the fundamental alone, which only the
+    // harmonics above it can tell by.
     const double scale = kWordsFundamental * std::fabs(mean) / kMeanWord;
-    if (!(scale > 0) || !std::isfinite(scale))
+    const bool dc = scale > 0.5 * size[1] && std::isfinite(scale);
+    if (!dc && !followed(2, family_hz, rate))
         return 0;
     const long family_rate = family_hz == 14700 ? 44100 : 48000;
     long best = 0;
     double best_error = tolerance;
     for (const int hold : {1, 2, 4}) {
         const long source = family_rate * hold;
+        auto expected = [&](int k) {
+            const bool held = 2 * k * family_hz < source;
+            return held ? std::fabs(std::sin(kPi * k / 3) / (hold * std::sin(kPi * k / (3.0 * hold)))) : 0.0;
+        };
         double error = 0.0;
         for (int k = 1; k <= kMaxHarmonic; ++k) {
             if (!followed(k, family_hz, rate))
                 continue;
-            const bool held = 2 * k * family_hz < source;
-            const double expected =
-                held ? std::fabs(std::sin(kPi * k / 3) / (hold * std::sin(kPi * k / (3.0 * hold)))) : 0.0;
-            error = std::max(error, std::fabs(size[k] / scale - expected));
+            error = std::max(error, dc ? std::fabs(size[k] / scale - expected(k))
+                                       : std::fabs(size[k] / size[1] - expected(k) / expected(1)));
         }
         if (error <= best_error) {
             best_error = error;

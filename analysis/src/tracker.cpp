@@ -529,7 +529,11 @@ std::uint64_t Tracker::tone_start(const Tone_Fit& tone, std::uint64_t s, std::ui
     }
     if (zeros >= kSilentRun)
         return earliest;
-    const std::uint64_t a = std::max(lo, s > kToneChunk ? s - kToneChunk : 0);
+    // Where the walk back stopped at what may be taken, not where the tone
+    // failed, there is no change to find.
+    if (s < limit + kToneChunk)
+        return s;
+    const std::uint64_t a = s - kToneChunk;
     const double other = mean_of(a, std::min(a + kToneChunk / 4, s + kToneChunk));
     double best = 0.0, running = 0.0;
     std::uint64_t at = s + kToneChunk;
