@@ -1,6 +1,7 @@
 #include "tone.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -413,12 +414,20 @@ long source_rate(const double* size, double mean, long family_hz, long rate, dou
 
 void cycle_harmonics(const double* levels, int cycle, double* size)
 {
+    // e^{-2 pi i k p / 12}: every cycle's twiddles are among them.
+    static const auto twiddles = [] {
+        std::array<std::complex<double>, 12> t{};
+        for (int p = 0; p < 12; ++p) t[static_cast<std::size_t>(p)] = std::polar(1.0, -2 * kPi * p / 12);
+        return t;
+    }();
+    const int stride = 12 / cycle;
     for (int k = 1; k <= kMaxHarmonic; ++k) {
         size[k] = 0.0;
         if (2 * k >= cycle)
             continue;
         std::complex<double> h;
-        for (int p = 0; p < cycle; ++p) h += levels[p] * std::polar(1.0, -2 * kPi * k * p / cycle);
+        for (int p = 0; p < cycle; ++p)
+            h += levels[p] * twiddles[static_cast<std::size_t>(k * p * stride % 12)];
         size[k] = 2 * std::abs(h) / cycle;
     }
 }
