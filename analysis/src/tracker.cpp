@@ -511,6 +511,17 @@ bool Tracker::tone_holds_for(const Tone_Fit& tone, std::uint64_t from, std::size
     return t.fraction >= 0.4 && ratio > 0.7 && ratio < 1.4;
 }
 
+// As fit_difference, against the tone.
+double Tracker::tone_difference(const Tone_Fit& tone, std::uint64_t i, double other) const
+{
+    const double v = history_.value(i);
+    if (v != v)
+        return 0.0;
+    const double e_tone = v - tone_value(tone, i, rate_);
+    const double e_other = v - other;
+    return e_tone * e_tone - e_other * e_other;
+}
+
 // The first sample of a tone that holds from chunk s on. A resampler rings
 // ahead of what it was given: after digital silence that ringing belongs
 // to the span, back to the silence. After other material, the split that
@@ -537,17 +548,11 @@ std::uint64_t Tracker::tone_start(const Tone_Fit& tone, std::uint64_t s, std::ui
     const double other = mean_of(a, std::min(a + kToneChunk / 4, s + kToneChunk));
     double best = 0.0, running = 0.0;
     std::uint64_t at = s + kToneChunk;
-    for (std::uint64_t i = s + kToneChunk; i-- > a;) {
-        const double v = history_.value(i);
-        if (v != v)
-            continue;
-        const double e = v - tone_value(tone, i, rate_), o = v - other;
-        running += e * e - o * o;
-        if (running < best) {
+    for (std::uint64_t i = s + kToneChunk; i-- > a;)
+        if ((running += tone_difference(tone, i, other)) < best) {
             best = running;
             at = i;
         }
-    }
     return at;
 }
 
@@ -572,17 +577,11 @@ std::uint64_t Tracker::tone_end(const Tone_Fit& tone, std::uint64_t e, std::uint
     const double other = mean_of(b - kToneChunk / 4, b);
     double best = 0.0, running = 0.0;
     std::uint64_t at = a;
-    for (i = a; i < b; ++i) {
-        const double v = history_.value(i);
-        if (v != v)
-            continue;
-        const double d = v - tone_value(tone, i, rate_), o = v - other;
-        running += d * d - o * o;
-        if (running < best) {
+    for (i = a; i < b; ++i)
+        if ((running += tone_difference(tone, i, other)) < best) {
             best = running;
             at = i + 1;
         }
-    }
     return at;
 }
 

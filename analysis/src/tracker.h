@@ -95,6 +95,7 @@ private:
     bool judge_tone_block(std::uint64_t from, std::size_t n);
     std::uint64_t tone_start(const Tone_Fit& tone, std::uint64_t s, std::uint64_t limit) const;
     std::uint64_t tone_end(const Tone_Fit& tone, std::uint64_t e, std::uint64_t floor) const;
+    double tone_difference(const Tone_Fit& tone, std::uint64_t i, double other) const;
     void start_tone(const Tone_Fit& fit, std::uint64_t from, std::size_t n);
     bool make_model(const Word_Model& words, std::uint64_t from, std::size_t n, Model& out) const;
     bool fits(const Model& m, std::uint64_t i) const;

@@ -28,7 +28,14 @@ public:
         char name[] = "/tmp/kova-check-chains-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
         dir_ = name;
-        for (const auto& [rate, seconds] : {std::pair{"48000", "10"}, {"44100", "10"}, {"48000", "1"}}) {
+        for (const auto& [rate, seconds] : {std::pair{"48000", "10"},
+                                            {"44100", "10"},
+                                            {"44100", "1"},
+                                            {"48000", "1"},
+                                            {"88200", "1"},
+                                            {"96000", "1"},
+                                            {"176400", "1"},
+                                            {"192000", "1"}}) {
             const std::string file = std::string("k") + rate + "_" + seconds + ".wav";
             const auto r = run_program(KOVA_GEN_PATH, {"-q", "-r", rate, "-d", seconds, "-o", file}, dir_);
             ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -222,9 +229,6 @@ TEST_F(KovaCheckChains, DcChangesAreOffsets)
 // look one sample long (a rate changed without resampling).
 TEST_F(KovaCheckChains, NoiseShapedDitherIsAltered)
 {
-    ASSERT_EQ(
-        run_program(KOVA_GEN_PATH, {"-q", "-r", "96000", "-d", "1", "-o", "k96000_1.wav"}, dir_).exit_code,
-        0);
     for (const std::string rate : {"48000_10", "96000_1"})
         shell("gst-launch-1.0 -q filesrc location=k" + rate +
               ".wav ! wavparse ! "
@@ -466,10 +470,6 @@ TEST_F(KovaCheckChains, EveryRatioBetweenTheRatesIsNamed)
     std::vector<std::string> files;
     for (const long from : kRates) {
         const std::string k = "k" + std::to_string(from) + "_1.wav";
-        ASSERT_EQ(
-            run_program(KOVA_GEN_PATH, {"-q", "-f", "-r", std::to_string(from), "-d", "1", "-o", k}, dir_)
-                .exit_code,
-            0);
         for (const long to : kRates)
             if (to != from) {
                 files.push_back("r" + std::to_string(from) + "_" + std::to_string(to) + ".wav");
@@ -491,12 +491,6 @@ TEST_F(KovaCheckChains, EveryRatioBetweenTheRatesIsNamed)
 // file, no sound card).
 TEST_F(KovaCheckChains, ResamplingWithinAFamilyIsNamedWhateverTheResampler)
 {
-    for (const char* rate : {"96000", "192000"})
-        ASSERT_EQ(
-            run_program(KOVA_GEN_PATH,
-                        {"-q", "-f", "-r", rate, "-d", "1", "-o", std::string("k") + rate + "_1.wav"}, dir_)
-                .exit_code,
-            0);
     shell("ffmpeg -v error -y -i k48000_1.wav -af aresample=96000:resampler=soxr -c:a pcm_s24le soxr.wav");
     shell("ffmpeg -v error -y -i k192000_1.wav -af aresample=44100 -c:a pcm_s24le swr.wav");
     shell(
@@ -533,13 +527,6 @@ TEST_F(KovaCheckChains, ClockDriftIsNamedUpTo1000Ppm)
     const Case sox_cases[] = {{"k44100_1.wav", 44100, "1.001", 1000},
                               {"k96000_1.wav", 96000, "0.999", -1000},
                               {"k192000_1.wav", 192000, "1.001", 1000}};
-    for (const char* rate : {"96000", "192000"})
-        ASSERT_EQ(
-            run_program(KOVA_GEN_PATH,
-                        {"-q", "-f", "-r", rate, "-d", "1", "-o", std::string("k") + rate + "_1.wav"}, dir_)
-                .exit_code,
-            0);
-    shell("sox k44100_10.wav -b 24 k44100_1.wav trim 0 1");
     std::vector<std::string> args{"--json"};
     for (const auto& c : sox_cases) {
         args.push_back(std::string("speed") + std::to_string(c.rate) + ".wav");
