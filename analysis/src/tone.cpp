@@ -378,19 +378,24 @@ double tone_value(const Tone_Fit& tone, std::uint64_t i, long rate)
     return v;
 }
 
-long source_rate(const double* size, double mean, long family_hz, long rate, double tolerance)
+long source_rate(const double* size, double mean, long family_hz, long rate, double tolerance,
+                 bool* elsewhere)
 {
+    if (elsewhere)
+        *elsewhere = false;
     // Against the words' own fundamental at the words' own mean: a gain
     // after the resampler scales both alike. Where the DC was taken away
     // (a high-pass), against the fundamental alone, which only the
     // harmonics above it can tell by.
     const double scale = kWordsFundamental * std::fabs(mean) / kMeanWord;
     const bool dc = scale > 0.5 * size[1] && std::isfinite(scale);
-    if (!dc && !followed(2, family_hz, rate))
+    if ((!dc && !followed(2, family_hz, rate)) || !(tolerance < 0.1))
         return 0;
     const long family_rate = family_hz == 14700 ? 44100 : 48000;
     long best = 0;
     double best_error = tolerance;
+    int fits = 0;
+    bool own = false;
     for (const int hold : {1, 2, 4}) {
         const long source = family_rate * hold;
         auto expected = [&](int k) {
@@ -404,12 +409,18 @@ long source_rate(const double* size, double mean, long family_hz, long rate, dou
             error = std::max(error, dc ? std::fabs(size[k] / scale - expected(k))
                                        : std::fabs(size[k] / size[1] - expected(k) / expected(1)));
         }
+        if (error <= tolerance) {
+            ++fits;
+            own = own || source == rate;
+        }
         if (error <= best_error) {
             best_error = error;
             best = source;
         }
     }
-    return best;
+    if (elsewhere)
+        *elsewhere = fits > 0 && !own;
+    return fits == 1 ? best : 0;
 }
 
 void cycle_harmonics(const double* levels, int cycle, double* size)
@@ -467,8 +478,7 @@ long Tone_Tracker::source(long rate) const
     const double mean = mean_sum_ / weight_;
     // A resampler's passband is flat to a fraction of a per cent; the noise
     // in the sizes adds its own share.
-    const double noise = spread_sum_ / weight_ * std::sqrt(2 / weight_) /
-                         (kWordsFundamental * std::max(std::fabs(mean), 1.0) / kMeanWord);
+    const double noise = spread_sum_ / weight_ * std::sqrt(2 / weight_) / std::max(size[1], 1.0);
     return source_rate(size, mean, fit_.family_hz, rate, 0.01 + 4 * noise);
 }
 

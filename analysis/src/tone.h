@@ -55,9 +55,12 @@ inline double drift_ppm_of(const Tone_Fit& t)
 // of these sizes around this mean: a hold of h samples scales harmonic k
 // by sin(pi k / 3) / (h sin(pi k / 3h)), and a resampler passes none above
 // either rate's half. size[k] for k = 1 .. kMaxHarmonic (those the capture
-// holds below its passband are used); 0 when no rate fits within the
-// tolerance (a share of the fundamental the words have).
-long source_rate(const double* size, double mean, long family_hz, long rate, double tolerance);
+// holds below its passband are used); the tolerance is a share of the
+// fundamental the words have. 0 unless exactly one rate fits; `elsewhere`
+// tells whether some rate fits and the capture's own does not: a
+// resampler's tone, whichever rate it came from.
+long source_rate(const double* size, double mean, long family_hz, long rate, double tolerance,
+                 bool* elsewhere = nullptr);
 
 // The sizes of a cycle's harmonics, from its levels (a fold of `cycle`
 // samples), into size[1 .. kMaxHarmonic].

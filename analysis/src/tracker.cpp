@@ -330,21 +330,36 @@ double Tracker::fit_difference(const Model& m, std::uint64_t i, double other) co
 
 bool Tracker::lock_at(std::uint64_t from, std::size_t n)
 {
+    if (n >= kBlock && tone_seen_) {
+        // The block from the window that showed a tone: what came before
+        // it (silence, a resampler's first samples) is none of the tone.
+        tone_seen_ = false;
+        const std::uint64_t t = std::max(tone_at_, from);
+        const auto rest = static_cast<std::size_t>(from + n - t);
+        history_.copy(t, rest, scratch_.data());
+        if (rest >= 2 * kToneChunk && try_tone(t, rest, Tone_Need::any))
+            return true;
+    }
     history_.copy(from, n, scratch_.data());
     const auto words = find_words(scratch_.data(), n, from, decoder_.quantum());
+    const bool tone_seen = tone_seen_ && n < kBlock;
+    tone_seen_ = tone_seen;
     if (!words)
         return n >= kBlock && try_tone(from, n, Tone_Need::apart);
     // Told apart before the span is judged: a resampler's tone is followed
     // as one from its first sample, the staircase as words.
     const Band band = band_of(*words);
-    if (band == Band::tone) {
-        if (n >= 2 * kToneChunk && try_tone(from, n, Tone_Need::any))
-            return true;
-        if (n < kBlock)
-            return false;  // a block tells the tone's frequency
-    } else if (band == Band::unsure && n >= kBlock && try_tone(from, n, Tone_Need::drift)) {
+    tone_seen_ = n < kBlock && (tone_seen || band == Band::tone);
+    if (tone_seen_ && !tone_seen)
+        tone_at_ = from;
+    if (band == Band::tone && n >= 2 * kToneChunk && try_tone(from, n, Tone_Need::any))
         return true;
-    }
+    if (band == Band::unsure && n >= kBlock && try_tone(from, n, Tone_Need::drift))
+        return true;
+    // Once a window showed a tone, the block around it tells its frequency
+    // and where it began (a resampler's first samples are no staircase).
+    if (tone_seen_)
+        return false;
     Model m;
     make_model(*words, from, n, m);
     const std::uint64_t limit = span_ ? gap_start() : outside_from_;
@@ -391,13 +406,13 @@ Tracker::Band Tracker::band_of(const Word_Model& w) const
     for (int p = 0; p < w.cycle; ++p)
         staircase =
             staircase && std::fabs(w.level[p] - mean - aw / ww * word_swing(p, w.repeat)) <= tolerance;
-    // Which rate's staircase a resampler would leave as these harmonics:
-    // told only where the noise leaves them clear of one another.
+    // A resampler's tone where only other rates' staircases leave these
+    // harmonics, within the noise of the levels.
     double size[kMaxHarmonic + 1];
     cycle_harmonics(w.level, w.cycle, size);
-    const double spread = 4 * noise / (1024 * 2 / std::sqrt(3.0) * std::max(std::fabs(mean), 1.0) / 2560);
-    const long source = spread < 0.005 ? source_rate(size, mean, f0, rate_, 0.01 + spread) : 0;
-    if (source != 0 && source != rate_)
+    bool elsewhere = false;
+    source_rate(size, mean, f0, rate_, 0.01 + 4 * noise / (size[1] > 0 ? size[1] : 1.0), &elsewhere);
+    if (elsewhere)
         return Band::tone;
     // This rate's own harmonics turned by a fraction of a sample may be a
     // clock apart, or a filter: a drift tells.
@@ -417,8 +432,10 @@ bool Tracker::try_tone(std::uint64_t from, std::size_t n, Tone_Need need)
             return false;
         double size[kMaxHarmonic + 1];
         for (int k = 1; k <= kMaxHarmonic; ++k) size[k] = std::abs(fit->harmonic[k]);
-        const long source = source_rate(size, fit->mean, fit->family_hz, rate_, 0.01);
-        if (source == 0 || source == rate_)
+        const double noise = fit->spread * std::sqrt(2 / fit->weight) / std::max(size[1], 1.0);
+        bool elsewhere = false;
+        source_rate(size, fit->mean, fit->family_hz, rate_, 0.01 + 4 * noise, &elsewhere);
+        if (!elsewhere)
             return false;
     }
     // Back, chunk by chunk, while the tone holds, then to the sample.
@@ -506,9 +523,21 @@ bool Tracker::tone_holds(std::uint64_t from, std::size_t n)
 
 bool Tracker::tone_holds_for(const Tone_Fit& tone, std::uint64_t from, std::size_t n)
 {
-    const Tone_Fit t = refit_tone(tone, history_.view(from, n, scratch_.data()), n, from, rate_);
+    const double* x = history_.view(from, n, scratch_.data());
+    const Tone_Fit t = refit_tone(tone, x, n, from, rate_);
     const double ratio = std::abs(t.harmonic[1]) / std::abs(tone.harmonic[1]);
-    return t.fraction >= 0.4 && ratio > 0.7 && ratio < 1.4;
+    // A DC still settling (a high-pass after the resampler) is not other
+    // material: its straight line is left out of what the tone must carry.
+    double power = 0.0, sxt = 0.0, stt = 0.0;
+    for (const auto& h : t.harmonic) power += std::norm(h) / 2;
+    const double centre = static_cast<double>(n - 1) / 2;
+    for (std::size_t i = 0; i < n; ++i) {
+        sxt += (x[i] - t.mean) * (static_cast<double>(i) - centre);
+        stt += (static_cast<double>(i) - centre) * (static_cast<double>(i) - centre);
+    }
+    const double rest =
+        (t.fraction > 0 ? power / t.fraction : 0.0) - sxt * sxt / stt / static_cast<double>(n);
+    return rest > 0 && power / rest >= 0.4 && ratio > 0.7 && ratio < 1.4;
 }
 
 // As fit_difference, against the tone.

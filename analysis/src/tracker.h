@@ -153,6 +153,11 @@ private:
     Raw_Table outside_table_;            // a constant run (silence) while outside
     std::uint64_t outside_counted_ = 0;  // outside samples counted into gap_ so far
 
+    // A short window showed a resampler's tone: the block that ends next
+    // decides, not a window before it.
+    bool tone_seen_ = false;
+    std::uint64_t tone_at_ = 0;
+
     // Searching: the model that broke, and where.
     Model old_;
     std::uint64_t break_at_ = 0;

@@ -412,7 +412,9 @@ Channel_Report Tracker::finish()
     }
     if (state_ == State::outside && !span_ &&
         history_.end() - next_window_ >= static_cast<std::uint64_t>(4 * 12)) {
-        // A short capture: one last window of what is left.
+        // A short capture: one last window of what is left, whatever the
+        // windows before it showed.
+        tone_seen_ = false;
         const auto n =
             static_cast<std::size_t>(std::min<std::uint64_t>(history_.end() - next_window_, 2 * kBlock));
         if (lock_at(history_.end() - n, n) && state_ == State::tracking && !model_.deterministic &&

@@ -488,7 +488,7 @@ TEST_F(KovaCheckChains, EveryRatioBetweenTheRatesIsNamed)
 
 // Within a family through other resamplers: ffmpeg's soxr and its own,
 // GStreamer's, and libsamplerate's best through ALSA's rate plugin (into a
-// file, no sound card).
+// file, no sound card); and sox's into 16 bits, dithered.
 TEST_F(KovaCheckChains, ResamplingWithinAFamilyIsNamedWhateverTheResampler)
 {
     shell("ffmpeg -v error -y -i k48000_1.wav -af aresample=96000:resampler=soxr -c:a pcm_s24le soxr.wav");
@@ -503,12 +503,14 @@ TEST_F(KovaCheckChains, ResamplingWithinAFamilyIsNamedWhateverTheResampler)
         "format S32_LE } converter \"samplerate_best\" }' > alsa/.asoundrc && "
         "HOME=$PWD/alsa sox -q k48000_1.wav -b 32 -t alsa up && "
         "sox -t raw -r 192000 -e signed -b 32 -c 1 alsa.raw -b 24 alsa.wav");
-    const auto r = check({"--json", "soxr.wav", "swr.wav", "gst.wav", "alsa.wav"});
+    shell("sox k96000_1.wav -b 16 sox16.wav rate -v 48000");
+    const auto r = check({"--json", "soxr.wav", "swr.wav", "gst.wav", "alsa.wav", "sox16.wav"});
     EXPECT_EQ(r.exit_code, 1);
     expect_resampled(line_of(r.out, "soxr.wav"), 48000, 96000, 0);
     expect_resampled(line_of(r.out, "swr.wav"), 192000, 44100, 0);
     expect_resampled(line_of(r.out, "gst.wav"), 96000, 48000, 0);
     expect_resampled(line_of(r.out, "alsa.wav"), 48000, 192000, 0);
+    expect_resampled(line_of(r.out, "sox16.wav"), 96000, 48000, 0);
 }
 
 // A clock apart, up to 1000 ppm either way, at the rates of both families:
