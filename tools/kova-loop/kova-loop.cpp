@@ -51,6 +51,9 @@ int main(int argc, char** argv)
         ->capture_default_str();
     app.add_option("--buffer", options.frames_per_buffer, "Frames per buffer [default: the host's choice]")
         ->check(CLI::Range(16ul, 65536ul));
+    app.add_flag("--allow-plugin", options.trust_plugin,
+                 "Accept ALSA plugin devices (pulse) at the rate asked, for a sound server running at "
+                 "exactly that rate");
     app.add_flag("--json", options.json, "One JSON object on one line");
     app.add_flag("--list-devices", list, "List the devices and the rates each opens exactly, and exit");
 

@@ -60,6 +60,7 @@ int main(int argc, char** argv)
     unsigned long buffer = 0;
     bool list = false;
     bool quiet = false;
+    bool trust_plugin = false;
 
     CLI::App app{"Plays the KOVA test pattern to a sound device (float32, every output channel).",
                  "kova-play"};
@@ -73,6 +74,9 @@ int main(int argc, char** argv)
                    "Output device: its name or index from --list-devices [default: the system's]");
     app.add_option("--buffer", buffer, "Frames per buffer [default: the host's choice]")
         ->check(CLI::Range(16ul, 65536ul));
+    app.add_flag("--allow-plugin", trust_plugin,
+                 "Accept an ALSA plugin device (pulse) at the rate asked, for a sound server running at "
+                 "exactly that rate");
     app.add_flag("--list-devices", list, "List the devices and the rates each opens exactly, and exit");
     app.add_flag("-q,--quiet", quiet, "Print nothing on success");
 
@@ -88,7 +92,10 @@ int main(int argc, char** argv)
         kova::live::Session session("kova-play");
         if (!session.error().empty())
             return fail(kRunError, session.error());
-        std::fputs(kova::live::device_table(kova::live::list_devices()).c_str(), stdout);
+        const auto devices = kova::live::list_devices();
+        if (devices.empty())
+            return fail(kRunError, kova::live::no_devices_reason());
+        std::fputs(kova::live::device_table(devices).c_str(), stdout);
         return 0;
     }
 
@@ -109,7 +116,7 @@ int main(int argc, char** argv)
         return fail(kRunError, session.error());
 
     kova::live::Stream_Request request;
-    request.output = kova::live::Endpoint{device, 0};
+    request.output = kova::live::Endpoint{device, 0, trust_plugin};
     request.rate = *rate;
     request.frames_per_buffer = buffer;
     auto stream = kova::live::Stream::open(request);
@@ -134,22 +141,24 @@ int main(int argc, char** argv)
             break;
     }
     progress.clear();
+    using kova::live::leave_with;
     if (caught) {
         // Stopped on request: at once, dropping what is queued. The usual
         // status of a program ended by that signal, 128 + its number.
-        stream->abort();
-        return 128 + caught;
+        if (const auto failed = stream->abort())
+            fail(kRunError, failed->message);
+        return leave_with(128 + caught);
     }
     if (const std::uint64_t sent = player.frames_sent(); sent < frames || still_ms >= kStallMs) {
         // PortAudio's JACK host waits ten minutes for a server that has gone
         // before it stops a stream or itself: both are left to the exit.
         stream->abandon();
-        session.abandon();
-        return fail(kRunError, "the device or sound server went away after " + std::to_string(sent) + " of " +
-                                   std::to_string(frames) + " frames");
+        return leave_with(fail(kRunError, "the device or sound server went away after " +
+                                              std::to_string(sent) + " of " + std::to_string(frames) +
+                                              " frames"));
     }
     if (const auto failed = stream->stop())
-        return fail(*failed);
+        return leave_with(fail(*failed));
     if (player.underflows() > 0)
         return fail(kRunError, "the host reported " + std::to_string(player.underflows()) +
                                    " gaps in what was played: a capture of this run cannot be bit-perfect");

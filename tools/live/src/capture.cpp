@@ -2,9 +2,14 @@
 
 namespace kova::live {
 
-Capture::Capture(int channels, std::size_t frames)
-    : channels_(channels), ring_(frames * static_cast<std::size_t>(channels))
+Capture::Capture(int channels, std::size_t frames, std::uint64_t host_buffer)
+    : channels_(channels), ring_(frames * static_cast<std::size_t>(channels)), host_buffer_(host_buffer)
 {
+}
+
+std::uint64_t Capture::holdback() const
+{
+    return 2 * (host_buffer_ + largest_block_.load(std::memory_order_relaxed));
 }
 
 bool Capture::process(const Block& block) noexcept
@@ -18,16 +23,22 @@ bool Capture::process(const Block& block) noexcept
         dropped_.fetch_add(block.frames, std::memory_order_relaxed);
         return true;
     }
+    if (block.frames > largest_block_.load(std::memory_order_relaxed))
+        largest_block_.store(block.frames, std::memory_order_relaxed);
     const bool host_gap = (block.gaps & kInputGap) != 0;
     if (host_gap)
         host_overflows_.fetch_add(1, std::memory_order_relaxed);
     if (host_gap || !ring_.push(block.in, block.frames * static_cast<std::size_t>(block.in_channels))) {
         dropped_.fetch_add(block.frames, std::memory_order_relaxed);
         lost_by_host_.store(host_gap, std::memory_order_relaxed);
+        const std::uint64_t back = holdback();
+        kept_.store(at > back ? at - back : 0, std::memory_order_relaxed);
         // Published after the last push: a reader that sees it and then
         // empties the ring has every frame taken.
         lost_at_.store(at, std::memory_order_release);
+        return true;
     }
+    pushed_.store(at + block.frames, std::memory_order_release);
     return true;
 }
 
@@ -38,6 +49,17 @@ std::size_t Capture::read(float* out, std::size_t max_frames)
     return ring_.pop(out, max_frames * c) / c;
 }
 
+std::uint64_t Capture::settled(bool stopped) const
+{
+    if (const auto lost = loss())
+        return lost->kept;
+    const std::uint64_t pushed = pushed_.load(std::memory_order_acquire);
+    if (stopped)
+        return pushed;
+    const std::uint64_t back = holdback();
+    return pushed > back ? pushed - back : 0;
+}
+
 std::optional<Capture_Loss> Capture::loss() const
 {
     const std::uint64_t at = lost_at_.load(std::memory_order_acquire);
@@ -45,7 +67,7 @@ std::optional<Capture_Loss> Capture::loss() const
         return std::nullopt;
     return Capture_Loss{lost_by_host_.load(std::memory_order_relaxed) ? Capture_Loss::Cause::host_gap
                                                                       : Capture_Loss::Cause::ring_full,
-                        at};
+                        at, kept_.load(std::memory_order_relaxed)};
 }
 
 std::chrono::steady_clock::time_point Capture::first_block_time() const

@@ -1,5 +1,7 @@
 #include "kova/live/device_table.h"
 
+#include <portaudio.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -49,6 +51,17 @@ std::string device_table(const std::vector<Device>& devices)
         text += line;
     }
     return text;
+}
+
+std::string no_devices_reason()
+{
+    std::string hosts;
+    for (int h = 0; h < Pa_GetHostApiCount(); ++h)
+        if (const PaHostApiInfo* info = Pa_GetHostApiInfo(h))
+            hosts += (hosts.empty() ? "" : ", ") + std::string(info->name);
+    return "no sound device found through " + (hosts.empty() ? std::string("PortAudio") : hosts) +
+           ": no sound card, no sound server running (a JACK server, or PulseAudio for ALSA's pulse "
+           "plugin), or no permission to use them";
 }
 
 }  // namespace kova::live

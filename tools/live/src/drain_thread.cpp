@@ -55,7 +55,7 @@ void Drain_Thread::run()
         // ring empty still gets one more pass.
         const bool last = stopping_.load(std::memory_order_acquire);
         const bool lost = capture_.loss().has_value();
-        while (drain_once()) {
+        while (drain_once(last)) {
         }
         if (lost)
             drained_to_loss_.store(true, std::memory_order_release);
@@ -66,12 +66,13 @@ void Drain_Thread::run()
     cpu_seconds_ = thread_cpu_seconds() - cpu_start;
 }
 
-bool Drain_Thread::drain_once()
+bool Drain_Thread::drain_once(bool stopped)
 {
     const std::uint64_t done = taken_.load(std::memory_order_relaxed);
-    if (done >= limit_)
+    const std::uint64_t end = std::min(limit_, capture_.settled(stopped));
+    if (done >= end)
         return false;
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockFrames, limit_ - done));
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockFrames, end - done));
     const std::size_t n = capture_.read(block_.data(), want);
     if (n == 0)
         return false;

@@ -26,23 +26,6 @@ namespace {
 
 const char* const kClient = "kova-check";
 
-std::string seconds_at(std::uint64_t frames, long rate)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(frames) / static_cast<double>(rate));
-    return text;
-}
-
-std::string loss_text(const Capture_Loss& loss, long rate)
-{
-    const std::string where = " at " + seconds_at(loss.at, rate);
-    if (loss.cause == Capture_Loss::Cause::ring_full)
-        return "the analysis fell behind and kova-check itself lost samples" + where +
-               " (not the chain's doing); the report covers the capture up to there";
-    return "the host reported input it had dropped on this machine" + where +
-           " (not the chain's doing); the report covers the capture up to there";
-}
-
 // Prints what the analysis has found since last asked, and the status line.
 void show_news(Listen_Judge& judge, Status_Line& status, const std::string& device, long rate)
 {
@@ -61,7 +44,12 @@ bool print_devices(const char* client_name, const Complain& complain)
         complain(session.error());
         return false;
     }
-    if (!write_report(device_table(list_devices()))) {
+    const auto devices = list_devices();
+    if (devices.empty()) {
+        complain(no_devices_reason());
+        return false;
+    }
+    if (!write_report(device_table(devices))) {
         complain(std::string("cannot write to standard output: ") + std::strerror(errno));
         return false;
     }
@@ -102,7 +90,8 @@ int listen(const Listen_Options& o, const Complain& complain)
 
     // Left to the process's exit if the stream has to be abandoned: the
     // callback of a stalled host might still write to it.
-    auto capture_owner = std::make_unique<Capture>(channels, static_cast<std::size_t>(o.rate * kRingSeconds));
+    auto capture_owner = std::make_unique<Capture>(channels, static_cast<std::size_t>(o.rate * kRingSeconds),
+                                                   stream->input_buffer_frames());
     Capture& capture = *capture_owner;
     Listen_Judge judge(o.rate, channels, o.expect.seconds, save.get());
     const std::uint64_t limit =
@@ -131,7 +120,7 @@ int listen(const Listen_Options& o, const Complain& complain)
         if (caught || drain.reached_limit() || judge.pattern_ended())
             break;
         if (drain.drained_to_loss()) {
-            problem = loss_text(*capture.loss(), o.rate);
+            problem = loss_line(*capture.loss(), drain.taken(), o.rate, kClient);
             break;
         }
         if (const auto failed = judge.save_error()) {
@@ -151,11 +140,11 @@ int listen(const Listen_Options& o, const Complain& complain)
     if (gone) {
         // PortAudio's JACK host waits minutes on a server that has gone.
         stream->abandon();
-        session.abandon();
-        static_cast<void>(capture_owner.release());
-    } else {
-        stream->abort();
+    } else if (const auto failed = stream->abort(); failed && host_let_go() && problem.empty()) {
+        problem = failed->message + "; the report covers the capture up to there";
     }
+    if (host_let_go())
+        static_cast<void>(capture_owner.release());
     drain.stop();
     show_news(judge, status, device, o.rate);
     status.clear();
@@ -173,13 +162,13 @@ int listen(const Listen_Options& o, const Complain& complain)
         o.json ? cli::json_report(name, result, o.expect) : cli::text_report(name, result, o.expect);
     if (!write_report(report)) {
         complain(std::string("cannot write to standard output: ") + std::strerror(errno));
-        return kCannot;
+        return leave_with(kCannot);
     }
     if (!problem.empty()) {
         complain(problem);
-        return kCannot;
+        return leave_with(kCannot);
     }
-    return cli::passes(result, o.expect) ? kPass : kFail;
+    return leave_with(cli::passes(result, o.expect) ? kPass : kFail);
 }
 
 }  // namespace kova::live

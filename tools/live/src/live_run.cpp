@@ -5,6 +5,23 @@
 
 namespace kova::live {
 
+std::string seconds_at(std::uint64_t frames, long rate)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(frames) / static_cast<double>(rate));
+    return text;
+}
+
+std::string loss_line(const Capture_Loss& loss, std::uint64_t kept, long rate, const std::string& program)
+{
+    const std::string what = loss.cause == Capture_Loss::Cause::ring_full
+                                 ? "the analysis fell behind and " + program + " itself lost samples"
+                                 : std::string("the host reported input it had dropped on this machine");
+    return what + " at " + seconds_at(loss.at, rate) +
+           " (not the chain's doing); the report covers the capture up to " + seconds_at(kept, rate) +
+           ", short of the buffers before it, where the gap may begin";
+}
+
 bool write_report(const std::string& text)
 {
     errno = 0;

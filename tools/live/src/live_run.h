@@ -4,7 +4,10 @@
 // statuses, how long they let a capture go quiet, and how they print the
 // report.
 
+#include <cstdint>
 #include <string>
+
+#include "kova/live/capture.h"
 
 namespace kova::live {
 
@@ -19,6 +22,14 @@ constexpr int kPollMs = 100;
 // A stream that has brought nothing for this long has lost its device or
 // server (longer than any buffer a host asks for).
 constexpr int kStallMs = 5000;
+
+// "1.234 s"
+std::string seconds_at(std::uint64_t frames, long rate);
+
+// The line a run ends with when this machine lost samples: where and why,
+// and up to where the report goes (`kept` frames, short of the buffers that
+// may hold the gap).
+std::string loss_line(const Capture_Loss& loss, std::uint64_t kept, long rate, const std::string& program);
 
 // Writes the text to standard output and flushes it; false with errno set
 // when it did not all get there.

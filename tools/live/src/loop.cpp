@@ -46,11 +46,15 @@ struct Streams {
     Stream& output() { return duplex ? *duplex : *out; }
     Stream& input() { return duplex ? *duplex : *in; }
     bool active() const { return duplex ? duplex->active() : out->active() && in->active(); }
-    void abort()
+    // The first failure, if any.
+    Status abort()
     {
+        Status first;
         for (auto* s : {&duplex, &out, &in})
             if (*s)
-                (*s)->abort();
+                if (auto failed = (*s)->abort(); failed && !first)
+                    first = std::move(failed);
+        return first;
     }
     void abandon()
     {
@@ -116,8 +120,8 @@ int loop(const Loop_Options& o, const Complain& complain)
         into.emplace(std::move(*opened));
         return true;
     };
-    const Endpoint out_end{std::to_string(*out_device), 0, false};
-    const Endpoint in_end{std::to_string(*in_device), 0, false};
+    const Endpoint out_end{std::to_string(*out_device), 0, o.trust_plugin};
+    const Endpoint in_end{std::to_string(*in_device), 0, o.trust_plugin};
     if (one_device ? !open(out_end, in_end, streams.duplex)
                    : !open(out_end, std::nullopt, streams.out) || !open(std::nullopt, in_end, streams.in))
         return kCannot;
@@ -127,7 +131,8 @@ int loop(const Loop_Options& o, const Complain& complain)
     const Loop_Schedule schedule(o.rate, o.seconds, outputs);
     Loop_Player player(schedule);
     // Left to the process's exit if a stream has to be abandoned.
-    auto capture_owner = std::make_unique<Capture>(inputs, static_cast<std::size_t>(o.rate * kRingSeconds));
+    auto capture_owner = std::make_unique<Capture>(inputs, static_cast<std::size_t>(o.rate * kRingSeconds),
+                                                   streams.input().input_buffer_frames());
     Capture& capture = *capture_owner;
     Loop_Judge judge(schedule, inputs);
     Drain_Thread drain(capture, judge);
@@ -155,12 +160,7 @@ int loop(const Loop_Options& o, const Complain& complain)
         if (signals.wait(kPollMs) != 0 || judge.done())
             break;
         if (drain.drained_to_loss()) {
-            const auto loss = *capture.loss();
-            problem = std::string(loss.cause == Capture_Loss::Cause::ring_full
-                                      ? "the analysis fell behind and kova-loop itself lost samples"
-                                      : "the host reported input it had dropped on this machine") +
-                      " at " + ms_text(static_cast<double>(loss.at) / static_cast<double>(o.rate), true) +
-                      " ms (not the chain's doing); the report covers the capture up to there";
+            problem = loss_line(*capture.loss(), drain.taken(), o.rate, "kova-loop");
             break;
         }
         const std::uint64_t arrived = capture.frames_arrived();
@@ -174,11 +174,11 @@ int loop(const Loop_Options& o, const Complain& complain)
     }
     if (gone) {
         streams.abandon();
-        session.abandon();
-        static_cast<void>(capture_owner.release());
-    } else {
-        streams.abort();
+    } else if (const auto failed = streams.abort(); failed && host_let_go() && problem.empty()) {
+        problem = failed->message + "; the report covers the capture up to there";
     }
+    if (host_let_go())
+        static_cast<void>(capture_owner.release());
     drain.stop();
     if (problem.empty() && player.underflows() > 0)
         problem = "the host reported " + std::to_string(player.underflows()) +
@@ -217,11 +217,16 @@ int loop(const Loop_Options& o, const Complain& complain)
                ",\"latency_clock\":" + (one_device ? "\"stream\"" : "\"steady\"") + ",\"inputs\":[";
         for (int c = 0; c < inputs; ++c) {
             const auto& l = latency[static_cast<std::size_t>(c)];
-            std::string outs;
-            for (const int k : map[static_cast<std::size_t>(c)])
-                outs += (outs.empty() ? "" : ",") + std::to_string(k + 1);
-            text += std::string(c ? "," : "") + "{\"input\":" + std::to_string(c + 1) + ",\"outputs\":[" +
-                    outs + "],\"latency_samples\":" + (l ? std::to_string(l->samples) : "null") +
+            std::string outs = "null";
+            if (map) {
+                outs.clear();
+                for (const int k : (*map)[static_cast<std::size_t>(c)])
+                    outs += (outs.empty() ? "" : ",") + std::to_string(k + 1);
+                outs = "[" + outs + "]";
+            }
+            text += std::string(c ? "," : "") + "{\"input\":" + std::to_string(c + 1) +
+                    ",\"outputs\":" + outs +
+                    ",\"latency_samples\":" + (l ? std::to_string(l->samples) : "null") +
                     ",\"latency_ms\":" + (l ? cli::json_number(l->seconds * 1000) : "null") + "}";
         }
         std::string report = cli::json_report(in_name, result, expect);
@@ -232,9 +237,14 @@ int loop(const Loop_Options& o, const Complain& complain)
                " Hz, " + std::to_string(outputs) + " out, " + std::to_string(inputs) + " in, " +
                (one_device ? "one duplex stream" : "two streams (latency on this machine's steady clock)") +
                "\n";
+        // Only what was measured: a run cut short has no map.
         for (int c = 0; c < inputs; ++c) {
             const auto& l = latency[static_cast<std::size_t>(c)];
-            text += "in " + std::to_string(c + 1) + " <- " + outputs_text(map[static_cast<std::size_t>(c)]);
+            if (!map && !l)
+                continue;
+            text += "in " + std::to_string(c + 1);
+            if (map)
+                text += " <- " + outputs_text((*map)[static_cast<std::size_t>(c)]);
             if (l)
                 text += "  latency " + std::string(one_device ? "" : "about ") + std::to_string(l->samples) +
                         " samples (" + ms_text(l->seconds, one_device) + " ms)";
@@ -244,13 +254,13 @@ int loop(const Loop_Options& o, const Complain& complain)
     }
     if (!write_report(text)) {
         complain(std::string("cannot write to standard output: ") + std::strerror(errno));
-        return kCannot;
+        return leave_with(kCannot);
     }
     if (!problem.empty()) {
         complain(problem);
-        return kCannot;
+        return leave_with(kCannot);
     }
-    return cli::passes(result, expect) ? kPass : kFail;
+    return leave_with(cli::passes(result, expect) ? kPass : kFail);
 }
 
 }  // namespace kova::live

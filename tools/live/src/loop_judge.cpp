@@ -116,6 +116,14 @@ void Loop_Judge::take_window(const float* frames, std::size_t count, std::uint64
         done_.store(true, std::memory_order_release);
 }
 
+std::optional<std::vector<std::vector<int>>> Loop_Judge::map() const
+{
+    // Nothing came back at all (no window placed), or every turn was looked for.
+    if (!done())
+        return std::nullopt;
+    return map_;
+}
+
 std::vector<analysis::Channel_Report> Loop_Judge::run_reports()
 {
     if (!run_ended_) {

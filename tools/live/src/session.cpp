@@ -1,6 +1,10 @@
 #include "kova/live/session.h"
 
 #include <portaudio.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
 
 #if __has_include(<pa_jack.h>)
 #include <pa_jack.h>
@@ -10,6 +14,28 @@
 #include "quiet_hosts.h"
 
 namespace kova::live {
+
+namespace {
+std::atomic<bool> let_go{false};
+}
+
+bool host_let_go()
+{
+    return let_go.load(std::memory_order_acquire);
+}
+
+void note_host_let_go()
+{
+    let_go.store(true, std::memory_order_release);
+}
+
+int leave_with(int status)
+{
+    if (!host_let_go())
+        return status;
+    std::fflush(nullptr);
+    _exit(status);
+}
 
 Session::Session(const char* client_name) : client_name_(client_name)
 {
@@ -23,7 +49,7 @@ Session::Session(const char* client_name) : client_name_(client_name)
 
 Session::~Session()
 {
-    if (error_.empty() && !abandoned_)
+    if (error_.empty() && !host_let_go())
         Pa_Terminate();
 }
 

@@ -2,14 +2,26 @@
 
 #include <portaudio.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "kova/live/device_lookup.h"
 #include "kova/live/exact_rates.h"
+#include "kova/live/session.h"
 
 namespace kova::live {
 
 namespace {
+
+// How long a host gets to stop a stream, beyond playing what is queued.
+constexpr double kStopSeconds = 1.5;
 
 int on_audio(const void* in, void* out, unsigned long frames, const PaStreamCallbackTimeInfo*,
              PaStreamCallbackFlags flags, void* user)
@@ -40,15 +52,21 @@ std::string host_error(const std::string& what, PaError err)
     return text;
 }
 
-std::string rate_refusal(int device, Direction direction, long rate, const std::string& why)
+// trusted: the device was already taken at its word.
+std::string rate_refusal(int device, Direction direction, long rate, const std::string& why, bool trusted)
 {
     std::string rates;
     for (const long r : exact_rates(device, direction))
         rates += (rates.empty() ? "" : ", ") + std::to_string(r);
+    const bool plugin = may_convert_rates(device);
     if (rates.empty())
-        rates = may_convert_rates(device) ? "none: an ALSA plugin may convert any rate" : "none";
-    return "device " + device_label(device) + " cannot " + why + std::to_string(rate) +
-           " Hz exactly (exact rates: " + rates + ")";
+        rates = plugin ? "none: an ALSA plugin may convert any rate" : "none";
+    std::string text = "device " + device_label(device) + " cannot " + why + std::to_string(rate) +
+                       " Hz exactly (exact rates: " + rates + ")";
+    if (plugin && !trusted)
+        text += "; --allow-plugin takes it at its word, for a sound server running at exactly " +
+                std::to_string(rate) + " Hz";
+    return text;
 }
 
 struct Side {
@@ -73,7 +91,7 @@ Status prepare(const Endpoint& endpoint, Direction direction, long rate, Side& s
     const bool trusted = endpoint.trust_plugin && may_convert_rates(*device);
     if (!(trusted ? accepts_rate(*device, direction, side.channels, rate)
                   : opens_exactly(*device, direction, side.channels, rate)))
-        return Error{Error::Kind::rate_not_exact, rate_refusal(*device, direction, rate, "open ")};
+        return Error{Error::Kind::rate_not_exact, rate_refusal(*device, direction, rate, "open ", trusted)};
     // The high latency: a gap in what is played or captured would be taken
     // for the chain's, so safety matters more than delay here.
     side.params = {*device, side.channels, paFloat32,
@@ -113,9 +131,11 @@ Expected<Stream> Stream::open(const Stream_Request& request)
         const int device = request.output ? out.params.device : in.params.device;
         return Error{Error::Kind::rate_not_exact,
                      rate_refusal(device, request.output ? Direction::output : Direction::input, request.rate,
-                                  "run at ")};
+                                  "run at ", true)};
     }
 
+    const double input_latency =
+        std::max(info->inputLatency, request.input ? in.params.suggestedLatency : 0.0);
     slot->in_channels = in.channels;
     slot->out_channels = out.channels;
     Stream stream;
@@ -124,6 +144,7 @@ Expected<Stream> Stream::open(const Stream_Request& request)
     stream.rate_ = request.rate;
     stream.output_channels_ = out.channels;
     stream.input_channels_ = in.channels;
+    stream.input_buffer_frames_ = static_cast<std::uint64_t>(std::ceil(input_latency * request.rate));
     stream.output_name_ = out.name;
     stream.input_name_ = in.name;
     return Expected<Stream>(std::move(stream));
@@ -135,6 +156,7 @@ Stream::Stream(Stream&& other) noexcept
       rate_(other.rate_),
       output_channels_(other.output_channels_),
       input_channels_(other.input_channels_),
+      input_buffer_frames_(other.input_buffer_frames_),
       output_name_(std::move(other.output_name_)),
       input_name_(std::move(other.input_name_))
 {
@@ -170,6 +192,7 @@ void Stream::abandon()
     handle_ = nullptr;
     // The callback might yet run on a host that only stalled.
     static_cast<void>(slot_.release());
+    note_host_let_go();
 }
 
 Status Stream::abort()
@@ -181,15 +204,48 @@ Status Stream::close(bool drain)
 {
     if (!handle_)
         return std::nullopt;
+    if (host_let_go()) {
+        // Another stream's host is stuck inside PortAudio: nothing more is
+        // asked of it.
+        abandon();
+        return std::nullopt;
+    }
     PaStream* const handle = std::exchange(handle_, nullptr);
-    PaError err = paNoError;
-    if (Pa_IsStreamStopped(handle) == 0)
-        err = drain ? Pa_StopStream(handle) : Pa_AbortStream(handle);
-    const PaError closed = Pa_CloseStream(handle);
-    if (err == paNoError)
-        err = closed;
-    if (err != paNoError)
-        return Error{Error::Kind::host, host_error("cannot close the stream", err)};
+    // A stop also waits for what is queued to be played.
+    const PaStreamInfo* info = Pa_GetStreamInfo(handle);
+    const double deadline = kStopSeconds + (drain && info ? info->outputLatency : 0.0);
+    // Asked on a thread of its own, so that a host that never answers (a
+    // JACK server that has written off a stalled client can keep PortAudio
+    // waiting for minutes, deaf to signals) is let go of in bounded time.
+    struct Closing {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        PaError err = paNoError;
+    };
+    const auto closing = std::make_shared<Closing>();
+    std::thread([handle, drain, closing] {
+        PaError err = paNoError;
+        if (Pa_IsStreamStopped(handle) == 0)
+            err = drain ? Pa_StopStream(handle) : Pa_AbortStream(handle);
+        const PaError closed = Pa_CloseStream(handle);
+        const std::lock_guard<std::mutex> lock(closing->mutex);
+        closing->err = err != paNoError ? err : closed;
+        closing->done = true;
+        closing->ended.notify_one();
+    }).detach();
+    std::unique_lock<std::mutex> lock(closing->mutex);
+    if (!closing->ended.wait_for(lock, std::chrono::duration<double>(deadline),
+                                 [&] { return closing->done; })) {
+        handle_ = handle;  // abandoned as it stands
+        abandon();
+        char text[96];
+        std::snprintf(text, sizeof text, "the host did not stop the stream within %.1f s and was left to it",
+                      deadline);
+        return Error{Error::Kind::host, text};
+    }
+    if (closing->err != paNoError)
+        return Error{Error::Kind::host, host_error("cannot close the stream", closing->err)};
     return std::nullopt;
 }
 

@@ -5,7 +5,12 @@
 // The first samples this machine loses (the ring full because the reader fell
 // behind, or the host reporting input it dropped) end the capture there: what
 // the reader gets is then an unbroken prefix of what arrived, so that a gap
-// of this program's making can never be taken for one of the chain's.
+// of this program's making can never be taken for one of the chain's. A host
+// flags its loss late: PortAudio's JACK host hands over the block after a
+// stall unflagged, broken at its start, and flags the next one. So the
+// capture keeps a holdback (twice the host's buffer and a callback's block)
+// that is not handed on until more has come after it, and a loss takes it
+// back: the break falls outside what is judged.
 
 #include <atomic>
 #include <chrono>
@@ -22,19 +27,26 @@ namespace kova::live {
 struct Capture_Loss {
     enum class Cause { ring_full, host_gap };
     Cause cause;
-    std::uint64_t at;  // frames taken before it
+    std::uint64_t at;    // frames taken before it
+    std::uint64_t kept;  // of those, the frames before the holdback: all a reader gets
 };
 
 class Capture : public Processor {
 public:
-    // Room for `frames` frames of `channels` samples between reads.
-    Capture(int channels, std::size_t frames);
+    // Room for `frames` frames of `channels` samples between reads;
+    // host_buffer: the frames the host buffers before a callback sees them
+    // (Stream::input_buffer_frames()).
+    Capture(int channels, std::size_t frames, std::uint64_t host_buffer = 0);
 
     bool process(const Block& block) noexcept override;
 
     // Reader side: up to max_frames whole frames into out; returns the
-    // frames read.
+    // frames read. Holds back nothing: settled() says how far to read.
     std::size_t read(float* out, std::size_t max_frames);
+    // Reader side: the frames that can be handed on, all of them once the
+    // stream has stopped (`stopped`), else all but the holdback; after a
+    // loss, those before its holdback.
+    std::uint64_t settled(bool stopped) const;
 
     int channels() const { return channels_; }
     // Frames the audio thread has been handed so far, taken or not.
@@ -54,14 +66,20 @@ public:
 private:
     int channels_;
     Ring_Buffer<float> ring_;
+    const std::uint64_t host_buffer_;
     std::atomic<std::uint64_t> arrived_{0};
+    std::atomic<std::uint64_t> pushed_{0};
+    std::atomic<unsigned long> largest_block_{0};
     std::atomic<std::size_t> dropped_{0};
     std::atomic<unsigned long> host_overflows_{0};
     // kNone until a loss; then the frames taken before it, and its cause.
     static constexpr std::uint64_t kNone = ~std::uint64_t{0};
     std::atomic<std::uint64_t> lost_at_{kNone};
+    std::atomic<std::uint64_t> kept_{0};
     std::atomic<bool> lost_by_host_{false};
     std::atomic<std::chrono::steady_clock::rep> first_time_{0};
+
+    std::uint64_t holdback() const;
 };
 
 }  // namespace kova::live

@@ -31,22 +31,24 @@ public:
     Drain_Thread& operator=(const Drain_Thread&) = delete;
 
     void start();
-    // Takes what the ring still holds (up to the limit), then ends the
-    // thread. Call once the stream no longer runs.
+    // Takes what the ring still holds (up to the limit, and short of a
+    // loss's holdback), then ends the thread. Call once the stream no longer
+    // runs.
     void stop();
 
     std::uint64_t taken() const { return taken_.load(std::memory_order_acquire); }
     bool reached_limit() const { return taken() >= limit_; }
-    // The capture lost samples on this machine and everything before the
-    // loss has been taken: nothing more will come.
+    // The capture lost samples on this machine and everything it keeps
+    // before the loss has been taken: nothing more will come.
     bool drained_to_loss() const { return drained_to_loss_.load(std::memory_order_acquire); }
     // CPU time the thread has used, once it has ended.
     double cpu_seconds() const { return cpu_seconds_; }
 
 private:
     void run();
-    // One pass over what the ring holds; false when it held nothing.
-    bool drain_once();
+    // One pass over what the capture has settled; false when there was
+    // nothing. stopped: the stream no longer runs, so nothing is held back.
+    bool drain_once(bool stopped);
 
     Capture& capture_;
     Consumer& consumer_;

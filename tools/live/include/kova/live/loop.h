@@ -16,6 +16,9 @@ struct Loop_Options {
     long rate = 0;
     int seconds = 1;
     unsigned long frames_per_buffer = 0;  // 0: the host's choice
+    // Take ALSA plugin devices (pulse) at their word, as kova-check --listen
+    // --allow-plugin does.
+    bool trust_plugin = false;
     bool json = false;
 };
 

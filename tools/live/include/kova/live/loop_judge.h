@@ -30,8 +30,9 @@ public:
     // the run's reports, over the frames the run was judged on;
     std::vector<analysis::Channel_Report> run_reports();
     std::uint64_t run_frames() const { return run_frames_; }
-    // for each input, the outputs whose turn arrived on it, from 0.
-    std::vector<std::vector<int>> map() const { return map_; }
+    // for each input, the outputs whose turn arrived on it, from 0; none
+    // when the map was not measured to its end (the run stopped before).
+    std::optional<std::vector<std::vector<int>>> map() const;
 
 private:
     void on_event(const analysis::Event& event) override;

@@ -77,16 +77,21 @@ public:
     // and its last buffer has been played.
     bool active() const;
     // Waits for what was handed to the host to be played, then closes.
+    // Bounded: a host that has not finished a second and a half after that
+    // is let go of, as abandon() does, and the error says so.
     Status stop();
-    // Stops at once, dropping what is queued, then closes.
+    // Stops at once, dropping what is queued, then closes; bounded alike.
     Status abort();
     // Lets go of a stream whose device or server has gone, without asking
     // the host anything: PortAudio's JACK host would wait minutes for a
     // server that no longer answers. What the stream holds is left to the
-    // process's exit.
+    // process's exit (leave_with()).
     void abandon();
 
     long rate() const { return rate_; }
+    // The frames an input's host buffers before the callback sees them (the
+    // latency it reports, or asked for where it reports none, as JACK's does).
+    std::uint64_t input_buffer_frames() const { return input_buffer_frames_; }
     int output_channels() const { return output_channels_; }
     int input_channels() const { return input_channels_; }
     const std::string& output_name() const { return output_name_; }
@@ -101,6 +106,7 @@ private:
     long rate_ = 0;
     int output_channels_ = 0;
     int input_channels_ = 0;
+    std::uint64_t input_buffer_frames_ = 0;
     std::string output_name_;
     std::string input_name_;
 };
