@@ -2,6 +2,7 @@
 // file: the same words kova-gen writes, on every output channel.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -124,7 +125,11 @@ int main(int argc, char** argv)
         return fail(stream.error());
 
     const std::uint64_t frames = static_cast<std::uint64_t>(*rate) * static_cast<std::uint64_t>(*seconds);
-    kova::live::Pattern_Player player(*rate, frames);
+    // Silence after the pattern, twice what the host buffers and at least a
+    // tenth of a second, before the stream ends: its last words then reach
+    // the device even through a host that drops its buffers on closing.
+    const std::uint64_t tail = std::max<std::uint64_t>(*rate / 10, 2 * stream->output_buffer_frames());
+    kova::live::Pattern_Player player(*rate, frames, tail);
     if (const auto failed = stream->start(player))
         return fail(*failed);
 

@@ -1,7 +1,7 @@
 // kova-check --listen on PulseAudio's null sink (scripts/sound-server.sh
-// pulse, 48 kHz, float32): paplay plays a file kova-gen wrote into the sink,
-// and kova-check listens to its monitor through ALSA's pulse plugin, which
-// it takes at its word (--allow-plugin) since the server runs at exactly the
+// pulse, 48 kHz, float32): paplay (or kova-play) plays into the sink, and
+// kova-check listens to its monitor through ALSA's pulse plugin, which it
+// takes at its word (--allow-plugin) since the server runs at exactly the
 // rate asked. 1024-frame buffers keep every sample on this route.
 
 #include <gtest/gtest.h>
@@ -41,6 +41,12 @@ protected:
     {
         const std::string file = dir_ / ("k" + std::to_string(rate) + ".wav");
         EXPECT_EQ(run(KOVA_GEN_PATH, {"-q", "-r", std::to_string(rate), "-d", "1", "-o", file}), 0);
+        return listen_while("paplay", {file});
+    }
+
+    // Runs a player into the sink while kova-check listens; the player must end well.
+    Child_Result listen_while(const std::string& player, const std::vector<std::string>& args)
+    {
         Child listener(KOVA_CHECK_PATH, {"--listen", "pulse", "-r", "48k", "--channels", "2",
                                          "--allow-plugin", "--buffer", "1024", "--json"});
         // Recording once the server shows the listener's stream.
@@ -48,7 +54,7 @@ protected:
         while (run("bash", {"-c", "pactl list short source-outputs | grep -q ."}) != 0 &&
                std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        EXPECT_EQ(run("paplay", {file}), 0);
+        EXPECT_EQ(run(player, args), 0);
         EXPECT_TRUE(ends_within(listener, std::chrono::seconds(20)));
         return listener.result();
     }
@@ -91,6 +97,32 @@ TEST_F(Listen_Pulse, TheSinkAtHalfVolumeIsAGainOfMinus18dB)
         const std::string ch = json_channel(r.out, c);
         EXPECT_NE(ch.find("\"verdicts\":[\"gain\"]"), std::string::npos) << r.out;
         EXPECT_NE(ch.find("\"gain_factor\":0.125,\"gain_db\":-18.06,"), std::string::npos) << r.out;
+        EXPECT_EQ(json_number_field(ch, "length"), 48000) << r.out;
+    }
+}
+
+// ALSA's pulse plugin takes any rate, so kova-play refuses it in one line
+// that names the option which takes it at its word; with --allow-plugin it
+// plays into the sink, and the 1 s pattern arrives whole: 48000 samples,
+// every one its word, on both of the monitor's channels (the plugin's 32
+// made-up channels all carry the same words, so PulseAudio's downmix of
+// them is the words again).
+TEST_F(Listen_Pulse, KovaPlayPlaysIntoTheSinkOnlyWithAllowPlugin)
+{
+    Child refused(KOVA_PLAY_PATH, {"-r", "48k", "--device", "pulse"});
+    ASSERT_TRUE(ends_within(refused, std::chrono::seconds(20)));
+    EXPECT_EQ(refused.result().code, 2);
+    EXPECT_EQ(refused.result().err,
+              "kova-play: device 'pulse' cannot open 48000 Hz exactly (exact rates: none: an ALSA plugin may "
+              "convert any rate); --allow-plugin takes it at its word, for a sound server running at exactly "
+              "48000 Hz\n");
+
+    const auto r =
+        listen_while(KOVA_PLAY_PATH, {"-q", "-r", "48k", "-d", "1", "--device", "pulse", "--allow-plugin"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    for (int c = 1; c <= 2; ++c) {
+        const std::string ch = json_channel(r.out, c);
+        EXPECT_NE(ch.find("\"verdicts\":[\"bit-perfect\"]"), std::string::npos) << r.out;
         EXPECT_EQ(json_number_field(ch, "length"), 48000) << r.out;
     }
 }

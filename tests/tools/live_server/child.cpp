@@ -72,11 +72,16 @@ bool Child::ended()
 
 bool ends_within(Child& child, std::chrono::seconds limit)
 {
+    return holds_within([&] { return child.ended(); }, limit);
+}
+
+bool holds_within(const std::function<bool()>& done, std::chrono::seconds limit)
+{
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!child.ended()) {
+    while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,3 +37,6 @@ private:
 
 // Waits for the child to end, up to limit; true if it did.
 bool ends_within(Child& child, std::chrono::seconds limit);
+
+// Polls done() until it holds, up to limit; true if it did.
+bool holds_within(const std::function<bool()>& done, std::chrono::seconds limit);

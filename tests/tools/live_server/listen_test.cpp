@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -13,6 +14,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "child.h"
 #include "report_fields.h"
@@ -21,8 +23,6 @@
 #include "stage.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 class Listen : public Server_Test {
 protected:
@@ -45,11 +45,9 @@ protected:
         return Child(KOVA_PLAY_PATH, {"-r", "48k", "-d", duration, "--device", stage_->name()});
     }
     // Bounded.
-    bool wait_for(const std::function<bool()>& done)
+    static bool wait_for(const std::function<bool()>& done)
     {
-        const auto deadline = Clock::now() + std::chrono::seconds(20);
-        while (!done() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return done();
+        return holds_within(done, std::chrono::seconds(20));
     }
     bool listening()
     {
@@ -182,6 +180,68 @@ TEST_F(Listen, CtrlCGivesTheReportSoFar)
         EXPECT_EQ(json_number_field(ch, "last") + 1, frames) << r.out;
         EXPECT_GE(json_number_field(ch, "length"), 48000) << r.out;
         EXPECT_EQ(json_number_field(ch, "length") + json_number_field(ch, "missing_end"), 480000) << r.out;
+    }
+}
+
+// The listener stopped (SIGSTOP) for 5 s of the server's clock while the
+// pattern plays, then let go on. JACK hands over the block after the stall
+// unflagged, broken at its start, and flags only the next one: the break is
+// still this machine's, never the chain's. No dropout is found or said; the
+// report covers what came before it, the span cut there by the capture's
+// end; one line says why; exit 2. And the stop, on which PortAudio's JACK
+// host then waits for minutes, deaf to signals, is over within seconds: the
+// host gets 1.5 s.
+TEST_F(Listen, AStalledListenerIsThisMachinesLossAndStillEnds)
+{
+    auto listener = listen({"--json"});
+    ASSERT_TRUE(listening());
+    auto player = play("30");
+    // Half a second past a whole one, where a span cut short and one that
+    // runs over lie equally near.
+    ASSERT_TRUE(carried(72000));
+    kill(listener.pid(), SIGSTOP);
+    const std::uint64_t from = stage_->frames_run();
+    const bool stalled = wait_for([&] { return stage_->frames_run() >= from + 5 * 48000; });
+    kill(listener.pid(), SIGCONT);
+    ASSERT_TRUE(stalled);
+    const bool ended = ends_within(listener, std::chrono::seconds(10));
+    kill(player.pid(), SIGINT);
+    ASSERT_TRUE(ended) << "the listen did not end within 10 s of being let go on";
+
+    const auto& r = listener.result();
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("(not the chain's doing)"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("dropout"), std::string::npos) << r.err;
+    for (int c = 1; c <= 2; ++c) {
+        const std::string ch = json_channel(r.out, c);
+        EXPECT_NE(ch.find("\"verdicts\":[\"incomplete\"]"), std::string::npos) << r.out;
+        EXPECT_EQ(json_number_field(ch, "last") + 1, json_number_field(r.out, "frames")) << r.out;
+    }
+}
+
+// With no sound server to reach and no card, the device list is empty:
+// each command says so, and why it may be, in one line on standard error
+// (exit 1 from kova-play, 2 from kova-check), not a bare header.
+TEST(NoDevice, TheListSaysNoneWasFoundAndWhy)
+{
+    for (const char* card : {"/dev/snd/pcmC0D0p", "/dev/snd/pcmC0D0c"})
+        if (access(card, F_OK) == 0)
+            GTEST_SKIP() << "this machine has a sound card";
+    kova::support::Scratch_Dir dir("kova-no-device");
+    const std::string away = "JACK_DEFAULT_SERVER=kova-none-" + std::to_string(getpid());
+    const std::string pulse_away = "PULSE_SERVER=unix:" + (dir / "none");
+    for (const auto& [program, code] :
+         {std::pair<std::string, int>{KOVA_PLAY_PATH, 1}, {KOVA_CHECK_PATH, 2}}) {
+        Child list("env", {away, "JACK_NO_START_SERVER=1", pulse_away, program, "--list-devices"});
+        ASSERT_TRUE(ends_within(list, std::chrono::seconds(20)));
+        const auto& r = list.result();
+        EXPECT_EQ(r.code, code) << program;
+        EXPECT_EQ(r.out, "") << program;
+        const std::string name = program.substr(program.rfind('/') + 1);
+        EXPECT_TRUE(
+            std::regex_match(r.err, std::regex(name + ": no sound device found through [^:\n]+: no sound "
+                                                      "card, no sound server running [^\n]+\n")))
+            << r.err;
     }
 }
 

@@ -1,6 +1,7 @@
 // kova-loop against a real sound server (JACK, dummy driver).
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <memory>
@@ -92,4 +93,34 @@ TEST_F(Loop, TwoDevicesRunTwoStreamsLinedUpOnTheSteadyClock)
         EXPECT_NEAR(json_number_field(r.out.substr(at), "latency_samples"), 1024, 48) << r.out;
         EXPECT_NE(json_channel(r.out, c).find("\"verdicts\":[\"bit-perfect\"]"), std::string::npos) << r.out;
     }
+}
+
+// kova-loop stopped (SIGSTOP) for a second of the server's clock in the
+// middle of a 10 s run through a stage: this machine's loss ends the run
+// there (exit 2). The map, played after the run, was never measured, so
+// none is given ("outputs": null); the latency was, from the run's first
+// sample: one period, 1024 frames, as through the stage above.
+TEST_F(Loop, ALoopCutShortGivesOnlyWhatItMeasured)
+{
+    Stage stage("kova-stage-" + std::to_string(getpid()), 1.0f, false);
+    ASSERT_EQ(stage.error(), "");
+    Child loop(KOVA_LOOP_PATH,
+               {"--out", stage.name(), "--in", stage.name(), "-r", "48k", "-d", "10", "--json"});
+    ASSERT_TRUE(holds_within([&] { return stage.frames_carried() >= 48000; }, std::chrono::seconds(20)));
+    kill(loop.pid(), SIGSTOP);
+    const std::uint64_t from = stage.frames_run();
+    const bool stalled =
+        holds_within([&] { return stage.frames_run() >= from + 48000; }, std::chrono::seconds(20));
+    kill(loop.pid(), SIGCONT);
+    ASSERT_TRUE(stalled);
+    ASSERT_TRUE(ends_within(loop, std::chrono::seconds(20)));
+
+    const auto& r = loop.result();
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("(not the chain's doing)"), std::string::npos) << r.err;
+    for (int c = 1; c <= 2; ++c)
+        EXPECT_NE(r.out.find("{\"input\":" + std::to_string(c) +
+                             ",\"outputs\":null,\"latency_samples\":1024,\"latency_ms\":21.333333}"),
+                  std::string::npos)
+            << r.out;
 }

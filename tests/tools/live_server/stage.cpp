@@ -45,6 +45,7 @@ int Stage::on_process(jack_nframes_t frames, void* self)
         out[1][f] = (s.swap_ ? a : b) * s.gain_;
     }
     s.carried_.fetch_add(carried, std::memory_order_relaxed);
+    s.run_.fetch_add(frames, std::memory_order_relaxed);
     return 0;
 }
 

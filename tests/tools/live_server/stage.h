@@ -24,6 +24,8 @@ public:
     const std::string& name() const { return name_; }
     // Frames with a sample other than zero on either input, so far.
     std::uint64_t frames_carried() const { return carried_.load(std::memory_order_relaxed); }
+    // Frames the server has run the stage for: its clock, whoever stalls.
+    std::uint64_t frames_run() const { return run_.load(std::memory_order_relaxed); }
     // Something listens to the stage's outputs.
     bool listened_to() const;
     // Connects this stage's outputs to another's inputs, as a chain of two.
@@ -39,5 +41,6 @@ private:
     jack_port_t* in_[2] = {};
     jack_port_t* out_[2] = {};
     std::atomic<std::uint64_t> carried_{0};
+    std::atomic<std::uint64_t> run_{0};
     std::string error_;
 };

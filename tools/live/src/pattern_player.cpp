@@ -26,7 +26,8 @@ std::vector<float> pattern_cycle(long rate)
     return cycle;
 }
 
-Pattern_Player::Pattern_Player(long rate, std::uint64_t frames) : cycle_(pattern_cycle(rate)), total_(frames)
+Pattern_Player::Pattern_Player(long rate, std::uint64_t frames, std::uint64_t tail)
+    : cycle_(pattern_cycle(rate)), total_(frames), tail_(tail)
 {
 }
 
@@ -40,6 +41,7 @@ bool Pattern_Player::process(const Block& block) noexcept
     const std::uint64_t sent = sent_.load(std::memory_order_relaxed);
     const std::uint64_t left = total_ - sent;
     const std::uint64_t now = left < frames ? left : frames;
+    const std::uint64_t silent = silent_.load(std::memory_order_relaxed) + (frames - now);
     const std::size_t length = cycle_.size();
     std::size_t at = static_cast<std::size_t>(sent % length);
     for (std::uint64_t f = 0; f < now; ++f) {
@@ -52,7 +54,8 @@ bool Pattern_Player::process(const Block& block) noexcept
     for (std::uint64_t f = now; f < frames; ++f)
         for (int c = 0; c < channels; ++c) *out++ = 0.0f;
     sent_.store(sent + now, std::memory_order_relaxed);
-    return sent + now < total_;
+    silent_.store(silent, std::memory_order_relaxed);
+    return sent + now < total_ || silent < tail_;
 }
 
 }  // namespace kova::live

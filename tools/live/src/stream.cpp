@@ -134,8 +134,16 @@ Expected<Stream> Stream::open(const Stream_Request& request)
                                   "run at ", true)};
     }
 
+    // PortAudio's JACK host reports the latency of a port fed by another
+    // client as minus a period, wrapped round in unsigned arithmetic: past
+    // a second it is taken for what was asked.
+    const auto buffered = [](double reported, double asked) {
+        return reported >= 0.0 && reported <= 1.0 ? std::max(reported, asked) : asked;
+    };
     const double input_latency =
-        std::max(info->inputLatency, request.input ? in.params.suggestedLatency : 0.0);
+        buffered(info->inputLatency, request.input ? in.params.suggestedLatency : 0.0);
+    const double output_latency =
+        buffered(info->outputLatency, request.output ? out.params.suggestedLatency : 0.0);
     slot->in_channels = in.channels;
     slot->out_channels = out.channels;
     Stream stream;
@@ -145,6 +153,7 @@ Expected<Stream> Stream::open(const Stream_Request& request)
     stream.output_channels_ = out.channels;
     stream.input_channels_ = in.channels;
     stream.input_buffer_frames_ = static_cast<std::uint64_t>(std::ceil(input_latency * request.rate));
+    stream.output_buffer_frames_ = static_cast<std::uint64_t>(std::ceil(output_latency * request.rate));
     stream.output_name_ = out.name;
     stream.input_name_ = in.name;
     return Expected<Stream>(std::move(stream));
@@ -157,6 +166,7 @@ Stream::Stream(Stream&& other) noexcept
       output_channels_(other.output_channels_),
       input_channels_(other.input_channels_),
       input_buffer_frames_(other.input_buffer_frames_),
+      output_buffer_frames_(other.output_buffer_frames_),
       output_name_(std::move(other.output_name_)),
       input_name_(std::move(other.input_name_))
 {

@@ -17,8 +17,11 @@ std::vector<float> pattern_cycle(long rate);
 
 class Pattern_Player : public Processor {
 public:
-    // frames: how long the pattern lasts, in frames (rate * seconds).
-    Pattern_Player(long rate, std::uint64_t frames);
+    // frames: how long the pattern lasts, in frames (rate * seconds); tail:
+    // the silence after it before the stream ends, for a host that drops
+    // what it still buffers when the stream closes (ALSA's pulse plugin
+    // loses the last three buffers).
+    Pattern_Player(long rate, std::uint64_t frames, std::uint64_t tail = 0);
 
     bool process(const Block& block) noexcept override;
 
@@ -30,7 +33,9 @@ public:
 private:
     std::vector<float> cycle_;  // one cycle of the pattern, made before the stream starts
     std::uint64_t total_;
+    std::uint64_t tail_;
     std::atomic<std::uint64_t> sent_{0};
+    std::atomic<std::uint64_t> silent_{0};
     std::atomic<unsigned long> underflows_{0};
 };
 

@@ -92,6 +92,8 @@ public:
     // The frames an input's host buffers before the callback sees them (the
     // latency it reports, or asked for where it reports none, as JACK's does).
     std::uint64_t input_buffer_frames() const { return input_buffer_frames_; }
+    // The same for an output: the frames between the callback and the device.
+    std::uint64_t output_buffer_frames() const { return output_buffer_frames_; }
     int output_channels() const { return output_channels_; }
     int input_channels() const { return input_channels_; }
     const std::string& output_name() const { return output_name_; }
@@ -107,6 +109,7 @@ private:
     int output_channels_ = 0;
     int input_channels_ = 0;
     std::uint64_t input_buffer_frames_ = 0;
+    std::uint64_t output_buffer_frames_ = 0;
     std::string output_name_;
     std::string input_name_;
 };
