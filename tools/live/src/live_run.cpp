@@ -19,7 +19,7 @@ std::string loss_line(const Capture_Loss& loss, std::uint64_t kept, long rate, c
                                  : std::string("the host reported input it had dropped on this machine");
     return what + " at " + seconds_at(loss.at, rate) +
            " (not the chain's doing); the report covers the capture up to " + seconds_at(kept, rate) +
-           ", short of the buffers before it, where the gap may begin";
+           ", before the buffers the gap may lie in";
 }
 
 bool write_report(const std::string& text)

@@ -41,7 +41,7 @@ bool Pattern_Player::process(const Block& block) noexcept
     const std::uint64_t sent = sent_.load(std::memory_order_relaxed);
     const std::uint64_t left = total_ - sent;
     const std::uint64_t now = left < frames ? left : frames;
-    const std::uint64_t silent = silent_.load(std::memory_order_relaxed) + (frames - now);
+    silent_ += frames - now;
     const std::size_t length = cycle_.size();
     std::size_t at = static_cast<std::size_t>(sent % length);
     for (std::uint64_t f = 0; f < now; ++f) {
@@ -54,8 +54,7 @@ bool Pattern_Player::process(const Block& block) noexcept
     for (std::uint64_t f = now; f < frames; ++f)
         for (int c = 0; c < channels; ++c) *out++ = 0.0f;
     sent_.store(sent + now, std::memory_order_relaxed);
-    silent_.store(silent, std::memory_order_relaxed);
-    return sent + now < total_ || silent < tail_;
+    return sent + now < total_ || silent_ < tail_;
 }
 
 }  // namespace kova::live

@@ -222,8 +222,9 @@ Status Stream::close(bool drain)
     }
     PaStream* const handle = std::exchange(handle_, nullptr);
     // A stop also waits for what is queued to be played.
-    const PaStreamInfo* info = Pa_GetStreamInfo(handle);
-    const double deadline = kStopSeconds + (drain && info ? info->outputLatency : 0.0);
+    const double deadline =
+        kStopSeconds +
+        (drain ? static_cast<double>(output_buffer_frames_) / static_cast<double>(rate_) : 0.0);
     // Asked on a thread of its own, so that a host that never answers (a
     // JACK server that has written off a stalled client can keep PortAudio
     // waiting for minutes, deaf to signals) is let go of in bounded time.

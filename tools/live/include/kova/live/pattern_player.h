@@ -35,7 +35,7 @@ private:
     std::uint64_t total_;
     std::uint64_t tail_;
     std::atomic<std::uint64_t> sent_{0};
-    std::atomic<std::uint64_t> silent_{0};
+    std::uint64_t silent_ = 0;  // after the pattern; the audio thread's own
     std::atomic<unsigned long> underflows_{0};
 };
 
