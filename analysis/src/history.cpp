@@ -52,6 +52,17 @@ void History::copy(std::uint64_t from, std::size_t n, double* out) const
     for (std::size_t k = 0; k < n; ++k) out[k] = value(from + k);
 }
 
+double History::mean(std::uint64_t lo, std::uint64_t hi) const
+{
+    double sum = 0.0, taken = 0.0;
+    for (std::uint64_t i = lo; i < hi; ++i)
+        if (value(i) == value(i)) {
+            sum += value(i);
+            taken += 1;
+        }
+    return taken > 0 ? sum / taken : 0.0;
+}
+
 const double* History::view(std::uint64_t from, std::size_t n, double* scratch) const
 {
     const std::size_t slot = from % kSize;

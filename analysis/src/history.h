@@ -26,9 +26,12 @@ public:
     // The oldest sample still held.
     std::uint64_t oldest() const { return end_ > kSize ? end_ - kSize : 0; }
 
+    int bytes() const { return static_cast<int>(bytes_); }
     double value(std::uint64_t i) const;
     const unsigned char* raw(std::uint64_t i) const;
     void copy(std::uint64_t from, std::size_t n, double* out) const;
+    // The mean of the values in [lo, hi), leaving out any that is not a number.
+    double mean(std::uint64_t lo, std::uint64_t hi) const;
     // The values in one piece: where they lie so in the ring, else copied
     // into scratch.
     const double* view(std::uint64_t from, std::size_t n, double* scratch) const;

@@ -8,6 +8,8 @@
 
 namespace kova::analysis::detail {
 
+constexpr double kPi = 3.14159265358979323846;
+
 class Phase_Line {
 public:
     // Unwrapped against where the line so far puts it, or before there is
@@ -15,7 +17,6 @@ public:
     // drifts far less than half a turn from that between two blocks.
     void add(double position, double phase, double slope_hint = 0.0)
     {
-        constexpr double kPi = 3.14159265358979323846;
         if (n_ > 0) {
             const double predicted = last_phase_ + slope().value_or(slope_hint) * (position - last_);
             phase = predicted + std::remainder(phase - predicted, 2 * kPi);

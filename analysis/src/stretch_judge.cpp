@@ -1,5 +1,6 @@
 #include "stretch_judge.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "kova/pattern.h"
@@ -8,7 +9,6 @@
 namespace kova::analysis::detail {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 // A stretch that is altered still shows an offset when its mean moved by
 // more than this share of the words' spacing.
 constexpr double kNamedOffset = 0.05;
@@ -60,6 +60,20 @@ void explain(const Stretch_Stats& s, double grid, double fine_grid, long rate, S
     }
 }
 
+// A stretch followed as a tone, or a clock apart: from source_rate (0 when
+// it cannot be told) to the capture's rate.
+Resampling resampling_of(long family_hz, long family_rate, double drift_ppm, long rate, long source_rate)
+{
+    Resampling r;
+    r.family_hz = family_hz;
+    r.family_rate = family_rate;
+    r.drift_ppm = drift_ppm;
+    r.source_rate = source_rate;
+    const long from = source_rate > 0 ? source_rate : family_rate;
+    r.ratio = static_cast<double>(rate) / (static_cast<double>(from) * (1 + drift_ppm * 1e-6));
+    return r;
+}
+
 std::optional<Resampling> drift_of(const Stretch_Stats& s, long rate)
 {
     const std::optional<double> line = s.phase_line.slope();
@@ -76,22 +90,35 @@ std::optional<Resampling> drift_of(const Stretch_Stats& s, long rate)
     return resampling_of(family_441 ? 14700 : 16000, family_441 ? 44100 : 48000, ppm, rate, rate);
 }
 
-}  // namespace
-
-Resampling resampling_of(long family_hz, long family_rate, double drift_ppm, long rate, long source_rate)
+// Finer than a step: the coarsest power of two the stretch's values all lie
+// on (a chain that rounded to half steps), down to the capture's resolution:
+// a float's, at the largest value, that of a 32-bit float where a 64-bit
+// one holds only such values.
+double fine_grid_of(const Stretch_Stats& s, const Decoder& decoder)
 {
-    Resampling r;
-    r.family_hz = family_hz;
-    r.family_rate = family_rate;
-    r.drift_ppm = drift_ppm;
-    r.source_rate = source_rate;
-    const long from = source_rate > 0 ? source_rate : family_rate;
-    r.ratio = static_cast<double>(rate) / (static_cast<double>(from) * (1 + drift_ppm * 1e-6));
-    return r;
+    bool single = true;
+    for (int k = 0; k < 3; ++k)
+        single =
+            single && static_cast<float>(s.min[k]) == s.min[k] && static_cast<float>(s.max[k]) == s.max[k];
+    const double finest = decoder.is_float() ? std::ldexp(s.peak, single ? -22 : -51) : decoder.quantum();
+    double g = 1.0;
+    for (; g / 2 >= finest; g /= 2) {
+        bool on = true;
+        for (int k = 0; k < 3 && on; ++k)
+            for (const double v : {s.min[k] / g, s.max[k] / g}) on = on && v == std::floor(v);
+        if (on)
+            return g;
+    }
+    return std::min(g, finest);
 }
 
-Judged judge_stretch(const Stretch_Stats& s, double grid, double fine_grid, long rate)
+}  // namespace
+
+Judged judge_stretch(const Stretch_Stats& s, const Decoder& decoder, long rate)
 {
+    const double fine_grid = fine_grid_of(s, decoder);
+    // A float keeps 24 significant bits of the value itself.
+    const double grid = decoder.is_float() ? std::max(1.0, fine_grid) : std::max(decoder.quantum(), 1.0);
     Judged j;
     Stretch& st = j.stretch;
     st.first = s.first;
@@ -111,6 +138,17 @@ Judged judge_stretch(const Stretch_Stats& s, double grid, double fine_grid, long
         st.resampled = true;
         st.altered = st.gain = st.offset = st.inverted = false;
     }
+    return j;
+}
+
+Judged judge_tone_stretch(const Stretch_Stats& s, const Tone_Tracker& tone, long rate)
+{
+    Judged j;
+    j.stretch.first = s.first;
+    j.stretch.last = s.end - 1;
+    j.stretch.resampled = true;
+    j.drift = resampling_of(tone.fit().family_hz, tone.fit().family_rate, tone.drift_ppm(), rate,
+                            tone.source(rate));
     return j;
 }
 

@@ -6,8 +6,10 @@
 
 #include <optional>
 
+#include "decode.h"
 #include "kova/analysis/channel_report.h"
 #include "stretch_stats.h"
+#include "tone.h"
 
 namespace kova::analysis::detail {
 
@@ -16,13 +18,13 @@ struct Judged {
     std::optional<Resampling> drift;  // when the stretch is a drifting clock
 };
 
-// grid: the step the capture's values were rounded to, in 24-bit steps;
-// fine_grid: the capture's own finer resolution (32-bit integers, floats),
-// where a change of less than a step shows.
-Judged judge_stretch(const Stretch_Stats& stats, double grid, double fine_grid, long rate);
+// Against the step the capture's values were rounded to, and where that is
+// finer than a 24-bit step (32-bit integers, floats), against its own
+// resolution, where a change of less than a step shows.
+Judged judge_stretch(const Stretch_Stats& stats, const Decoder& decoder, long rate);
 
-// A stretch followed as a tone, or a clock apart: from source_rate (0 when
-// it cannot be told) to the capture's rate.
-Resampling resampling_of(long family_hz, long family_rate, double drift_ppm, long rate, long source_rate);
+// A stretch followed as a resampler's tone: resampled, from the rate its
+// harmonics tell where they do.
+Judged judge_tone_stretch(const Stretch_Stats& stats, const Tone_Tracker& tone, long rate);
 
 }  // namespace kova::analysis::detail

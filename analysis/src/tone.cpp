@@ -14,7 +14,6 @@
 namespace kova::analysis::detail {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kSignificance = 8.0;
 // A resampled pattern is clean: its tone and harmonics carry nearly all of
 // its swing. Music or noise with a component there carries little.
