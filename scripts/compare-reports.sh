@@ -103,6 +103,9 @@ make_captures() {
     sox k48000_1.wav -b 24 up96.wav rate -v 96000
     sox k192000_1.wav -b 24 down44.wav rate -v 44100
     sox k48000_1.wav -b 24 up192.wav rate -v 192000
+    sox k96000_1.wav -b 16 down16.wav rate -v 48000
+    ffmpeg -v error -i k192000_1.wav -af aresample=44100 -c:a pcm_s24le swr44.wav
+    sox k48000_1.wav -D hp_up96.wav rate -v 96000 highpass 10
     ffmpeg -v error -i k48000_1.wav -af aresample=96000:resampler=soxr -c:a pcm_s24le soxr96.wav
     ffmpeg -v error -i k48000_10.wav -af asetrate=48001,aresample=48000 -c:a pcm_s24le drift.wav
     sox k44100_1.wav -b 24 speed.wav speed 1.001 rate -v 44100
