@@ -4,7 +4,7 @@
 # command ends:
 #
 #   scripts/sound-server.sh jack  [--rate RATE] -- COMMAND...
-#   scripts/sound-server.sh pulse [--rate RATE] -- COMMAND...
+#   scripts/sound-server.sh pulse [--rate RATE] [--realtime] -- COMMAND...
 #
 # jack   jackd with the dummy driver (device "system") and a loopback
 #        driver of two ports (device "loopback"): what one stream plays to
@@ -19,7 +19,12 @@
 #        monitor repeats samples. Buffers of 1024 frames and 50 ms keep every
 #        sample; PortAudio's small defaults let the sink run dry. The plugin
 #        takes any rate and PulseAudio resamples it to the sink's without a
-#        word, so only RATE is exact.
+#        word, so only RATE is exact. Wine programs reach it too, through
+#        Wine's PulseAudio driver or its ALSA driver and the same plugin
+#        (scripts/wine-ctest.sh --audio). --realtime runs the sink's thread
+#        real-time where allowed: late, a null sink takes all it missed at
+#        once, more than Wine keeps ahead of it (three periods), and no
+#        client can tell.
 #
 # The command sees KOVA_SOUND_SERVER (jack or pulse), KOVA_SOUND_RATE and
 # KOVA_SOUND_DEVICE (the PortAudio device that loops back), and the server's
@@ -31,7 +36,7 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 jack|pulse [--rate RATE] -- COMMAND..." >&2
+  echo "usage: $0 jack|pulse [--rate RATE] [--realtime] -- COMMAND..." >&2
   exit 2
 }
 
@@ -39,9 +44,11 @@ usage() {
 kind=$1
 shift
 rate=48000
+realtime=no
 while [[ $# -gt 0 && $1 != -- ]]; do
   case $1 in
     --rate) [[ $# -ge 2 ]] || usage; rate=$2; shift 2 ;;
+    --realtime) realtime=yes; shift ;;
     *) usage ;;
   esac
 done
@@ -127,7 +134,7 @@ EOF
     # --system would mean the shared system instance.
     "${daemon_env[@]}" PULSE_RUNTIME_PATH="$dir/run/pulse" PULSE_STATE_PATH="$dir/state" \
       pulseaudio -n -F "$dir/server.pa" --daemonize=no --system=no --use-pid-file=no \
-      --exit-idle-time=-1 --realtime=no --high-priority=no --log-target=stderr >"$log" 2>&1 &
+      --exit-idle-time=-1 --realtime=$realtime --high-priority=$realtime --log-target=stderr >"$log" 2>&1 &
     pid=$!
     printf 'autospawn = no\n' >"$dir/client.conf"
     # The clients' own files (cookie, runtime folder) stay here too.

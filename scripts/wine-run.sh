@@ -6,4 +6,6 @@ set -euo pipefail
 source "$(dirname "$0")/wine-env.sh" "$1"
 shift
 [[ -f $WINEPREFIX/.kova-ready ]] || "$KOVA_ROOT/scripts/wine-prefix.sh" "$KOVA_WINE_ARCH"
+# Wine keeps this process, so a test can have it stopped from outside.
+export KOVA_WINE_UNIX_PID=$$
 exec "$WINELOADER" "$@"

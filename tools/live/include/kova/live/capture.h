@@ -18,8 +18,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "kova/live/processor.h"
 #include "kova/live/ring_buffer.h"
-#include "kova/live/stream.h"
 
 namespace kova::live {
 

@@ -7,9 +7,9 @@
 
 #include <vector>
 
-namespace kova::live {
+#include "kova/live/direction.h"
 
-enum class Direction { output, input };
+namespace kova::live {
 
 // True for an ALSA plugin device: it takes any rate it is given.
 bool may_convert_rates(int device);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "kova/live/stream.h"
+#include "kova/live/processor.h"
 
 namespace kova::live {
 
