@@ -27,8 +27,11 @@
 #        client can tell.
 #
 # The command sees KOVA_SOUND_SERVER (jack or pulse), KOVA_SOUND_RATE and
-# KOVA_SOUND_DEVICE (the PortAudio device that loops back), and the server's
-# address (JACK_DEFAULT_SERVER, or PULSE_SERVER). The server's files live in
+# KOVA_SOUND_DEVICE (the PortAudio device that loops back), the server's
+# address (JACK_DEFAULT_SERVER, or PULSE_SERVER) and its log
+# (KOVA_SOUND_LOG). PulseAudio logs at debug level, where it says of each
+# stream that ran dry "Implicit underrun of '...'": what a Wine program's
+# driver hides from it. The server's files live in
 # a private folder removed at the end; it never reads or writes the user's
 # own configuration, and its name is unique to this run, so several runs and
 # a user's own server do not meet. Works as root and as anyone else.
@@ -134,7 +137,8 @@ EOF
     # --system would mean the shared system instance.
     "${daemon_env[@]}" PULSE_RUNTIME_PATH="$dir/run/pulse" PULSE_STATE_PATH="$dir/state" \
       pulseaudio -n -F "$dir/server.pa" --daemonize=no --system=no --use-pid-file=no \
-      --exit-idle-time=-1 --realtime=$realtime --high-priority=$realtime --log-target=stderr >"$log" 2>&1 &
+      --exit-idle-time=-1 --realtime=$realtime --high-priority=$realtime --log-level=debug \
+      --log-target=stderr >"$log" 2>&1 &
     pid=$!
     printf 'autospawn = no\n' >"$dir/client.conf"
     # The clients' own files (cookie, runtime folder) stay here too.
@@ -145,7 +149,7 @@ EOF
     ;;
 esac
 
-export KOVA_SOUND_SERVER=$kind KOVA_SOUND_RATE=$rate
+export KOVA_SOUND_SERVER=$kind KOVA_SOUND_RATE=$rate KOVA_SOUND_LOG=$log
 status=0
 "$@" || status=$?
 exit "$status"

@@ -12,13 +12,11 @@
 
 #include "kova/live/capture.h"
 #include "kova/live/wasapi/devices.h"
-#include "pattern_check.h"
 #include "unix_command.h"
 #include "wasapi_server.h"
 
 using namespace kova::live;
 using namespace std::chrono_literals;
-using kova::test::find_pattern;
 
 namespace {
 
@@ -119,7 +117,7 @@ TEST_P(Wasapi_Pulse_Loop, ComesBackBitPerfect)
     EXPECT_EQ(loop.drive, GetParam().drive);
     ASSERT_EQ(loop.channels, 2);
     EXPECT_EQ(loop.gaps, 0u) << describe(loop);
-    const auto run = find_pattern(loop.samples, 2);
+    const auto& run = loop.pattern;
     EXPECT_EQ(run.exact_frames, kPatternFrames) << run.mismatch << "; " << describe(loop);
     EXPECT_TRUE(run.silent_after) << run.mismatch;
     // The output starts with a buffer of silence: the rest is the loop's
@@ -144,10 +142,10 @@ TEST_F(Wasapi_Pulse, AStreamVolumeOfOneHalfIsExactlyMinus6dB)
 {
     auto request = loop_request();
     request.volume = 0.5f;
-    const auto loop = kova::test::run_loop(request);
+    const auto loop = kova::test::run_loop(request, 0.5f);
     ASSERT_EQ(loop.error, "");
     EXPECT_EQ(loop.gaps, 0u) << describe(loop);
-    const auto run = find_pattern(loop.samples, 2, 0.5f);
+    const auto& run = loop.pattern;
     EXPECT_EQ(run.exact_frames, kPatternFrames) << run.mismatch << "; " << describe(loop);
 }
 
@@ -169,6 +167,6 @@ TEST_F(Wasapi_Pulse, LoopbackCaptureIsExactOrRefusedInOneLine)
     }
     EXPECT_EQ(loop.drive, wasapi::Drive::polling);
     EXPECT_EQ(loop.gaps, 0u) << describe(loop);
-    const auto run = find_pattern(loop.samples, 2);
+    const auto& run = loop.pattern;
     EXPECT_EQ(run.exact_frames, kPatternFrames) << run.mismatch;
 }
