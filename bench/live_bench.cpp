@@ -25,8 +25,8 @@
 
 #include "kova/live/capture.h"
 #include "kova/live/drain_thread.h"
-#include "kova/live/listen_judge.h"
 #include "kova/live/samples.h"
+#include "listen_judge.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ int main(int argc, char** argv)
     const std::string kind = argv[3];
 
     kova::live::Capture capture(channels, static_cast<std::size_t>(s.rate * kRingSeconds));
-    kova::live::Listen_Judge judge(s.rate, channels, std::nullopt, nullptr);
+    kova::check::Listen_Judge judge(s.rate, channels, std::nullopt, nullptr);
     kova::live::Drain_Thread drain(capture, judge);
     const auto start = std::chrono::steady_clock::now();
     drain.start();

@@ -16,14 +16,14 @@
 #include <string>
 #include <thread>
 
-#include "check_reader.h"
+#include "kova/report/reader.h"
 #include "report_compare.h"
 
 namespace {
 
-using kova::cli::Capture;
-using kova::cli::read_capture;
-using kova::cli::Result;
+using kova::report::Capture;
+using kova::report::read_capture;
+using kova::report::Result;
 
 // An unnamed file in memory, opened again by its /proc name: a named regular
 // file to the reader, and nothing left behind however the run ends.

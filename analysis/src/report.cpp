@@ -9,24 +9,42 @@ namespace kova::analysis {
 std::vector<std::string> verdict_names(const Channel_Report& r)
 {
     if (!r.present)
-        return {"absent"};
+        return {verdict::kAbsent};
     std::vector<std::string> names;
     if (r.inverted)
-        names.emplace_back("inverted");
+        names.emplace_back(verdict::kInverted);
     if (r.gain)
-        names.emplace_back("gain");
+        names.emplace_back(verdict::kGain);
     if (r.offset)
-        names.emplace_back("offset");
+        names.emplace_back(verdict::kOffset);
     if (r.dropouts)
-        names.emplace_back("dropouts");
+        names.emplace_back(verdict::kDropouts);
     if (r.altered)
-        names.emplace_back("altered");
+        names.emplace_back(verdict::kAltered);
     if (r.resampled)
-        names.emplace_back("resampled");
+        names.emplace_back(verdict::kResampled);
     if (r.incomplete)
-        names.emplace_back("incomplete");
+        names.emplace_back(verdict::kIncomplete);
     if (names.empty())
-        names.emplace_back("bit-perfect");
+        names.emplace_back(verdict::kBitPerfect);
+    return names;
+}
+
+std::vector<std::string> verdict_names(const Stretch& s)
+{
+    std::vector<std::string> names;
+    if (s.exact)
+        names.emplace_back(verdict::kBitPerfect);
+    if (s.inverted)
+        names.emplace_back(verdict::kInverted);
+    if (s.gain)
+        names.emplace_back(verdict::kGain);
+    if (s.offset)
+        names.emplace_back(verdict::kOffset);
+    if (s.altered)
+        names.emplace_back(verdict::kAltered);
+    if (s.resampled)
+        names.emplace_back(verdict::kResampled);
     return names;
 }
 

@@ -1,11 +1,14 @@
 #include "run_process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -57,12 +60,12 @@ Running start_program(const std::string& program, const std::vector<std::string>
     return {pid, out, err};
 }
 
-Run_Result wait_for(const Running& running)
+// What a child that ended with `status` said.
+static Run_Result collect(const Running& running, int status)
 {
-    int status = 0;
-    waitpid(running.pid, &status, 0);
     Run_Result r;
-    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.exited = WIFEXITED(status);
+    r.exit_code = r.exited ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     lseek(running.out, 0, SEEK_SET);
     lseek(running.err, 0, SEEK_SET);
     r.out = slurp(running.out);
@@ -70,8 +73,63 @@ Run_Result wait_for(const Running& running)
     return r;
 }
 
+Run_Result wait_for(const Running& running)
+{
+    int status = 0;
+    waitpid(running.pid, &status, 0);
+    return collect(running, status);
+}
+
 Run_Result run_program(const std::string& program, const std::vector<std::string>& args,
                        const std::string& cwd, const std::string& stdin_path)
 {
     return wait_for(start_program(program, args, cwd, {}, stdin_path));
+}
+
+Child::Child(const std::string& program, const std::vector<std::string>& args)
+    : running_(start_program(program, args))
+{
+}
+
+Child::Child(Child&& other) noexcept
+    : running_(other.running_), ended_(std::exchange(other.ended_, true)), result_(std::move(other.result_))
+{
+}
+
+Child::~Child()
+{
+    if (!ended()) {
+        kill(running_.pid, SIGKILL);
+        waitpid(running_.pid, nullptr, 0);
+        close(running_.out);
+        close(running_.err);
+    }
+}
+
+bool Child::ended()
+{
+    if (ended_)
+        return true;
+    int status = 0;
+    if (waitpid(running_.pid, &status, WNOHANG) != running_.pid)
+        return false;
+    ended_ = true;
+    result_ = collect(running_, status);
+    return true;
+}
+
+bool holds_within(const std::function<bool()>& done, std::chrono::seconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+bool ends_within(Child& child, std::chrono::seconds limit)
+{
+    return holds_within([&] { return child.ended(); }, limit);
 }

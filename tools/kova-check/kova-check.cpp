@@ -1,9 +1,7 @@
 // kova-check: tells whether a recording of the test file came through
 // bit-perfect, and if not, what happened to it.
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
@@ -13,22 +11,24 @@
 #include <string>
 #include <vector>
 
-#include "args.h"
-#include "check_outcome.h"
-#include "check_output.h"
-#include "check_reader.h"
-#ifdef KOVA_LIVE
-#include "kova/live/listen_command.h"
-#endif
+#include "kova/cli/args.h"
+#include "kova/cli/exit_status.h"
+#include "kova/cli/printable.h"
+#include "kova/cli/standard_fds.h"
+#include "kova/cli/status_line.h"
+#include "kova/report/outcome.h"
+#include "kova/report/reader.h"
+#include "kova/report/writers.h"
 #include "kova/version.h"
-#include "printable.h"
-#include "progress.h"
+#ifdef KOVA_LIVE
+#include "listen_command.h"
+#endif
 
 namespace {
 
-constexpr int kPass = 0;
-constexpr int kFail = 1;
-constexpr int kUsageError = 2;
+using kova::cli::kFailure;
+using kova::cli::kSuccess;
+using kova::cli::kUsageError;
 
 // Built with PortAudio: --listen judges a live input instead of files.
 #ifdef KOVA_LIVE
@@ -46,21 +46,6 @@ void complain(const std::string& message)
     std::cerr << "kova-check: " << kova::cli::printable(message) << '\n';
 }
 
-// A capture opened while descriptor 1 or 2 is closed would take its number,
-// and the report would go into it. /dev/null read-only holds the number and
-// fails every write as the closed descriptor would, so the loss is noticed.
-void hold_closed_outputs()
-{
-    for (const int fd : {STDOUT_FILENO, STDERR_FILENO})
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            const int held = open("/dev/null", O_RDONLY);
-            if (held >= 0 && held != fd) {
-                dup2(held, fd);
-                close(held);
-            }
-        }
-}
-
 // Whatever was written to standard output since errno was cleared, on its
 // way; false with errno set when it could not be.
 bool flushed()
@@ -74,7 +59,7 @@ bool flushed()
 
 int cannot_write()
 {
-    complain(std::string("cannot write to standard output: ") + std::strerror(errno));
+    complain(kova::cli::output_error().message);
     return kUsageError;
 }
 
@@ -90,7 +75,10 @@ std::uint64_t size_of(const std::string& path)
 
 int main(int argc, char** argv)
 {
-    hold_closed_outputs();
+    // A capture opened while descriptor 1 or 2 is closed would take its
+    // number, and the report would go into it.
+    if (!kova::cli::open_standard_descriptors())
+        return kUsageError;  // nowhere to say so
     std::vector<std::string> files;
     std::string rate_text;
     std::string duration_text;
@@ -119,7 +107,7 @@ int main(int argc, char** argv)
         "--partial-ok", partial_ok,
         "Pass a pattern cut short at its start or end if it is otherwise exact (a piece of a long file)");
 #ifdef KOVA_LIVE
-    kova::live::Listen_Command listen(app);
+    kova::check::Listen_Command listen(app);
 #endif
 
     try {
@@ -128,7 +116,7 @@ int main(int argc, char** argv)
         if (e.get_exit_code() == 0) {  // --help, --version
             errno = 0;
             app.exit(e);
-            return flushed() ? kPass : cannot_write();
+            return flushed() ? kSuccess : cannot_write();
         }
         complain(e.what());
         return kUsageError;
@@ -143,13 +131,12 @@ int main(int argc, char** argv)
 #endif
 
     // Given, even empty, an expectation is there to be met.
-    kova::cli::Expectations expect;
+    kova::report::Expectations expect;
     expect.partial_ok = partial_ok;
     if (rate_option->count() > 0) {
         expect.rate = kova::cli::parse_rate(rate_text);
         if (!expect.rate) {
-            complain("unknown rate '" + rate_text + "' (" + kova::cli::rate_choices() + " or " +
-                     kova::cli::rate_label_range() + ")");
+            complain(kova::cli::unknown_rate(rate_text));
             return kUsageError;
         }
     }
@@ -157,9 +144,7 @@ int main(int argc, char** argv)
         const long rate = expect.rate.value_or(kMostLenientRate);
         expect.seconds = kova::cli::parse_duration(duration_text, rate);
         if (!expect.seconds) {
-            complain("bad duration '" + duration_text + "' (whole seconds from 1 to " +
-                     std::to_string(kova::cli::max_duration(rate)) + " at " + std::to_string(rate) +
-                     " Hz, or a number with s, m or h)");
+            complain(kova::cli::bad_duration(duration_text, rate));
             return kUsageError;
         }
     }
@@ -168,13 +153,15 @@ int main(int argc, char** argv)
     if (listen.wanted())
         return listen.run(expect, json, complain);
 #endif
-    int status = kPass;
+    int status = kSuccess;
     for (const auto& path : files) {
         const auto total = size_of(path);
         // Nothing is written but the report, so standard error is free.
-        kova::cli::Progress progress(total, true);
-        auto read = kova::cli::read_capture(path, [&](double done) {
-            progress.update(static_cast<std::uint64_t>(done * static_cast<double>(total)));
+        kova::cli::Status_Line progress(total > kova::cli::kProgressFrom);
+        auto read = kova::report::read_capture(path, [&](double done) {
+            if (progress.active())
+                progress.show(kova::cli::bytes_progress(
+                    static_cast<std::uint64_t>(done * static_cast<double>(total)), total));
         });
         progress.clear();
         if (!read) {
@@ -183,16 +170,12 @@ int main(int argc, char** argv)
             continue;
         }
         auto& capture = *read;
-        kova::cli::apply_expectations(capture, expect);
-        errno = 0;
-        std::fputs((json ? kova::cli::json_report(path, capture, expect)
-                         : kova::cli::text_report(path, capture, expect))
-                       .c_str(),
-                   stdout);
-        if (!flushed())
+        kova::report::apply_expectations(capture, expect);
+        if (!kova::cli::write_standard_output(json ? kova::report::json_report(path, capture, expect)
+                                                   : kova::report::text_report(path, capture, expect)))
             return cannot_write();
-        if (!kova::cli::passes(capture, expect) && status == kPass)
-            status = kFail;
+        if (!kova::report::passes(capture, expect) && status == kSuccess)
+            status = kFailure;
     }
     return status;
 }

@@ -6,8 +6,8 @@
 #include <functional>
 #include <optional>
 
-#include "error.h"
-#include "fd.h"
+#include "kova/cli/error.h"
+#include "kova/cli/fd.h"
 #include "kova/output.h"
 
 namespace kova::cli {

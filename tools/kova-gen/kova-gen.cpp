@@ -10,9 +10,13 @@
 #include <sstream>
 #include <string>
 
-#include "args.h"
-#include "error.h"
 #include "fd_output.h"
+#include "kova/cli/args.h"
+#include "kova/cli/error.h"
+#include "kova/cli/exit_status.h"
+#include "kova/cli/printable.h"
+#include "kova/cli/standard_fds.h"
+#include "kova/cli/status_line.h"
 #include "kova/full_generate.h"
 #include "kova/full_signal.h"
 #include "kova/generate.h"
@@ -20,18 +24,16 @@
 #include "kova/sizes.h"
 #include "kova/status.h"
 #include "kova/version.h"
-#include "printable.h"
-#include "progress.h"
 #include "signal_cleanup.h"
-#include "standard_fds.h"
 #include "target.h"
 
 namespace {
 
 using kova::cli::Error;
 
-constexpr int kUsageError = 2;
-constexpr int kRunError = 1;
+using kova::cli::kUsageError;
+// What kept the file from being written.
+constexpr int kRunError = kova::cli::kFailure;
 
 // Cleared when standard error is the output itself: nothing but the file's
 // bytes may reach it.
@@ -66,11 +68,9 @@ std::string list_text()
 // generator: the status of a usage error.
 int answer(const std::string& text)
 {
-    errno = 0;
-    std::fputs(text.c_str(), stdout);
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
-        return 0;
-    return fail(kUsageError, kova::cli::system_error("cannot write to standard output", errno ? errno : EIO));
+    if (kova::cli::write_standard_output(text))
+        return kova::cli::kSuccess;
+    return fail(kUsageError, kova::cli::output_error());
 }
 
 // Why a generation that did not return kOk failed. Every failure but memory
@@ -151,14 +151,10 @@ int main(int argc, char** argv)
 
     const auto rate = kova::cli::parse_rate(rate_text);
     if (!rate)
-        return fail(kUsageError,
-                    Error{"unknown rate '" + rate_text + "' (one of " + kova::cli::rate_choices() + ", or " +
-                          kova::cli::rate_label_range() + ")"});
+        return fail(kUsageError, Error{kova::cli::unknown_rate(rate_text)});
     const auto seconds = kova::cli::parse_duration(duration_text, *rate);
     if (!seconds)
-        return fail(kUsageError, Error{"bad duration '" + duration_text + "' (whole seconds from 1 to " +
-                                       std::to_string(kova::cli::max_duration(*rate)) + " at " +
-                                       std::to_string(*rate) + " Hz, or a number with s, m or h)"});
+        return fail(kUsageError, Error{kova::cli::bad_duration(duration_text, *rate)});
     if (path.empty())
         path =
             full ? full_file_name(*rate, *seconds, channels) : kova::cli::default_file_name(*rate, *seconds);
@@ -177,9 +173,13 @@ int main(int argc, char** argv)
     const bool output_is_stderr = kova::cli::same_file(opened->get(), STDERR_FILENO);
     g_may_report = !output_is_stderr;
 
-    kova::cli::Progress progress(
-        full ? kova::full::file_size(full_settings) : kova::file_size(*rate, *seconds), !output_is_stderr);
-    kova::cli::Fd_Output out(std::move(*opened), [&](std::uint64_t n) { progress.update(n); });
+    const std::uint64_t total =
+        full ? kova::full::file_size(full_settings) : kova::file_size(*rate, *seconds);
+    kova::cli::Status_Line progress(!output_is_stderr && total > kova::cli::kProgressFrom);
+    kova::cli::Fd_Output out(std::move(*opened), [&](std::uint64_t n) {
+        if (progress.active())
+            progress.show(kova::cli::bytes_progress(n, total));
+    });
     kova::Block_Buffer buffer;
     const int status =
         full ? kova::full::generate(full_settings, buffer, out) : kova::generate(wav, buffer, out);

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "fd.h"
+#include "kova/cli/fd.h"
 
 namespace kova::cli {
 

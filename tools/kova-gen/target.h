@@ -10,8 +10,8 @@
 
 #include <string>
 
-#include "error.h"
-#include "fd.h"
+#include "kova/cli/error.h"
+#include "kova/cli/fd.h"
 
 namespace kova::cli {
 

@@ -6,16 +6,17 @@
 #include <iostream>
 #include <string>
 
-#include "args.h"
-#include "kova/live/listen.h"
-#include "kova/live/loop.h"
+#include "kova/cli/args.h"
+#include "kova/cli/exit_status.h"
+#include "kova/cli/printable.h"
+#include "kova/cli/standard_fds.h"
+#include "kova/live/host.h"
 #include "kova/version.h"
-#include "printable.h"
-#include "standard_fds.h"
+#include "loop.h"
 
 namespace {
 
-constexpr int kUsageError = 2;
+using kova::cli::kUsageError;
 
 void complain(const std::string& message)
 {
@@ -29,7 +30,7 @@ int main(int argc, char** argv)
     if (!kova::cli::open_standard_descriptors())
         return kUsageError;  // nowhere to say so
 
-    kova::live::Loop_Options options;
+    kova::loop::Loop_Options options;
     std::string rate_text = "48000";
     std::string duration_text = "10s";
     bool list = false;
@@ -66,25 +67,22 @@ int main(int argc, char** argv)
         return kUsageError;
     }
     if (list)
-        return kova::live::print_devices("kova-loop", complain) ? 0 : kUsageError;
+        return kova::live::print_devices("kova-loop", complain);
     if (options.output.empty() || options.input.empty()) {
         complain("--out and --in are required (the devices from --list-devices)");
         return kUsageError;
     }
     const auto rate = kova::cli::parse_rate(rate_text);
     if (!rate) {
-        complain("unknown rate '" + rate_text + "' (" + kova::cli::rate_choices() + " or " +
-                 kova::cli::rate_label_range() + ")");
+        complain(kova::cli::unknown_rate(rate_text));
         return kUsageError;
     }
     const auto seconds = kova::cli::parse_duration(duration_text, *rate);
     if (!seconds) {
-        complain("bad duration '" + duration_text + "' (whole seconds from 1 to " +
-                 std::to_string(kova::cli::max_duration(*rate)) + " at " + std::to_string(*rate) +
-                 " Hz, or a number with s, m or h)");
+        complain(kova::cli::bad_duration(duration_text, *rate));
         return kUsageError;
     }
     options.rate = *rate;
     options.seconds = *seconds;
-    return kova::live::loop(options, complain);
+    return kova::loop::loop(options, complain);
 }

@@ -8,44 +8,33 @@
 #include <iostream>
 #include <string>
 
-#include "args.h"
-#include "kova/live/device_table.h"
-#include "kova/live/devices.h"
-#include "kova/live/pattern_player.h"
-#include "kova/live/session.h"
-#include "kova/live/stop_signals.h"
-#include "kova/live/stream.h"
-#include "kova/settings.h"
+#include "kova/cli/args.h"
+#include "kova/cli/exit_status.h"
+#include "kova/cli/printable.h"
+#include "kova/cli/standard_fds.h"
+#include "kova/cli/status_line.h"
+#include "kova/cli/stop_signals.h"
+#include "kova/live/host.h"
 #include "kova/version.h"
-#include "play_progress.h"
-#include "printable.h"
-#include "standard_fds.h"
+#include "pattern_player.h"
 
 namespace {
 
-constexpr int kUsageError = 2;
-constexpr int kRunError = 1;
-// How often the main thread looks up from waiting for a signal to update
-// the progress line and see whether the stream has finished.
-constexpr int kPollMs = 100;
-// Longer than any buffer the host can ask for (65536 frames at 44.1 kHz is
-// 1.5 s): a stream that has taken nothing for this long has lost its device
-// or server, and PortAudio does not always say so.
-constexpr int kStallMs = 5000;
+using kova::cli::kSuccess;
+using kova::cli::kUsageError;
 
-int fail(int code, const std::string& message)
+void complain(const std::string& message)
 {
     std::cerr << "kova-play: " << kova::cli::printable(message) << '\n';
-    return code;
 }
 
-// A device that is not there, or will not run at the rate asked, is fixed on
-// the command line like an unknown rate: a usage error. What fails once the
-// device has accepted is a run-time failure.
-int fail(const kova::live::Error& error)
+// Whatever kept the pattern from being played on this machine, as in the
+// live listens: a usage error, a device missing or refusing the rate, a
+// host that fails.
+int fail(const std::string& message)
 {
-    using Kind = kova::live::Error::Kind;
-    return fail(error.kind == Kind::host ? kRunError : kUsageError, error.message);
+    complain(message);
+    return kUsageError;
 }
 
 }  // namespace
@@ -53,7 +42,7 @@ int fail(const kova::live::Error& error)
 int main(int argc, char** argv)
 {
     if (!kova::cli::open_standard_descriptors())
-        return kRunError;  // nowhere to say so
+        return kUsageError;  // nowhere to say so
 
     std::string rate_text = "44100";
     std::string duration_text = "1";
@@ -86,63 +75,55 @@ int main(int argc, char** argv)
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0)
             return app.exit(e);  // --help, --version
-        return fail(kUsageError, e.what());
+        return fail(e.what());
     }
 
-    if (list) {
-        kova::live::Session session("kova-play");
-        if (!session.error().empty())
-            return fail(kRunError, session.error());
-        const auto devices = kova::live::list_devices();
-        if (devices.empty())
-            return fail(kRunError, kova::live::no_devices_reason());
-        std::fputs(kova::live::device_table(devices).c_str(), stdout);
-        return 0;
-    }
+    if (list)
+        return kova::live::print_devices("kova-play", complain);
 
     const auto rate = kova::cli::parse_rate(rate_text);
     if (!rate)
-        return fail(kUsageError, "unknown rate '" + rate_text + "' (one of " + kova::cli::rate_choices() +
-                                     ", or " + kova::cli::rate_label_range() + ")");
+        return fail(kova::cli::unknown_rate(rate_text));
     const auto seconds = kova::cli::parse_duration(duration_text, *rate);
     if (!seconds)
-        return fail(kUsageError, "bad duration '" + duration_text + "' (whole seconds from 1 to " +
-                                     std::to_string(kova::cli::max_duration(*rate)) + " at " +
-                                     std::to_string(*rate) + " Hz, or a number with s, m or h)");
+        return fail(kova::cli::bad_duration(duration_text, *rate));
 
-    // Before PortAudio starts any thread.
-    kova::live::Stop_Signals signals;
-    kova::live::Session session("kova-play");
-    if (!session.error().empty())
-        return fail(kRunError, session.error());
+    // Before the host starts any thread.
+    kova::cli::Stop_Signals signals;
+    const auto host = kova::live::open_host("kova-play");
+    if (!host->error().empty())
+        return fail(host->error());
 
     kova::live::Stream_Request request;
     request.output = kova::live::Endpoint{device, 0, trust_plugin};
     request.rate = *rate;
     request.frames_per_buffer = buffer;
-    auto stream = kova::live::Stream::open(request);
-    if (!stream)
-        return fail(stream.error());
+    auto opened = host->open(request);
+    if (!opened)
+        return fail(opened.error().message);
+    kova::live::Stream& stream = **opened;
 
     const std::uint64_t frames = static_cast<std::uint64_t>(*rate) * static_cast<std::uint64_t>(*seconds);
     // Silence after the pattern, twice what the host buffers and at least a
     // tenth of a second, before the stream ends: its last words then reach
     // the device even through a host that drops its buffers on closing.
-    const std::uint64_t tail = std::max<std::uint64_t>(*rate / 10, 2 * stream->output_buffer_frames());
-    kova::live::Pattern_Player player(*rate, frames, tail);
-    if (const auto failed = stream->start(player))
-        return fail(*failed);
+    const std::uint64_t tail = std::max<std::uint64_t>(*rate / 10, 2 * stream.output_buffer_frames());
+    kova::play::Pattern_Player player(*rate, frames, tail);
+    if (auto started = stream.start(player); !started)
+        return fail(started.error().message);
 
-    kova::play::Play_Progress progress(*rate, frames);
+    // A run can last an hour with nothing else to show.
+    kova::cli::Status_Line progress;
     int caught = 0;
     std::uint64_t last_sent = 0;
     int still_ms = 0;
-    while (stream->active() && still_ms < kStallMs) {
+    while (stream.active() && still_ms < kova::live::kStallMs) {
         const std::uint64_t sent = player.frames_sent();
-        progress.update(sent);
-        still_ms = sent == last_sent ? still_ms + kPollMs : 0;
+        if (progress.active())
+            progress.show(kova::cli::time_progress(sent, frames, *rate));
+        still_ms = sent == last_sent ? still_ms + kova::live::kPollMs : 0;
         last_sent = sent;
-        if ((caught = signals.wait(kPollMs)) != 0)
+        if ((caught = signals.wait(kova::live::kPollMs)) != 0)
             break;
     }
     progress.clear();
@@ -150,25 +131,24 @@ int main(int argc, char** argv)
     if (caught) {
         // Stopped on request: at once, dropping what is queued. The usual
         // status of a program ended by that signal, 128 + its number.
-        if (const auto failed = stream->abort())
-            fail(kRunError, failed->message);
+        if (auto aborted = stream.abort(); !aborted)
+            complain(aborted.error().message);
         return leave_with(128 + caught);
     }
-    if (const std::uint64_t sent = player.frames_sent(); sent < frames || still_ms >= kStallMs) {
-        // PortAudio's JACK host waits ten minutes for a server that has gone
-        // before it stops a stream or itself: both are left to the exit.
-        stream->abandon();
-        return leave_with(fail(kRunError, "the device or sound server went away after " +
-                                              std::to_string(sent) + " of " + std::to_string(frames) +
-                                              " frames"));
+    if (const std::uint64_t sent = player.frames_sent(); sent < frames || still_ms >= kova::live::kStallMs) {
+        // A host may wait minutes for a server that has gone before it stops
+        // a stream or itself: both are left to the exit.
+        stream.abandon();
+        return leave_with(fail("the device or sound server went away after " + std::to_string(sent) + " of " +
+                               std::to_string(frames) + " frames"));
     }
-    if (const auto failed = stream->stop())
-        return leave_with(fail(*failed));
+    if (auto stopped = stream.stop(); !stopped)
+        return leave_with(fail(stopped.error().message));
     if (player.underflows() > 0)
-        return fail(kRunError, "the host reported " + std::to_string(player.underflows()) +
-                                   " gaps in what was played: a capture of this run cannot be bit-perfect");
+        return fail("the host reported " + std::to_string(player.underflows()) +
+                    " gaps in what was played: a capture of this run cannot be bit-perfect");
     if (!quiet)
-        std::printf("%s: %ld Hz, %d s, %d channels\n", kova::cli::printable(stream->output_name()).c_str(),
-                    *rate, *seconds, stream->output_channels());
-    return 0;
+        std::printf("%s: %ld Hz, %d s, %d channels\n", kova::cli::printable(stream.output_name()).c_str(),
+                    *rate, *seconds, stream.output_channels());
+    return kSuccess;
 }

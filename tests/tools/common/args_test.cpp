@@ -1,4 +1,4 @@
-#include "args.h"
+#include "kova/cli/args.h"
 
 #include <gtest/gtest.h>
 

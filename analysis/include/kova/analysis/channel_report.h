@@ -171,9 +171,25 @@ struct Channel_Report {
     }
 };
 
+// The verdicts' names, spelled here and nowhere else.
+namespace verdict {
+constexpr const char* kBitPerfect = "bit-perfect";
+constexpr const char* kInverted = "inverted";
+constexpr const char* kGain = "gain";
+constexpr const char* kOffset = "offset";
+constexpr const char* kDropouts = "dropouts";
+constexpr const char* kAltered = "altered";
+constexpr const char* kResampled = "resampled";
+constexpr const char* kIncomplete = "incomplete";
+constexpr const char* kAbsent = "absent";
+}  // namespace verdict
+
 // "bit-perfect", or the names that apply in a fixed order ("gain",
 // "dropouts"), or "absent".
 std::vector<std::string> verdict_names(const Channel_Report& report);
+// A stretch's: "bit-perfect" where it is exact, and what it shows of the
+// level and the rate, in the same order.
+std::vector<std::string> verdict_names(const Stretch& stretch);
 
 // Whether the pattern is ever made at this rate: one of the six.
 bool pattern_rate(long rate);

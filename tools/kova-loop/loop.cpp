@@ -1,0 +1,148 @@
+#include "loop.h"
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "kova/cli/exit_status.h"
+#include "kova/cli/stop_signals.h"
+#include "kova/live/capture.h"
+#include "kova/live/drain_thread.h"
+#include "kova/live/host.h"
+#include "kova/report/loop_report.h"
+#include "loop_judge.h"
+#include "loop_player.h"
+
+namespace kova::loop {
+
+namespace {
+
+// One duplex stream drives both sides from one callback.
+class Play_And_Capture : public live::Processor {
+public:
+    Play_And_Capture(Processor& player, Processor& capture) : player_(player), capture_(capture) {}
+    bool process(const live::Block& block) noexcept override
+    {
+        return player_.process(block) && capture_.process(block);
+    }
+
+private:
+    Processor& player_;
+    Processor& capture_;
+};
+
+}  // namespace
+
+int loop(const Loop_Options& o, const report::Complain& complain)
+{
+    cli::Stop_Signals signals;
+    const auto host = live::open_host("kova-loop");
+    if (!host->error().empty()) {
+        complain(host->error());
+        return cli::kUsageError;
+    }
+    const auto one_device = host->same_device(o.output, o.input);
+    if (!one_device) {
+        complain(one_device.error().message);
+        return cli::kUsageError;
+    }
+
+    // One duplex stream on one device, else one each way: their clocks are
+    // then measured against each other.
+    std::unique_ptr<live::Stream> duplex, out, in;
+    auto open = [&](std::optional<live::Endpoint> output, std::optional<live::Endpoint> input,
+                    std::unique_ptr<live::Stream>& into) {
+        live::Stream_Request request;
+        request.output = std::move(output);
+        request.input = std::move(input);
+        request.rate = o.rate;
+        request.frames_per_buffer = o.frames_per_buffer;
+        auto opened = host->open(request);
+        if (!opened) {
+            complain(opened.error().message);
+            return false;
+        }
+        into = std::move(*opened);
+        return true;
+    };
+    const live::Endpoint out_end{o.output, 0, o.trust_plugin};
+    const live::Endpoint in_end{o.input, 0, o.trust_plugin};
+    if (*one_device ? !open(out_end, in_end, duplex)
+                    : !open(out_end, std::nullopt, out) || !open(std::nullopt, in_end, in))
+        return cli::kUsageError;
+    live::Stream& output = duplex ? *duplex : *out;
+    live::Stream& input = duplex ? *duplex : *in;
+
+    const int outputs = output.output_channels();
+    const int inputs = input.input_channels();
+    const Loop_Schedule schedule(o.rate, o.seconds, outputs);
+    Loop_Player player(schedule);
+    // Left to the process's exit if a stream has to be abandoned.
+    auto capture = std::make_unique<live::Capture>(
+        inputs, static_cast<std::size_t>(o.rate * report::kRingSeconds), input.input_buffer_frames());
+    Loop_Judge judge(schedule, inputs);
+    live::Drain_Thread drain(*capture, judge);
+    drain.start();
+    Play_And_Capture both(player, *capture);
+    // Two streams: the input first, so that it is running when the first
+    // frames go out.
+    auto started = duplex ? duplex->start(both) : in->start(*capture);
+    if (started && !duplex)
+        started = out->start(player);
+    if (!started) {
+        complain(started.error().message);
+        return cli::kUsageError;
+    }
+
+    std::vector<live::Stream*> streams;
+    for (auto* s : {duplex.get(), out.get(), in.get()})
+        if (s)
+            streams.push_back(s);
+    const report::Run_Watch watch{*capture,    drain,
+                                  streams,     o.rate,
+                                  "kova-loop", "a device or the sound server",
+                                  {},          [&] { return judge.done(); },
+                                  {}};
+    auto end = report::watch_run(watch, signals);
+    report::stop_run(watch, end, capture, drain);
+    if (end.problem.empty() && player.underflows() > 0)
+        end.problem =
+            "the host reported " + std::to_string(player.underflows()) +
+            " gaps in what was played on this machine: the verdict may be its doing, not the chain's";
+
+    report::Loop_Result result;
+    result.output = output.output_name();
+    result.input = input.input_name();
+    result.rate = o.rate;
+    result.outputs = outputs;
+    result.one_stream = *one_device;
+    result.map = judge.map();
+    result.capture.channels = judge.run_reports();
+    result.capture.format = {"live", "32-bit float", o.rate, inputs, judge.run_frames()};
+    report::Expectations expect;
+    expect.seconds = o.seconds;
+    report::apply_expectations(result.capture, expect);
+
+    // Two streams keep time apart: their first callbacks on this machine's
+    // steady clock say how their frame counts line up.
+    const double offset =
+        *one_device
+            ? 0.0
+            : std::chrono::duration<double>(capture->first_block_time() - player.first_block_time()).count();
+    result.latency.resize(static_cast<std::size_t>(inputs));
+    for (std::size_t c = 0; c < result.latency.size(); ++c) {
+        const auto& r = result.capture.channels[c];
+        if (!r.present)
+            continue;
+        const double s =
+            (static_cast<double>(r.first) - static_cast<double>(schedule.run_start())) / o.rate + offset;
+        result.latency[c] = report::Loop_Result::Latency{s, std::llround(s * o.rate)};
+    }
+    return report::give_report(
+        o.json ? report::loop_json_report(result, expect) : report::loop_text_report(result, expect),
+        end.problem, report::passes(result.capture, expect), complain);
+}
+
+}  // namespace kova::loop
