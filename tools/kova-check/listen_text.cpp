@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "kova/cli/status_line.h"
+
 namespace kova::check {
 
 namespace {
@@ -45,15 +47,6 @@ std::string what(const analysis::Event& e)
     return "?";
 }
 
-std::string clock_text(std::uint64_t seconds)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
-                  static_cast<unsigned long long>(seconds / 60 % 60),
-                  static_cast<unsigned long long>(seconds % 60));
-    return text;
-}
-
 }  // namespace
 
 std::string event_line(const analysis::Event& event, long rate)
@@ -71,7 +64,7 @@ std::string status_text(const std::string& device, long rate, std::uint64_t fram
         arriving = arriving || (r.present && r.accounting.ends_capture);
     }
     std::string line = device + "  " + std::to_string(rate) + " Hz  " +
-                       clock_text(frames / static_cast<std::uint64_t>(rate)) + "  " +
+                       cli::clock_text(frames / static_cast<std::uint64_t>(rate)) + "  " +
                        (!present   ? "waiting"
                         : arriving ? "locked"
                                    : "lost");

@@ -5,18 +5,6 @@
 #include <cstdio>
 
 namespace kova::cli {
-namespace {
-
-std::string clock_text(std::uint64_t seconds)
-{
-    char text[48];
-    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
-                  static_cast<unsigned long long>(seconds / 60 % 60),
-                  static_cast<unsigned long long>(seconds % 60));
-    return text;
-}
-
-}  // namespace
 
 Status_Line::Status_Line(bool wanted) : active_(wanted && isatty(STDERR_FILENO) == 1) {}
 
@@ -46,6 +34,15 @@ void Status_Line::clear()
         std::fflush(stderr);
     }
     shown_.clear();
+}
+
+std::string clock_text(std::uint64_t seconds)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
+                  static_cast<unsigned long long>(seconds / 60 % 60),
+                  static_cast<unsigned long long>(seconds % 60));
+    return text;
 }
 
 std::string bytes_progress(std::uint64_t done, std::uint64_t total)

@@ -36,6 +36,8 @@ constexpr std::uint64_t kProgressFrom = 50u * 1000 * 1000;
 
 // " 42%  12.3 MB": a file being written or read.
 std::string bytes_progress(std::uint64_t done, std::uint64_t total);
+// "1:02:03": hours, minutes and seconds.
+std::string clock_text(std::uint64_t seconds);
 // " 42%  0:00:04 of 0:00:10": the pattern being played.
 std::string time_progress(std::uint64_t frames, std::uint64_t total, long rate);
 
