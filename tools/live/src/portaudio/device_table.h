@@ -11,7 +11,7 @@ namespace kova::live::portaudio {
 
 std::string device_table(const std::vector<Device>& devices);
 
-// Why the list may be empty, in one line for an error; needs a live Session.
+// Why the list may be empty, in one line for an error; needs PortAudio started.
 std::string no_devices_reason();
 
 }  // namespace kova::live::portaudio

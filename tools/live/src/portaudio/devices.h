@@ -23,7 +23,7 @@ struct Device {
     bool may_convert;
 };
 
-// Every device, in PortAudio's order. Needs a live Session.
+// Every device, in PortAudio's order. Needs PortAudio started.
 std::vector<Device> list_devices();
 
 }  // namespace kova::live::portaudio
