@@ -1,6 +1,6 @@
 #pragma once
 
-// How kova-check writes its figures, in the text and the JSON alike: every
+// How the reports write their figures, in the text and the JSON alike: every
 // digit a number needs, rates and times as an engineer reads them.
 
 #include <cstdint>
