@@ -110,14 +110,14 @@ Loop_Run run_loop(const live::wasapi::Stream_Request& request, float gain)
             return run;
         }
         Loop_Recorder loop(48000, 72000);
-        if (auto failed = stream->start(loop)) {
-            run.error = failed->message;
+        if (auto started = stream->start(loop); !started) {
+            run.error = started.error().message;
             return run;
         }
         if (!run_out(*stream, std::chrono::seconds(10)))
             run.error = "the loop did not end within 10 s";
-        if (auto failed = stream->stop(); failed && run.error.empty())
-            run.error = failed->message;
+        if (auto stopped = stream->stop(); !stopped && run.error.empty())
+            run.error = stopped.error().message;
         run.samples = loop.samples();
         run.channels = loop.channels();
         run.gaps = loop.gaps();

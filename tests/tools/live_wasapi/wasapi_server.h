@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "kova/live/pattern_player.h"
 #include "kova/live/processor.h"
 #include "kova/live/wasapi/session.h"
 #include "kova/live/wasapi/stream.h"
 #include "pattern_check.h"
+#include "pattern_player.h"
 
 namespace kova::test {
 
@@ -50,7 +50,7 @@ public:
     bool done() const { return done_.load(); }
 
 private:
-    live::Pattern_Player player_;
+    play::Pattern_Player player_;
     std::vector<float> kept_;
     std::size_t keep_;
     std::atomic<std::size_t> kept_frames_{0};

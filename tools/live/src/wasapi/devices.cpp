@@ -32,7 +32,7 @@ constexpr Sample_Encoding kEncodings[] = {Sample_Encoding::float32, Sample_Encod
 
 Error host_failure(const std::string& what, HRESULT hr)
 {
-    return Error{Error::Kind::host, what + " (" + detail::describe(hr) + ")"};
+    return Error{what + " (" + detail::describe(hr) + ")", Error::Kind::host};
 }
 
 HRESULT make_enumerator(Com_Ptr<IMMDeviceEnumerator>& out)
@@ -190,7 +190,7 @@ std::string endpoint_label(const Device& device)
     return "'" + device.name + "'";
 }
 
-Expected<Found_Endpoint> find_endpoint(const std::string& name, Direction direction)
+Result<Found_Endpoint> find_endpoint(const std::string& name, Direction direction)
 {
     Listing l;
     if (const HRESULT hr = list(l); FAILED(hr))
@@ -200,13 +200,13 @@ Expected<Found_Endpoint> find_endpoint(const std::string& name, Direction direct
         const HRESULT hr = l.enumerator->GetDefaultAudioEndpoint(
             direction == Direction::output ? eRender : eCapture, eConsole, found.device.put());
         if (FAILED(hr))
-            return Error{Error::Kind::no_device,
-                         std::string("no default ") + way(direction) + " (" + detail::describe(hr) + ")"};
+            return Error{std::string("no default ") + way(direction) + " (" + detail::describe(hr) + ")",
+                         Error::Kind::refused};
         found.info = describe_device(found.device.get(), -1, l.defaults);
     } else if (all_digits(name)) {
         const auto index = static_cast<UINT>(std::stoul(name));
         if (index >= l.count || FAILED(l.all->Item(index, found.device.put())))
-            return Error{Error::Kind::no_device, "no such device: " + name};
+            return Error{"no such device: " + name, Error::Kind::refused};
         found.info = describe_device(found.device.get(), static_cast<int>(index), l.defaults);
     } else {
         // An endpoint ID names one endpoint; a friendly name may name several.
@@ -238,15 +238,16 @@ Expected<Found_Endpoint> find_endpoint(const std::string& name, Direction direct
             matches = 1;
         }
         if (matches == 0)
-            return Error{Error::Kind::no_device, "no such device: '" + name + "'"};
+            return Error{"no such device: '" + name + "'", Error::Kind::refused};
         if (matches > 1)
-            return Error{Error::Kind::no_device, std::to_string(matches) + " endpoints are named '" + name +
-                                                     "': give one's ID (" + ids + ")"};
+            return Error{
+                std::to_string(matches) + " endpoints are named '" + name + "': give one's ID (" + ids + ")",
+                Error::Kind::refused};
         found.info = describe_device(found.device.get(), -1, l.defaults);
     }
     if (found.info.direction != direction)
-        return Error{Error::Kind::no_channels,
-                     "device " + endpoint_label(found.info) + " is not " + way(direction)};
+        return Error{"device " + endpoint_label(found.info) + " is not " + way(direction),
+                     Error::Kind::refused};
     return found;
 }
 
@@ -266,7 +267,7 @@ std::vector<Device> list_devices()
     return devices;
 }
 
-Expected<Device> find_device(const std::string& name, Direction direction)
+Result<Device> find_device(const std::string& name, Direction direction)
 {
     auto found = detail::find_endpoint(name, direction);
     if (!found)

@@ -19,7 +19,7 @@ struct Found_Endpoint {
 };
 
 // As find_device(); the device itself too, to activate.
-Expected<Found_Endpoint> find_endpoint(const std::string& name, Direction direction);
+Result<Found_Endpoint> find_endpoint(const std::string& name, Direction direction);
 
 // The endpoint's name as the errors show it: 'Speakers (USB DAC)'.
 std::string endpoint_label(const Device& device);

@@ -62,13 +62,13 @@ void Engine::fail(const Side& side, const char* what, HRESULT hr)
     if (failure_)
         return;
     if (means_device_gone(hr))
-        failure_ = Error{Error::Kind::host, "device " + side.label + " went away (" + describe(hr) + ")"};
+        failure_ = Error{"device " + side.label + " went away (" + describe(hr) + ")", Error::Kind::host};
     else
-        failure_ = Error{Error::Kind::host,
-                         std::string("cannot ") + what + " " + side.label + " (" + describe(hr) + ")"};
+        failure_ = Error{std::string("cannot ") + what + " " + side.label + " (" + describe(hr) + ")",
+                         Error::Kind::host};
 }
 
-Status Engine::failure() const
+std::optional<Error> Engine::failure() const
 {
     std::lock_guard<std::mutex> lock(failure_mutex_);
     return failure_;
@@ -86,15 +86,15 @@ Losses Engine::losses() const
     return l;
 }
 
-Status Engine::start(Processor& processor)
+Result<void> Engine::start(Processor& processor)
 {
     if (thread_.joinable() || closed_)
-        return Error{Error::Kind::host, "cannot start a stream already started or closed"};
+        return Error{"cannot start a stream already started or closed", Error::Kind::host};
     processor_ = &processor;
     if (has_out) {
         if (const HRESULT hr = prime_output(); FAILED(hr)) {
             fail(out, "fill", hr);
-            return failure();
+            return *failure();
         }
     }
     // Capture first, so that a loop's capture is running when its first
@@ -102,7 +102,7 @@ Status Engine::start(Processor& processor)
     if (has_in) {
         if (const HRESULT hr = in.client->Start(); FAILED(hr)) {
             fail(in, "start", hr);
-            return failure();
+            return *failure();
         }
     }
     if (has_out) {
@@ -110,13 +110,13 @@ Status Engine::start(Processor& processor)
             fail(out, "start", hr);
             if (has_in)
                 in.client->Stop();
-            return failure();
+            return *failure();
         }
     }
     last_read_ = last_write_ = Clock::now();
     running_.store(true, std::memory_order_release);
     thread_ = std::thread([this] { run(); });
-    return std::nullopt;
+    return {};
 }
 
 // A buffer of silence before the start, so that the first period does not
@@ -392,10 +392,10 @@ HRESULT Engine::serve_output(Clock::time_point now)
     return S_OK;
 }
 
-Status Engine::finish(bool drain)
+Result<void> Engine::finish(bool drain)
 {
     if (closed_)
-        return std::nullopt;
+        return {};
     closed_ = true;
     if (thread_.joinable()) {
         command_.store(drain ? kDrain : kAbort, std::memory_order_release);
@@ -405,7 +405,9 @@ Status Engine::finish(bool drain)
     }
     // What the stream was stays readable; only the host's objects go.
     release_clients();
-    return failure();
+    if (const auto failed = failure())
+        return *failed;
+    return {};
 }
 
 void Engine::abandon()

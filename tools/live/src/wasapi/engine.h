@@ -50,13 +50,13 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    Status open(const Stream_Request& request);
-    Status start(Processor& processor);
+    Result<void> open(const Stream_Request& request);
+    Result<void> start(Processor& processor);
     bool active() const { return running_.load(std::memory_order_acquire); }
-    Status failure() const;
+    std::optional<Error> failure() const;
     // Ends the stream and lets go of the host's objects: drain plays out
     // what was handed over first.
-    Status finish(bool drain);
+    Result<void> finish(bool drain);
     // Lets the thread run on by itself, and everything it uses with it.
     void abandon();
     Losses losses() const;
@@ -72,7 +72,7 @@ private:
     using Clock = std::chrono::steady_clock;
     enum Command : int { kRun, kDrain, kAbort };
 
-    Status open_sides(const Stream_Request& request, Drive drive);
+    Result<void> open_sides(const Stream_Request& request, Drive drive);
     void release_clients();
     void run() noexcept;
     HRESULT serve_input(Clock::time_point now);
@@ -89,7 +89,7 @@ private:
     std::atomic<int> command_{kRun};
     std::atomic<bool> running_{false};
     mutable std::mutex failure_mutex_;
-    Status failure_;
+    std::optional<Error> failure_;
 
     // The thread's own state.
     bool ending_ = false;  // the processor is done: silence until played out

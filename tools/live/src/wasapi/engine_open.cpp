@@ -40,44 +40,44 @@ std::string rate_list(const std::vector<long>& rates)
 
 Error host(const std::string& what, HRESULT hr)
 {
-    return Error{Error::Kind::host, what + " (" + describe(hr) + ")"};
+    return Error{what + " (" + describe(hr) + ")", Error::Kind::host};
 }
 
 // Shared mode: the mix rate only, in a format the engine takes as it is.
-Status check_shared(IAudioClient* client, const Device& info, const Side& side, long rate, bool loopback,
-                    const WAVEFORMATEXTENSIBLE& format)
+Result<void> check_shared(IAudioClient* client, const Device& info, const Side& side, long rate,
+                          bool loopback, const WAVEFORMATEXTENSIBLE& format)
 {
     if (rate != info.mix_rate)
-        return Error{Error::Kind::rate_not_exact,
-                     "device " + side.label + " mixes at " + std::to_string(info.mix_rate) +
+        return Error{"device " + side.label + " mixes at " + std::to_string(info.mix_rate) +
                          " Hz in shared mode, so " + std::to_string(rate) +
                          " Hz would be resampled (open it at " + std::to_string(info.mix_rate) + " Hz" +
-                         (loopback ? ")" : ", or in exclusive mode)")};
+                         (loopback ? ")" : ", or in exclusive mode)"),
+                     Error::Kind::refused};
     WAVEFORMATEX* closest = nullptr;
     const HRESULT hr = client->IsFormatSupported(AUDCLNT_SHAREMODE_SHARED, &format.Format, &closest);
     CoTaskMemFree(closest);
     if (hr == S_OK)
-        return std::nullopt;
-    return Error{Error::Kind::rate_not_exact, "device " + side.label + " does not take " +
-                                                  encoding_name(side.encoding) +
-                                                  " in shared mode (it mixes " + info.mix_format + ")" +
-                                                  (FAILED(hr) ? " (" + describe(hr) + ")" : "")};
+        return {};
+    return Error{"device " + side.label + " does not take " + encoding_name(side.encoding) +
+                     " in shared mode (it mixes " + info.mix_format + ")" +
+                     (FAILED(hr) ? " (" + describe(hr) + ")" : ""),
+                 Error::Kind::refused};
 }
 
 // Exclusive mode: the device at the rate itself, or a refusal that names the
 // rates it has.
-Status check_exclusive(IAudioClient* client, const Device& info, const Side& side, long rate,
-                       const WAVEFORMATEXTENSIBLE& format)
+Result<void> check_exclusive(IAudioClient* client, const Device& info, const Side& side, long rate,
+                             const WAVEFORMATEXTENSIBLE& format)
 {
     const HRESULT hr = client->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &format.Format, nullptr);
     if (hr == S_OK)
-        return std::nullopt;
+        return {};
     if (hr == S_FALSE || hr == AUDCLNT_E_UNSUPPORTED_FORMAT) {
         const auto& rates = info.exclusive_rates[static_cast<std::size_t>(side.encoding)];
-        return Error{Error::Kind::rate_not_exact,
-                     "device " + side.label + " cannot open " + std::to_string(rate) + " Hz as " +
+        return Error{"device " + side.label + " cannot open " + std::to_string(rate) + " Hz as " +
                          encoding_name(side.encoding) + " in exclusive mode (its exclusive rates as " +
-                         encoding_name(side.encoding) + ": " + rate_list(rates) + ")"};
+                         encoding_name(side.encoding) + ": " + rate_list(rates) + ")",
+                     Error::Kind::refused};
     }
     return host("device " + side.label + " refuses exclusive mode", hr);
 }
@@ -102,8 +102,8 @@ void set_volume(IAudioClient* client, float volume)
     }
 }
 
-Status open_side(const Endpoint& endpoint, Direction direction, const Stream_Request& request, Drive drive,
-                 Side& side)
+Result<void> open_side(const Endpoint& endpoint, Direction direction, const Stream_Request& request,
+                       Drive drive, Side& side)
 {
     const bool loopback = direction == Direction::input && endpoint.loopback;
     const bool exclusive = request.share == Share::exclusive;
@@ -118,14 +118,14 @@ Status open_side(const Endpoint& endpoint, Direction direction, const Stream_Req
     side.encoding = request.encoding;
     side.loopback = loopback;
     if (loopback && exclusive)
-        return Error{Error::Kind::host, "loopback capture of " + side.label + " is shared mode only"};
+        return Error{"loopback capture of " + side.label + " is shared mode only", Error::Kind::host};
     if (info.channels <= 0)
-        return Error{Error::Kind::no_channels, "device " + side.label + " has no mix format"};
+        return Error{"device " + side.label + " has no mix format", Error::Kind::refused};
     side.device_channels = info.channels;
     side.channels = endpoint.channels > 0 ? endpoint.channels : info.channels;
     if (side.channels > info.channels)
-        return Error{Error::Kind::no_channels,
-                     "device " + side.label + " has only " + std::to_string(info.channels) + " channels"};
+        return Error{"device " + side.label + " has only " + std::to_string(info.channels) + " channels",
+                     Error::Kind::refused};
 
     HRESULT hr = side.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, side.client.put_void());
     if (FAILED(hr))
@@ -141,7 +141,8 @@ Status open_side(const Endpoint& endpoint, Direction direction, const Stream_Req
                                     channel_mask(*mix.get()));
     if (const auto refused =
             exclusive ? check_exclusive(side.client.get(), info, side, request.rate, format)
-                      : check_shared(side.client.get(), info, side, request.rate, loopback, format))
+                      : check_shared(side.client.get(), info, side, request.rate, loopback, format);
+        !refused)
         return refused;
 
     const bool event = drive == Drive::event;
@@ -199,7 +200,7 @@ Status open_side(const Endpoint& endpoint, Direction direction, const Stream_Req
                     hr);
     if (!exclusive)
         set_volume(side.client.get(), request.volume);
-    return std::nullopt;
+    return {};
 }
 
 void release(Side& side)
@@ -215,20 +216,20 @@ void release(Side& side)
 
 }  // namespace
 
-Status Engine::open_sides(const Stream_Request& request, Drive chosen)
+Result<void> Engine::open_sides(const Stream_Request& request, Drive chosen)
 {
     drive = chosen;
     if (request.output) {
         has_out = true;
-        if (auto failed = open_side(*request.output, Direction::output, request, chosen, out))
-            return failed;
+        if (auto opened = open_side(*request.output, Direction::output, request, chosen, out); !opened)
+            return opened;
     }
     if (request.input) {
         has_in = true;
-        if (auto failed = open_side(*request.input, Direction::input, request, chosen, in))
-            return failed;
+        if (auto opened = open_side(*request.input, Direction::input, request, chosen, in); !opened)
+            return opened;
     }
-    return std::nullopt;
+    return {};
 }
 
 void Engine::release_clients()
@@ -237,34 +238,34 @@ void Engine::release_clients()
     release(in);
 }
 
-Status Engine::open(const Stream_Request& request)
+Result<void> Engine::open(const Stream_Request& request)
 {
     if (!request.output && !request.input)
-        return Error{Error::Kind::host, "a stream needs an output, an input or both"};
+        return Error{"a stream needs an output, an input or both", Error::Kind::host};
     rate = request.rate;
     const bool loopback = request.input && request.input->loopback;
     Drive first = request.drive;
     if (first == Drive::automatic)
         first = loopback ? Drive::polling : Drive::event;
-    Status failed = open_sides(request, first);
+    Result<void> opened = open_sides(request, first);
     // Not every driver signals in exclusive mode; the refusals of a rate or
     // a device hold whatever the drive, so only the host's own failure is
     // tried again.
-    if (failed && failed->kind == Error::Kind::host && request.drive == Drive::automatic &&
+    if (!opened && opened.error().kind == Error::Kind::host && request.drive == Drive::automatic &&
         first == Drive::event) {
         release_clients();
         has_out = has_in = false;
-        failed = open_sides(request, Drive::polling);
+        opened = open_sides(request, Drive::polling);
     }
-    if (failed) {
+    if (!opened) {
         release_clients();
         closed_ = true;
-        return failed;
+        return opened;
     }
     wake_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!wake_)
-        return Error{Error::Kind::host,
-                     "cannot make an event (" + describe(HRESULT_FROM_WIN32(GetLastError())) + ")"};
+        return Error{"cannot make an event (" + describe(HRESULT_FROM_WIN32(GetLastError())) + ")",
+                     Error::Kind::host};
     if (has_out)
         out_block_.assign(static_cast<std::size_t>(out.buffer_frames) * out.channels, 0.0f);
     if (has_in) {
@@ -272,7 +273,7 @@ Status Engine::open(const Stream_Request& request)
         fifo_capacity_ = in.buffer_frames + (has_out ? out.buffer_frames : 0);
         in_fifo_.assign(fifo_capacity_ * static_cast<std::size_t>(in.channels), 0.0f);
     }
-    return std::nullopt;
+    return {};
 }
 
 Engine::~Engine()

@@ -21,12 +21,12 @@ const char* drive_name(Drive drive)
 
 Stream::Stream(std::unique_ptr<detail::Engine> engine) : engine_(std::move(engine)) {}
 
-Expected<Stream> Stream::open(const Stream_Request& request)
+Result<Stream> Stream::open(const Stream_Request& request)
 {
     auto engine = std::make_unique<detail::Engine>();
-    if (auto failed = engine->open(request))
-        return *failed;
-    return Expected<Stream>(Stream(std::move(engine)));
+    if (auto opened = engine->open(request); !opened)
+        return opened.error();
+    return Result<Stream>(Stream(std::move(engine)));
 }
 
 Stream::Stream(Stream&& other) noexcept : engine_(std::move(other.engine_)) {}
@@ -36,10 +36,10 @@ Stream::~Stream()
     abort();
 }
 
-Status Stream::start(Processor& processor)
+Result<void> Stream::start(Processor& processor)
 {
     if (!engine_)
-        return Error{Error::Kind::host, "cannot start a stream already closed"};
+        return Error{"cannot start a stream already closed", Error::Kind::host};
     return engine_->start(processor);
 }
 
@@ -48,19 +48,19 @@ bool Stream::active() const
     return engine_ && engine_->active();
 }
 
-Status Stream::failure() const
+std::optional<Error> Stream::failure() const
 {
     return engine_ ? engine_->failure() : std::nullopt;
 }
 
-Status Stream::stop()
+Result<void> Stream::stop()
 {
-    return engine_ ? engine_->finish(true) : std::nullopt;
+    return engine_ ? engine_->finish(true) : Result<void>();
 }
 
-Status Stream::abort()
+Result<void> Stream::abort()
 {
-    return engine_ ? engine_->finish(false) : std::nullopt;
+    return engine_ ? engine_->finish(false) : Result<void>();
 }
 
 void Stream::abandon()

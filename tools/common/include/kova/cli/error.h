@@ -12,7 +12,15 @@ namespace kova::cli {
 
 // Why something failed, in one line, as typed: the printer escapes it.
 struct Error {
+    // What failed, for a caller that decides by it (the live layer tries a
+    // host's failure again another way; a refusal holds whatever it does).
+    enum class Kind {
+        other,
+        refused,  // a device or rate asked for that is not there or cannot be
+        host,     // the host API itself failed
+    };
     std::string message;
+    Kind kind = Kind::other;
 };
 
 // "what: <the system's text for err>".

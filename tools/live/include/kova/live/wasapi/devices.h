@@ -40,7 +40,7 @@ std::vector<Device> list_devices();
 // digits; empty for the default endpoint. An endpoint in the other direction
 // is refused, and so is a friendly name that two endpoints share (their IDs
 // tell them apart).
-Expected<Device> find_device(const std::string& name, Direction direction);
+Result<Device> find_device(const std::string& name, Direction direction);
 
 // The listing as --list-devices prints it, one line per endpoint.
 std::string device_table(const std::vector<Device>& devices);

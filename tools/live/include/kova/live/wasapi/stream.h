@@ -79,24 +79,24 @@ public:
     // Refuses a rate the endpoint would not run at exactly, naming the one
     // it would. Opened first, so that the processor can be made for the
     // channels it has.
-    static Expected<Stream> open(const Stream_Request& request);
+    static Result<Stream> open(const Stream_Request& request);
 
     Stream(Stream&& other) noexcept;
     Stream& operator=(Stream&&) = delete;
     ~Stream();  // aborts and closes if still open
 
     // processor must outlive the stream's running.
-    Status start(Processor& processor);
+    Result<void> start(Processor& processor);
     // Whether the stream still runs: false once the processor has ended it
     // and its last buffer has been played, or the host failed (failure()).
     bool active() const;
     // Why the stream ended by itself, if the host made it: a device removed,
     // the audio service gone.
-    Status failure() const;
+    std::optional<Error> failure() const;
     // Waits for what was handed to the host to be played, then closes.
-    Status stop();
+    Result<void> stop();
     // Stops at once, dropping what is queued, then closes.
-    Status abort();
+    Result<void> abort();
     // Lets go of a stream whose device has gone without asking the host
     // anything more; what it holds is left to the process's exit.
     void abandon();
