@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "kova/live/capture.h"
+#include "kova/live/host.h"
 #include "kova/live/wasapi/devices.h"
 #include "unix_command.h"
 #include "wasapi_server.h"
@@ -89,6 +90,38 @@ TEST_F(Wasapi_Pulse, ARateTheMixDoesNotHaveIsRefusedNamingTheMixRate)
         stream.error().message,
         "device 'Null Output' mixes at 48000 Hz in shared mode, so 44100 Hz would be resampled (open it at "
         "48000 Hz, or in exclusive mode)");
+}
+
+// What the live commands ask of any host, answered by this one: the sink
+// by name in shared mode at its mix rate, its monitor a device of its own,
+// and a rate the mix does not run at refused as the layer words it.
+TEST_F(Wasapi_Pulse, TheHostInterfaceOpensTheSinkAtItsMixRateOnly)
+{
+    const auto host = open_host("kova-test");
+    ASSERT_EQ(host->error(), "");
+    const auto table = host->device_table();
+    ASSERT_TRUE(table) << table.error().message;
+    EXPECT_NE(table->find(sink_), std::string::npos) << *table;
+    const auto same = host->same_device(sink_, monitor_);
+    ASSERT_TRUE(same) << same.error().message;
+    EXPECT_FALSE(*same);
+
+    Stream_Request request;
+    request.output = Endpoint{sink_};
+    const auto stream = host->open(request);
+    ASSERT_TRUE(stream) << stream.error().message;
+    EXPECT_EQ((*stream)->rate(), 48000);
+    EXPECT_EQ((*stream)->output_name(), sink_);
+    EXPECT_EQ((*stream)->output_channels(), 2);
+    EXPECT_EQ((*stream)->input_channels(), 0);
+
+    request.rate = 44100;
+    const auto refused = host->open(request);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(
+        refused.error().message,
+        "device 'Null Output' mixes at 48000 Hz in shared mode, so 44100 Hz would be resampled (open it "
+        "at 48000 Hz, or in exclusive mode)");
 }
 
 struct Loop_Case {

@@ -1,14 +1,19 @@
 #include "kova/cli/standard_fds.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace kova::cli {
 
+// The descriptors' own calls are POSIX's; the writes below are C's, and the
+// WASAPI host's device table goes through them too.
+#ifndef _WIN32
 bool open_standard_descriptors()
 {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
@@ -29,6 +34,7 @@ bool same_file(int a, int b)
     }, sb{};
     return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
+#endif
 
 bool write_standard_output(const std::string& text)
 {

@@ -1,0 +1,118 @@
+// The host API of the Windows build: WASAPI behind the interface the live
+// commands ask of any host (kova/live/host.h). A stream opens in shared
+// mode, which runs only at the endpoint's mix rate and refuses any other
+// naming it; the mode, drive and sample encoding of the layer's own
+// request are for what asks for them by name.
+
+#include "kova/live/host.h"
+
+#include <utility>
+
+#include "kova/live/wasapi/devices.h"
+#include "kova/live/wasapi/session.h"
+#include "kova/live/wasapi/stream.h"
+
+namespace kova::live {
+namespace wasapi {
+namespace {
+
+std::optional<wasapi::Endpoint> endpoint(const std::optional<live::Endpoint>& asked)
+{
+    if (!asked)
+        return std::nullopt;
+    // Windows offers no plugin that takes any rate: trust_plugin has
+    // nothing to trust here.
+    wasapi::Endpoint e;
+    e.device = asked->device;
+    e.channels = asked->channels;
+    return e;
+}
+
+class Wasapi_Stream final : public live::Stream {
+public:
+    explicit Wasapi_Stream(wasapi::Stream stream) : stream_(std::move(stream)) {}
+
+    Result<void> start(Processor& processor) override { return stream_.start(processor); }
+    bool active() const override { return stream_.active(); }
+    // The stream's thread is the layer's own and waits on nothing without
+    // a timeout, so a stop ends in bounded time of itself.
+    Result<void> stop() override { return stream_.stop(); }
+    Result<void> abort() override { return stream_.abort(); }
+    void abandon() override
+    {
+        stream_.abandon();
+        note_host_let_go();
+    }
+
+    long rate() const override { return stream_.rate(); }
+    int output_channels() const override { return stream_.output_channels(); }
+    int input_channels() const override { return stream_.input_channels(); }
+    const std::string& output_name() const override { return stream_.output_name(); }
+    const std::string& input_name() const override { return stream_.input_name(); }
+    std::uint64_t output_buffer_frames() const override { return stream_.output_buffer_frames(); }
+    std::uint64_t input_buffer_frames() const override { return stream_.input_buffer_frames(); }
+
+private:
+    wasapi::Stream stream_;
+};
+
+class Wasapi_Host final : public Host {
+public:
+    // COM is left running once a stream has been let go of: its thread may
+    // still be inside it.
+    ~Wasapi_Host() override
+    {
+        if (host_let_go())
+            session_.abandon();
+    }
+
+    const std::string& error() const override { return session_.error(); }
+
+    Result<std::string> device_table() override
+    {
+        const auto devices = list_devices();
+        if (devices.empty())
+            return Error{"Windows offers no active audio endpoint"};
+        return wasapi::device_table(devices);
+    }
+
+    // Windows makes a render and a capture endpoint two devices even on one
+    // card, so the answer is yes only for two names of one endpoint.
+    Result<bool> same_device(const std::string& output, const std::string& input) override
+    {
+        const auto out = find_device(output, Direction::output);
+        if (!out)
+            return out.error();
+        const auto in = find_device(input, Direction::input);
+        if (!in)
+            return in.error();
+        return out->id == in->id;
+    }
+
+    Result<std::unique_ptr<live::Stream>> open(const live::Stream_Request& request) override
+    {
+        wasapi::Stream_Request r;
+        r.output = endpoint(request.output);
+        r.input = endpoint(request.input);
+        r.rate = request.rate;
+        r.frames_per_buffer = request.frames_per_buffer;
+        auto opened = wasapi::Stream::open(r);
+        if (!opened)
+            return opened.error();
+        return std::unique_ptr<live::Stream>(std::make_unique<Wasapi_Stream>(std::move(*opened)));
+    }
+
+private:
+    Session session_;
+};
+
+}  // namespace
+}  // namespace wasapi
+
+// The client name is PortAudio's for JACK; WASAPI shows the process.
+std::unique_ptr<Host> open_host(const char*)
+{
+    return std::make_unique<wasapi::Wasapi_Host>();
+}
+
+}  // namespace kova::live
