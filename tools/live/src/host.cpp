@@ -28,6 +28,17 @@ void note_host_let_go()
     let_go.store(true, std::memory_order_release);
 }
 
+Result<bool> Host::same_device(const std::string& output, const std::string& input)
+{
+    const auto out = device_id(output, Direction::output);
+    if (!out)
+        return out.error();
+    const auto in = device_id(input, Direction::input);
+    if (!in)
+        return in.error();
+    return *out == *in;
+}
+
 int print_devices(const char* client_name, const std::function<void(const std::string&)>& complain)
 {
     const auto host = open_host(client_name);

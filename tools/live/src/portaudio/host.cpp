@@ -52,15 +52,12 @@ public:
         return portaudio::device_table(devices);
     }
 
-    Result<bool> same_device(const std::string& output, const std::string& input) override
+    Result<std::string> device_id(const std::string& name, Direction direction) override
     {
-        const auto out = find_device(output, Direction::output);
-        if (!out)
-            return out.error();
-        const auto in = find_device(input, Direction::input);
-        if (!in)
-            return in.error();
-        return *out == *in;
+        const auto found = find_device(name, direction);
+        if (!found)
+            return found.error();
+        return std::to_string(*found);
     }
 
     Result<std::unique_ptr<Stream>> open(const Stream_Request& request) override

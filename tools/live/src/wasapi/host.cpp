@@ -77,16 +77,14 @@ public:
     }
 
     // Windows makes a render and a capture endpoint two devices even on one
-    // card, so the answer is yes only for two names of one endpoint.
-    Result<bool> same_device(const std::string& output, const std::string& input) override
+    // card, so that two names are one device only when they name one
+    // endpoint.
+    Result<std::string> device_id(const std::string& name, Direction direction) override
     {
-        const auto out = find_device(output, Direction::output);
-        if (!out)
-            return out.error();
-        const auto in = find_device(input, Direction::input);
-        if (!in)
-            return in.error();
-        return out->id == in->id;
+        const auto found = find_device(name, direction);
+        if (!found)
+            return found.error();
+        return found->id;
     }
 
     Result<std::unique_ptr<live::Stream>> open(const live::Stream_Request& request) override

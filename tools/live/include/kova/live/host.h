@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "kova/live/direction.h"
 #include "kova/live/error.h"
 #include "kova/live/processor.h"
 
@@ -84,7 +85,10 @@ public:
     virtual Result<std::string> device_table() = 0;
     // Whether the two names lead to one device, which then runs both ways
     // in one duplex stream; an Error where either leads to none.
-    virtual Result<bool> same_device(const std::string& output, const std::string& input) = 0;
+    Result<bool> same_device(const std::string& output, const std::string& input);
+    // What tells the device a name leads to from every other (an index, an
+    // endpoint ID); an Error where it leads to none.
+    virtual Result<std::string> device_id(const std::string& name, Direction direction) = 0;
     // Refuses a device that would not run at exactly request.rate, naming
     // the rates it would. Opened first, so that the processor can be made
     // for the channels it has.
