@@ -140,6 +140,9 @@ step "test win64 (Wine, 64-bit loader)"
 run_check "win64 KOVA.exe (static)" scripts/check-pe.sh win64 build/win64/bin/KOVA.exe
 run_suite "win64 (Wine 64-bit)" build/win64 scripts/with-xvfb.sh scripts/wine-ctest.sh win64 -LE sound-server
 
+# The commands under Wine against their Linux builds, byte for byte.
+run_suite "win64 commands vs Linux" build/win64 scripts/compare-windows.sh win64 build/linux/bin build/win64/bin
+
 # The WASAPI layer against a private PulseAudio: through Wine's PulseAudio
 # driver, then through its ALSA driver and ALSA's pulse plugin, the only
 # way to exclusive mode here. Exclusive mode is tested 64-bit only: the
@@ -152,9 +155,13 @@ run_suite "win64 exclusive (Wine, ALSA)" build/win64 \
 
 run_check "win32 KOVA.exe (static)" scripts/check-pe.sh win32 build/win32/bin/KOVA.exe
 run_check "win32 WASAPI layer (static)" scripts/check-pe.sh --console win32 build/win32/bin/live_wasapi_pulse_tests.exe
+for command in kova-gen; do
+  run_check "win32 $command.exe (static)" scripts/check-pe.sh --console win32 build/win32/bin/$command.exe
+done
 if runs_i386; then
   step "test win32 (Wine, 32-bit loader)"
   run_suite "win32 (Wine 32-bit)" build/win32 scripts/with-xvfb.sh scripts/wine-ctest.sh win32 -LE sound-server
+  run_suite "win32 commands vs Linux" build/win32 scripts/compare-windows.sh win32 build/linux/bin build/win32/bin
   run_suite "win32 live (Wine, PulseAudio)" build/win32 \
     scripts/sound-server.sh pulse --realtime -- scripts/wine-ctest.sh win32 --audio pulse -L '^sound-server-wasapi$'
   windows="win64 and win32 suites run under Wine"

@@ -3,7 +3,9 @@
 # unpacked into a scratch root (its commands run, report the project version,
 # write a file; its manual pages render; lintian finds no error) and the
 # Windows ZIP (both programs, 32-bit and 64-bit GUI, the version resource and
-# the window title carrying the project version).
+# the window title carrying the project version; the commands in both
+# widths, console programs importing only system DLLs, the 64-bit ones run
+# under Wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -95,14 +97,39 @@ grep -v 'root privileges' "$tmp/lintian" || true
 echo "== $zip"
 [[ -f $zip ]] || { echo "test-packages: $zip is missing; run scripts/package.sh" >&2; exit 1; }
 top=KOVA-Generator-${version}-windows
-listing=$(unzip -Z1 "$zip" | sort | tr '\n' ' ')
-check "ZIP holds the two programs, README and licence" \
-  test "$listing" = "$top/KOVA-32bit.exe $top/KOVA-64bit.exe $top/LICENSE.txt $top/README.txt "
+# The commands built for Windows so far, in a folder per width.
+windows_commands="kova-gen"
+expected=$(for bits in 32 64; do for c in $windows_commands; do echo "$top/commands-${bits}bit/$c.exe"; done; done
+           printf '%s\n' "$top/KOVA-32bit.exe" "$top/KOVA-64bit.exe" "$top/LICENSE.txt" "$top/README.txt")
+listing=$(unzip -Z1 "$zip" | grep -v '/$' | sort | tr '\n' ' ')
+check "ZIP holds the two programs, the commands in both widths, README and licence" \
+  test "$listing" = "$(sort <<<"$expected" | tr '\n' ' ')"
 unzip -q "$zip" -d "$tmp/zip"
 dir=$tmp/zip/$top
 check "LICENSE.txt is the licence" cmp -s "$dir/LICENSE.txt" LICENSE
 check "KOVA-32bit.exe is a 32-bit GUI program" grep -q 'PE32 executable (GUI) Intel 80386' <(file -b "$dir/KOVA-32bit.exe")
 check "KOVA-64bit.exe is a 64-bit GUI program" grep -q 'PE32+ executable (GUI) x86-64' <(file -b "$dir/KOVA-64bit.exe")
+
+for bits in 32 64; do
+  arch=win$bits
+  for c in $windows_commands; do
+    exe=$dir/commands-${bits}bit/$c.exe
+    check "$c.exe ($bits-bit) is a console program importing only system DLLs" \
+      scripts/check-pe.sh --console "$arch" "$exe"
+  done
+done
+# The 64-bit commands run here under Wine's 64-bit loader; the 32-bit ones
+# only where the kernel runs i386 programs, like the other Windows suites.
+source scripts/wine-env.sh win64
+scripts/wine-prefix.sh win64
+for c in $windows_commands; do
+  check "$c.exe --version reports $version" \
+    test "$("$WINELOADER" "$dir/commands-64bit/$c.exe" --version)" = "$c (KOVA Generator) $version"
+done
+check "kova-gen.exe writes the same file as the installed kova-gen" \
+  bash -c '"$1" "$2" -q -r 48000 -d 1 -o "$3" && cmp -s "$3" "$4"' - "$WINELOADER" \
+  "$dir/commands-64bit/kova-gen.exe" "$tmp/win.wav" "$wav"
+"$WINESERVER" -k 2>/dev/null || true
 
 for bits in 32 64; do
   exe=$dir/KOVA-${bits}bit.exe

@@ -1,12 +1,9 @@
 // kova-gen: writes the KOVA test-pattern WAV file from the command line.
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <sstream>
 #include <string>
 
@@ -24,12 +21,20 @@
 #include "kova/sizes.h"
 #include "kova/status.h"
 #include "kova/version.h"
+#ifdef _WIN32
+#include "kova/cli/windows.h"
+#include "target_windows.h"
+#else
 #include "signal_cleanup.h"
 #include "target.h"
+#endif
 
 namespace {
 
 using kova::cli::Error;
+
+constexpr int kStandardOutput = 1;
+constexpr int kStandardError = 2;
 
 using kova::cli::kUsageError;
 // What kept the file from being written.
@@ -43,7 +48,7 @@ bool g_may_report = true;
 int fail(int code, const Error& error)
 {
     if (g_may_report)
-        std::cerr << "kova-gen: " << kova::cli::printable(error.message) << '\n';
+        kova::cli::write_text(stderr, "kova-gen: " + kova::cli::printable(error.message) + "\n");
     return code;
 }
 
@@ -97,7 +102,15 @@ int main(int argc, char** argv)
 {
     if (!kova::cli::open_standard_descriptors())
         return kRunError;  // nowhere to say so
+#ifdef _WIN32
+    kova::cli::windows::prepare_standard_streams();
+    // argv holds the names in the ANSI code page, which cannot hold them all.
+    kova::cli::windows::Utf8_Arguments arguments;
+    argc = arguments.argc();
+    argv = arguments.argv();
+#else
     kova::cli::install_signal_cleanup();
+#endif
 
     std::string rate_text = "44100";
     std::string duration_text = "1";
@@ -169,8 +182,8 @@ int main(int argc, char** argv)
     if (!opened)
         return fail(kRunError, opened.error());
     // Decided by what the output is, not by how it was named.
-    const bool output_is_stdout = kova::cli::same_file(opened->get(), STDOUT_FILENO);
-    const bool output_is_stderr = kova::cli::same_file(opened->get(), STDERR_FILENO);
+    const bool output_is_stdout = kova::cli::same_file(opened->get(), kStandardOutput);
+    const bool output_is_stderr = kova::cli::same_file(opened->get(), kStandardError);
     g_may_report = !output_is_stderr;
 
     const std::uint64_t total =
@@ -197,18 +210,19 @@ int main(int argc, char** argv)
     std::FILE* const to = !output_is_stdout ? stdout : !output_is_stderr ? stderr : nullptr;
     if (quiet || !to)
         return 0;
-    errno = 0;
+    char summary[160];
     if (full)
-        std::fprintf(to, "%s: full signal, %ld Hz, %d s, %d ch, %llu bytes%s\n",
-                     kova::cli::printable(path).c_str(), *rate, *seconds, channels,
-                     static_cast<unsigned long long>(out.written()),
-                     kova::full::needs_rf64(full_settings) ? " (RF64)" : "");
+        std::snprintf(summary, sizeof summary, ": full signal, %ld Hz, %d s, %d ch, %llu bytes%s\n", *rate,
+                      *seconds, channels, static_cast<unsigned long long>(out.written()),
+                      kova::full::needs_rf64(full_settings) ? " (RF64)" : "");
     else
-        std::fprintf(to, "%s: %ld Hz, %d s, %llu bytes\n", kova::cli::printable(path).c_str(), *rate,
-                     *seconds, static_cast<unsigned long long>(out.written()));
+        std::snprintf(summary, sizeof summary, ": %ld Hz, %d s, %llu bytes\n", *rate, *seconds,
+                      static_cast<unsigned long long>(out.written()));
+    errno = 0;
+    const bool told = kova::cli::write_text(to, kova::cli::printable(path) + summary);
     // The file is complete and stays; but whoever reads the summary learns
     // nothing, and a status of 0 would say all went as asked.
-    if (std::fflush(to) != 0 || std::ferror(to))
+    if (!told)
         return fail(kRunError,
                     Error{"cannot write the summary: " + std::string(std::strerror(errno ? errno : EIO)) +
                           " (" + path + " was written)"});

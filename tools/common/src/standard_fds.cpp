@@ -1,19 +1,14 @@
 #include "kova/cli/standard_fds.h"
 
-#include <cerrno>
-#include <cstdio>
-
-#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
+
+#include <cerrno>
+#include <cstdio>
 
 namespace kova::cli {
 
-// The descriptors' own calls are POSIX's; the writes below are C's, and the
-// WASAPI host's device table goes through them too.
-#ifndef _WIN32
 bool open_standard_descriptors()
 {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
@@ -34,21 +29,15 @@ bool same_file(int a, int b)
     }, sb{};
     return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
-#endif
 
-bool write_standard_output(const std::string& text)
+bool write_text(std::FILE* stream, const std::string& text)
 {
     errno = 0;
-    std::fputs(text.c_str(), stdout);
-    const bool ok = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    std::fputs(text.c_str(), stream);
+    const bool ok = std::fflush(stream) == 0 && !std::ferror(stream);
     if (!ok && errno == 0)
         errno = EIO;
     return ok;
-}
-
-Error output_error()
-{
-    return system_error("cannot write to standard output", errno ? errno : EIO);
 }
 
 }  // namespace kova::cli

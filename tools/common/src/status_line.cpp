@@ -1,12 +1,33 @@
 #include "kova/cli/status_line.h"
 
+#ifdef _WIN32
+#include "kova/cli/windows.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 
+#include "kova/cli/standard_fds.h"
+
 namespace kova::cli {
 
-Status_Line::Status_Line(bool wanted) : active_(wanted && isatty(STDERR_FILENO) == 1) {}
+namespace {
+
+// Where the line can be drawn over: a terminal, or a Windows console that
+// draws escapes (Windows 10 and later); NUL is a character device too.
+bool error_is_terminal()
+{
+#ifdef _WIN32
+    return windows::is_console(stderr) && windows::draws_escapes(stderr);
+#else
+    return isatty(STDERR_FILENO) == 1;
+#endif
+}
+
+}  // namespace
+
+Status_Line::Status_Line(bool wanted) : active_(wanted && error_is_terminal()) {}
 
 void Status_Line::show(const std::string& text)
 {
@@ -21,7 +42,7 @@ void Status_Line::print_above(const std::string& line)
 {
     if (active_ && !shown_.empty())
         std::fputs("\r\033[K", stderr);
-    std::fprintf(stderr, "%s\n", line.c_str());
+    write_text(stderr, line + "\n");
     if (active_ && !shown_.empty())
         std::fprintf(stderr, "%s\033[K", shown_.c_str());
     std::fflush(stderr);

@@ -2,6 +2,7 @@
 
 // Descriptors 0, 1 and 2: held open, told apart from an output, written to.
 
+#include <cstdio>
 #include <string>
 
 #include "kova/cli/error.h"
@@ -18,6 +19,10 @@ bool open_standard_descriptors();
 // each was named: "-", /dev/stdout, /dev/fd/1, a shell's 2>&1.
 bool same_file(int a, int b);
 
+// Writes the text to the stream and flushes it, false with errno set (EIO
+// where the stream gave no cause) when it did not all get there. On a
+// Windows console the UTF-8 text is shown as the characters it holds.
+bool write_text(std::FILE* stream, const std::string& text);
 // Writes the text to standard output and flushes it; false with errno set
 // (EIO where the stream gave no cause) when it did not all get there.
 bool write_standard_output(const std::string& text);
