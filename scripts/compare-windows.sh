@@ -121,5 +121,69 @@ left=$(cd "$win" && ls -A | grep -c '^\.big\.wav\.')
 [[ $left == 0 && $(cat "$win/big.wav") == old ]] && pass "kova-gen killed mid-write leaves no part of a file, and the old one" ||
   fail "kova-gen killed mid-write: $left temporary files left, big.wav holds $(stat -c %s "$win/big.wav") bytes"
 
+# ---- kova-check ------------------------------------------------------------
+# Captures of the kinds a chain makes, from the Linux kova-gen, sox and ffmpeg.
+make_captures() {
+  local gen=$linux_bin/kova-gen
+  cd "$tmp/fixture" || exit 1
+  rm -rf ./*
+  "$gen" -q -r 48k -d 1 -o k48.wav
+  "$gen" -q -r 48k -d 10 -o k48_10.wav
+  "$gen" -q -r 44.1k -d 10 -o k44_10.wav
+  "$gen" -q -r 96k -d 1 -o k96.wav
+  "$gen" -q -s full -c 2 -r 48k -d 1 -o full2.wav
+  # Exact, in every container and some formats read.
+  ffmpeg -v error -i k48.wav -c:a pcm_s24le -rf64 always rf64.wav
+  sox k96.wav -t w64 k96.w64
+  sox k48.wav -b 16 s16.wav
+  sox k48.wav -e floating-point -b 32 f32.wav
+  ffmpeg -v error -i k48.wav -ac 2 -c:a pcm_s24le stereo.wav
+  cp k48.wav 'capture-é-日本.wav'
+  # Gains, resampling, a clock apart.
+  sox k48_10.wav -D halved.wav vol 0.5
+  ffmpeg -v error -i k48.wav -af volume=-6dB -c:a pcm_f32le v_f32.wav
+  sox k44_10.wav resampled48.wav rate 48000
+  ffmpeg -v error -i k48_10.wav -af asetrate=48001,aresample=48000 -c:a pcm_s24le drift.wav
+  # Dropouts, cuts.
+  sox k48_10.wav a.wav trim 0 200000s
+  sox k48_10.wav b.wav trim 200025s
+  sox a.wav b.wav dropout25.wav
+  sox k48_10.wav late.wav trim 1000s
+  rm a.wav b.wav
+  head -c 100000 k48.wav >body_cut.wav
+  head -c 30 k48.wav >header_cut.wav
+  # Not a capture at all.
+  : >empty.wav
+  head -c 4096 /dev/urandom >random.bin
+  printf 'RIFF\377\377\377\377WAVEfmt ' >riff_only.wav
+  # Read on Linux only (libsndfile).
+  sox k48.wav k.aiff
+  sox k48.wav k.flac
+}
+(make_captures)
+captures=$(cd "$tmp/fixture" && ls | grep -v -e '\.aiff$' -e '\.flac$' | sort)
+reset_folders
+# shellcheck disable=SC2086 # one word per capture
+{
+  same "the text reports of $(wc -w <<<"$captures") captures" "" kova-check $captures
+  same "their JSON reports" "" kova-check --json $captures
+}
+same "expectations met and not" "" kova-check --expect-rate 48k --expect-duration 10s k48_10.wav halved.wav dropout25.wav k48.wav
+same "a piece of a file with --partial-ok" "" kova-check --partial-ok late.wav
+same "standard input from a file" "<dropout25.wav" kova-check -
+same "standard input through a pipe" "|drift.wav" kova-check --json -
+same "a stream that is not WAV" "|k.aiff" kova-check -
+same "a file that is not there" "" kova-check missing.wav
+same "an unknown rate expected" "" kova-check --expect-rate 45k k48.wav
+same "--version" "" kova-check --version
+
+# Windows only: what needs libsndfile is refused in one line.
+out=$(cd "$win" && "$windows_bin/kova-check.exe" k.aiff k.flac 2>&1)
+rc=$?
+expected="kova-check: k.aiff: AIFF, FLAC and CAF are read through libsndfile, which kova-check on Windows is built without: convert the capture to WAV
+kova-check: k.flac: AIFF, FLAC and CAF are read through libsndfile, which kova-check on Windows is built without: convert the capture to WAV"
+[[ $rc == 2 && $out == "$expected" ]] && pass "kova-check.exe refuses AIFF and FLAC, one line each, exit 2" ||
+  fail "kova-check.exe on AIFF and FLAC: exit $rc, $out"
+
 echo "$passed passed, $failed failed"
 ((failed == 0))

@@ -1,7 +1,11 @@
 // kova-check: tells whether a recording of the test file came through
 // bit-perfect, and if not, what happened to it.
 
+#ifdef _WIN32
+#include "kova/cli/windows.h"
+#else
 #include <sys/stat.h>
+#endif
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
@@ -43,7 +47,7 @@ constexpr long kMostLenientRate = 44100;
 // A file name with a newline or an escape in it must not break the line.
 void complain(const std::string& message)
 {
-    std::cerr << "kova-check: " << kova::cli::printable(message) << '\n';
+    kova::cli::write_text(stderr, "kova-check: " + kova::cli::printable(message) + "\n");
 }
 
 // Whatever was written to standard output since errno was cleared, on its
@@ -65,10 +69,14 @@ int cannot_write()
 
 std::uint64_t size_of(const std::string& path)
 {
+#ifdef _WIN32
+    return path != "-" ? kova::cli::windows::file_size(path) : 0;
+#else
     struct stat st {};
     return path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
                ? static_cast<std::uint64_t>(st.st_size)
                : 0;
+#endif
 }
 
 }  // namespace
@@ -79,6 +87,10 @@ int main(int argc, char** argv)
     // number, and the report would go into it.
     if (!kova::cli::open_standard_descriptors())
         return kUsageError;  // nowhere to say so
+#ifdef _WIN32
+    // argv holds the names in the ANSI code page, which cannot hold them all.
+    kova::cli::windows::start_command(argc, argv);
+#endif
     std::vector<std::string> files;
     std::string rate_text;
     std::string duration_text;
@@ -91,9 +103,14 @@ int main(int argc, char** argv)
         "each word passes, so truncation to 16 bits goes unseen.",
         "kova-check"};
     app.set_version_flag("--version", kova::version_line("kova-check"));
-    app.add_option(
-           "FILE", files,
-           "Captures to check (WAV, RF64, W64, AIFF, FLAC, CAF); - reads a WAV stream from standard input")
+    app.add_option("FILE", files,
+#ifdef _WIN32
+                   "Captures to check (WAV, RF64, W64: AIFF, FLAC and CAF need libsndfile, which this "
+                   "build is without); - reads a WAV stream from standard input")
+#else
+                   "Captures to check (WAV, RF64, W64, AIFF, FLAC, CAF); - reads a WAV stream from "
+                   "standard input")
+#endif
         ->required(!kListens);
     app.add_flag("--json", json, "One JSON object per file, on one line each");
     const auto* rate_option = app.add_option(

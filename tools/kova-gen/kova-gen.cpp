@@ -103,11 +103,8 @@ int main(int argc, char** argv)
     if (!kova::cli::open_standard_descriptors())
         return kRunError;  // nowhere to say so
 #ifdef _WIN32
-    kova::cli::windows::prepare_standard_streams();
     // argv holds the names in the ANSI code page, which cannot hold them all.
-    kova::cli::windows::Utf8_Arguments arguments;
-    argc = arguments.argc();
-    argv = arguments.argv();
+    kova::cli::windows::start_command(argc, argv);
 #else
     kova::cli::install_signal_cleanup();
 #endif

@@ -24,6 +24,14 @@ Utf8_Arguments::Utf8_Arguments()
     pointers_.push_back(nullptr);
 }
 
+void start_command(int& argc, char**& argv)
+{
+    prepare_standard_streams();
+    static Utf8_Arguments arguments;
+    argc = arguments.argc();
+    argv = arguments.argv();
+}
+
 std::wstring to_wide(const std::string& utf8)
 {
     if (utf8.empty())
@@ -110,6 +118,12 @@ int errno_of(unsigned long windows_error)
 Fd open_for_reading(const std::string& utf8)
 {
     const std::wstring path = long_path(utf8);
+    // A folder is no file to read, as POSIX's read() says of it.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        errno = EISDIR;
+        return Fd();
+    }
     // Others may go on writing, renaming or deleting it, as on POSIX.
     HANDLE file =
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -118,19 +132,23 @@ Fd open_for_reading(const std::string& utf8)
         errno = errno_of(GetLastError());
         return Fd();
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        CloseHandle(file);
-        errno = EISDIR;
-        return Fd();
-    }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
     if (fd < 0) {
         CloseHandle(file);
         errno = EMFILE;
     }
     return Fd(fd);
+}
+
+std::uint64_t file_size(const std::string& utf8)
+{
+    // A pipe's name is not looked at: that could take one of its instances.
+    const std::wstring path = long_path(utf8);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (is_device_path(path) || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
 }
 
 File_Kind file_kind(int fd)

@@ -14,11 +14,6 @@ namespace {
 
 using analysis::Encoding;
 
-bool is(const unsigned char* p, const char* id)
-{
-    return std::memcmp(p, id, 4) == 0;
-}
-
 std::string container_name(int format)
 {
     switch (format & SF_FORMAT_TYPEMASK) {
@@ -143,13 +138,6 @@ private:
 };
 
 }  // namespace
-
-bool looks_like_sndfile(const unsigned char* bytes, std::size_t count)
-{
-    if (count >= 12 && is(bytes, "FORM") && (is(bytes + 8, "AIFF") || is(bytes + 8, "AIFC")))
-        return true;
-    return count >= 4 && (is(bytes, "fLaC") || is(bytes, "caff"));
-}
 
 Opened open_sndfile(std::unique_ptr<Byte_Input> input)
 {

@@ -6,6 +6,7 @@
 // paths of any length, standard streams that carry bytes unchanged, and text
 // that reaches a console as the characters it holds. Windows only.
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ private:
     std::vector<char*> pointers_;  // argv's shape: the texts, then a null
 };
 
+// What every command does first on Windows: its standard streams prepared
+// (below), and argc and argv replaced by the UTF-8 command line, which lives
+// as long as the process.
+void start_command(int& argc, char**& argv);
+
 std::wstring to_wide(const std::string& utf8);
 std::string to_utf8(const std::wstring& wide);
 
@@ -48,6 +54,8 @@ int errno_of(unsigned long windows_error);
 // A file opened for reading by its UTF-8 name, any length, as a descriptor
 // in binary mode; errno set on failure.
 Fd open_for_reading(const std::string& utf8);
+// The bytes a regular file holds; 0 for anything else or a name not there.
+std::uint64_t file_size(const std::string& utf8);
 
 // What a descriptor leads to.
 enum class File_Kind { disk, pipe, character, unknown };
