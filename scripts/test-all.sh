@@ -155,7 +155,7 @@ run_suite "win64 exclusive (Wine, ALSA)" build/win64 \
 
 run_check "win32 KOVA.exe (static)" scripts/check-pe.sh win32 build/win32/bin/KOVA.exe
 run_check "win32 WASAPI layer (static)" scripts/check-pe.sh --console win32 build/win32/bin/live_wasapi_pulse_tests.exe
-for command in kova-gen; do
+for command in kova-gen kova-check; do
   run_check "win32 $command.exe (static)" scripts/check-pe.sh --console win32 build/win32/bin/$command.exe
 done
 if runs_i386; then

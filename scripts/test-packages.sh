@@ -98,7 +98,7 @@ echo "== $zip"
 [[ -f $zip ]] || { echo "test-packages: $zip is missing; run scripts/package.sh" >&2; exit 1; }
 top=KOVA-Generator-${version}-windows
 # The commands built for Windows so far, in a folder per width.
-windows_commands="kova-gen"
+windows_commands="kova-gen kova-check"
 expected=$(for bits in 32 64; do for c in $windows_commands; do echo "$top/commands-${bits}bit/$c.exe"; done; done
            printf '%s\n' "$top/KOVA-32bit.exe" "$top/KOVA-64bit.exe" "$top/LICENSE.txt" "$top/README.txt")
 listing=$(unzip -Z1 "$zip" | grep -v '/$' | sort | tr '\n' ' ')
@@ -129,6 +129,8 @@ done
 check "kova-gen.exe writes the same file as the installed kova-gen" \
   bash -c '"$1" "$2" -q -r 48000 -d 1 -o "$3" && cmp -s "$3" "$4"' - "$WINELOADER" \
   "$dir/commands-64bit/kova-gen.exe" "$tmp/win.wav" "$wav"
+check "kova-check.exe finds that file bit-perfect" \
+  grep -q "^$tmp/win.wav  ch1  bit-perfect  48 kHz  1 s " <("$WINELOADER" "$dir/commands-64bit/kova-check.exe" "$tmp/win.wav")
 "$WINESERVER" -k 2>/dev/null || true
 
 for bits in 32 64; do
