@@ -32,6 +32,9 @@ bench: deps
 	@scripts/bench-generate.sh
 	@scripts/bench-check.sh
 	@scripts/bench-live.sh
+	@cmake --preset win64 >/dev/null
+	@cmake --build build/win64 -j$(JOBS) --target kova-check
+	@scripts/bench-windows.sh
 
 # Each fuzz target for FUZZ_SECONDS, its new inputs kept for the next run;
 # a finding fails it, its input kept under build/fuzz-findings/.

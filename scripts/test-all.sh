@@ -136,41 +136,53 @@ else
   echo "test-all: cannot mount a tmpfs here (needs root); the Windows failed-write tests will be skipped" >&2
 fi
 
+# Each Windows suite that ran under Wine, and each 32-bit program checked
+# statically instead, named in the summary.
+windows_ran=() windows_static=()
+wine_suite() {  # wine_suite LABEL BUILD_DIR COMMAND...
+  windows_ran+=("$1")
+  run_suite "$@"
+}
+static_check() {  # static_check LABEL PROGRAM
+  windows_static+=("$(basename "$2")")
+  run_check "$1 (static)" scripts/check-pe.sh ${3:-} win32 "$2"
+}
+
 step "test win64 (Wine, 64-bit loader)"
 run_check "win64 KOVA.exe (static)" scripts/check-pe.sh win64 build/win64/bin/KOVA.exe
-run_suite "win64 (Wine 64-bit)" build/win64 scripts/with-xvfb.sh scripts/wine-ctest.sh win64 -LE sound-server
+wine_suite "win64 (Wine 64-bit)" build/win64 scripts/with-xvfb.sh scripts/wine-ctest.sh win64 -LE sound-server
 
 # The commands under Wine against their Linux builds, byte for byte.
-run_suite "win64 commands vs Linux" build/win64 scripts/compare-windows.sh win64 build/linux/bin build/win64/bin
+wine_suite "win64 commands vs Linux" build/win64 scripts/compare-windows.sh win64 build/linux/bin build/win64/bin
 
 # The WASAPI layer against a private PulseAudio: through Wine's PulseAudio
 # driver, then through its ALSA driver and ALSA's pulse plugin, the only
 # way to exclusive mode here. Exclusive mode is tested 64-bit only: the
 # 32-bit driver would need the i386 ALSA plugins too.
 step "test win64 live (Wine, PulseAudio)"
-run_suite "win64 live (Wine, PulseAudio)" build/win64 \
+wine_suite "win64 live (Wine, PulseAudio)" build/win64 \
   scripts/sound-server.sh pulse --realtime -- scripts/wine-ctest.sh win64 --audio pulse -L '^sound-server-wasapi$'
-run_suite "win64 exclusive (Wine, ALSA)" build/win64 \
+wine_suite "win64 exclusive (Wine, ALSA)" build/win64 \
   scripts/sound-server.sh pulse --realtime -- scripts/wine-ctest.sh win64 --audio alsa -L '^sound-server-wasapi-alsa$'
 
-run_check "win32 KOVA.exe (static)" scripts/check-pe.sh win32 build/win32/bin/KOVA.exe
-run_check "win32 WASAPI layer (static)" scripts/check-pe.sh --console win32 build/win32/bin/live_wasapi_pulse_tests.exe
+static_check "win32 KOVA.exe" build/win32/bin/KOVA.exe
+static_check "win32 WASAPI layer" build/win32/bin/live_wasapi_pulse_tests.exe --console
 for command in kova-gen kova-check; do
-  run_check "win32 $command.exe (static)" scripts/check-pe.sh --console win32 build/win32/bin/$command.exe
+  static_check "win32 $command.exe" build/win32/bin/$command.exe --console
 done
 if runs_i386; then
   step "test win32 (Wine, 32-bit loader)"
-  run_suite "win32 (Wine 32-bit)" build/win32 scripts/with-xvfb.sh scripts/wine-ctest.sh win32 -LE sound-server
-  run_suite "win32 commands vs Linux" build/win32 scripts/compare-windows.sh win32 build/linux/bin build/win32/bin
-  run_suite "win32 live (Wine, PulseAudio)" build/win32 \
+  wine_suite "win32 (Wine 32-bit)" build/win32 scripts/with-xvfb.sh scripts/wine-ctest.sh win32 -LE sound-server
+  wine_suite "win32 commands vs Linux" build/win32 scripts/compare-windows.sh win32 build/linux/bin build/win32/bin
+  wine_suite "win32 live (Wine, PulseAudio)" build/win32 \
     scripts/sound-server.sh pulse --realtime -- scripts/wine-ctest.sh win32 --audio pulse -L '^sound-server-wasapi$'
-  windows="win64 and win32 suites run under Wine"
+  windows_32="win32: run under Wine's 32-bit loader, and checked statically"
 else
   step "test win32"
   echo "win32 tests skipped: this kernel does not run 32-bit programs"
   [[ ${KOVA_NO_I386:-0} != 1 ]] || echo "(KOVA_NO_I386=1 is set: taken as such without probing)"
-  summary+=("$(printf '%-28s not run: no 32-bit programs here; the static check above stands in' "win32 (Wine 32-bit)")")
-  windows="win64 suites run under Wine; win32 checked statically only"
+  summary+=("$(printf '%-28s not run: no 32-bit programs here; the static checks above stand in' "win32 (Wine 32-bit)")")
+  windows_32="win32 suites skipped: this kernel does not run 32-bit programs; checked statically instead"
 fi
 
 step "packages"
@@ -178,6 +190,7 @@ run_suite "packages (.deb, ZIP)" build/packages bash -c 'scripts/package.sh && s
 
 step "summary"
 printf '%s\n' "${summary[@]}"
-echo "Windows: $windows"
+echo "Windows suites run under Wine: $(IFS=,; echo "${windows_ran[*]}" | sed 's/,/, /g')"
+echo "$windows_32: $(IFS=,; echo "${windows_static[*]}" | sed 's/,/, /g')"
 echo "total: $passed passed, $failed failed, $skipped skipped"
 (( failed == 0 ))
