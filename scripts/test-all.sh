@@ -164,10 +164,15 @@ wine_suite "win64 live (Wine, PulseAudio)" build/win64 \
   scripts/sound-server.sh pulse --realtime -- scripts/wine-ctest.sh win64 --audio pulse -L '^sound-server-wasapi$'
 wine_suite "win64 exclusive (Wine, ALSA)" build/win64 \
   scripts/sound-server.sh pulse --realtime -- scripts/wine-ctest.sh win64 --audio alsa -L '^sound-server-wasapi-alsa$'
+# The live commands themselves, recorded and fed by PulseAudio's own tools.
+wine_suite "win64 live commands (Wine)" build/win64 \
+  scripts/sound-server.sh pulse --realtime -- scripts/wine-live.sh win64 pulse build/win64/bin build/linux/bin
+wine_suite "win64 exclusive loop (Wine)" build/win64 \
+  scripts/sound-server.sh pulse --realtime -- scripts/wine-live.sh win64 alsa build/win64/bin build/linux/bin
 
 static_check "win32 KOVA.exe" build/win32/bin/KOVA.exe
 static_check "win32 WASAPI layer" build/win32/bin/live_wasapi_pulse_tests.exe --console
-for command in kova-gen kova-check; do
+for command in kova-gen kova-check kova-play kova-loop; do
   static_check "win32 $command.exe" build/win32/bin/$command.exe --console
 done
 if runs_i386; then
@@ -176,6 +181,8 @@ if runs_i386; then
   wine_suite "win32 commands vs Linux" build/win32 scripts/compare-windows.sh win32 build/linux/bin build/win32/bin
   wine_suite "win32 live (Wine, PulseAudio)" build/win32 \
     scripts/sound-server.sh pulse --realtime -- scripts/wine-ctest.sh win32 --audio pulse -L '^sound-server-wasapi$'
+  wine_suite "win32 live commands (Wine)" build/win32 \
+    scripts/sound-server.sh pulse --realtime -- scripts/wine-live.sh win32 pulse build/win32/bin build/linux/bin
   windows_32="win32: run under Wine's 32-bit loader, and checked statically"
 else
   step "test win32"

@@ -98,7 +98,7 @@ echo "== $zip"
 [[ -f $zip ]] || { echo "test-packages: $zip is missing; run scripts/package.sh" >&2; exit 1; }
 top=KOVA-Generator-${version}-windows
 # The commands built for Windows so far, in a folder per width.
-windows_commands="kova-gen kova-check"
+windows_commands="kova-gen kova-check kova-play kova-loop"
 expected=$(for bits in 32 64; do for c in $windows_commands; do echo "$top/commands-${bits}bit/$c.exe"; done; done
            printf '%s\n' "$top/KOVA-32bit.exe" "$top/KOVA-64bit.exe" "$top/LICENSE.txt" "$top/README.txt")
 listing=$(unzip -Z1 "$zip" | grep -v '/$' | sort | tr '\n' ' ')

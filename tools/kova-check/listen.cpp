@@ -42,6 +42,7 @@ int listen(const Listen_Options& o, const report::Complain& complain)
     request.input = live::Endpoint{o.device, o.channels, o.trust_plugin};
     request.rate = o.rate;
     request.frames_per_buffer = o.frames_per_buffer;
+    request.exclusive = o.exclusive;
     auto opened = host->open(request);
     if (!opened) {
         complain(opened.error().message);

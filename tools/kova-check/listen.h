@@ -22,6 +22,7 @@ struct Listen_Options {
     // Take an ALSA plugin device (pulse, jack) at its word that it runs at
     // the rate asked, as a sound server running at that rate does.
     bool trust_plugin = false;
+    bool exclusive = false;  // WASAPI's exclusive mode
     bool json = false;
     report::Expectations expect;
 };

@@ -3,6 +3,7 @@
 #include "kova/cli/args.h"
 #include "kova/cli/exit_status.h"
 #include "kova/live/host.h"
+#include "kova/live/host_flags.h"
 
 namespace kova::check {
 
@@ -28,10 +29,7 @@ Listen_Command::Listen_Command(CLI::App& parent)
     app.add_option("--buffer", options_.frames_per_buffer, "Frames per buffer [default: the host's choice]")
         ->check(CLI::Range(16ul, 65536ul))
         ->needs(listen_);
-    app.add_flag("--allow-plugin", options_.trust_plugin,
-                 "Accept an ALSA plugin device (pulse) at the rate asked, for a sound server running "
-                 "at exactly that rate")
-        ->needs(listen_);
+    live::add_host_flags(app, options_.trust_plugin, options_.exclusive, listen_);
     list_ = app.add_flag("--list-devices", list_devices_,
                          "List the sound devices and the rates each opens exactly");
 }

@@ -1,7 +1,13 @@
 #include "wav_writer.h"
 
+#ifdef _WIN32
+#include <io.h>
+
+#include "kova/cli/windows.h"
+#else
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -48,7 +54,11 @@ cli::Result<Wav_Writer> Wav_Writer::create(const std::string& path, long rate, i
     w.channels_ = channels;
     w.riff_limit_ = riff_limit;
     // Created here or refused, never an existing file truncated.
+#ifdef _WIN32
+    w.fd_ = cli::windows::create_new(path);
+#else
     w.fd_ = cli::Fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+#endif
     if (!w.fd_)
         return w.failure("cannot create ", errno);
 
@@ -130,8 +140,16 @@ cli::Result<void> Wav_Writer::close()
 bool Wav_Writer::put(const unsigned char* bytes, std::size_t n, long long offset)
 {
     while (n > 0) {
+#ifdef _WIN32
+        // Only the header is written at an offset, once, at the end.
+        if (offset >= 0 && _lseeki64(fd_.get(), offset, SEEK_SET) != offset)
+            return false;
+        const int chunk = static_cast<int>(n < (1u << 30) ? n : (1u << 30));
+        const int done = ::_write(fd_.get(), bytes, static_cast<unsigned>(chunk));
+#else
         const ssize_t done = offset < 0 ? ::write(fd_.get(), bytes, n)
                                         : ::pwrite(fd_.get(), bytes, n, static_cast<off_t>(offset));
+#endif
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0) {

@@ -1,9 +1,6 @@
 #include "target_windows.h"
 
 #include <windows.h>
-// after windows.h
-#include <fcntl.h>
-#include <io.h>
 
 #include <cerrno>
 #include <random>
@@ -42,12 +39,10 @@ bool set_delete_on_close(HANDLE file, bool remove)
 
 Result<Fd> descriptor(HANDLE file, const std::string& path)
 {
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(file);
-        return system_error("cannot create " + path, EMFILE);
-    }
-    return Fd(fd);
+    Fd fd = windows::descriptor_of(file, true);
+    if (!fd)
+        return system_error("cannot create " + path, errno);
+    return fd;
 }
 
 }  // namespace

@@ -3,14 +3,17 @@
 // which input.
 
 #include <CLI/CLI.hpp>
-#include <iostream>
 #include <string>
 
 #include "kova/cli/args.h"
 #include "kova/cli/exit_status.h"
 #include "kova/cli/printable.h"
 #include "kova/cli/standard_fds.h"
+#ifdef _WIN32
+#include "kova/cli/windows.h"
+#endif
 #include "kova/live/host.h"
+#include "kova/live/host_flags.h"
 #include "kova/version.h"
 #include "loop.h"
 
@@ -20,7 +23,7 @@ using kova::cli::kUsageError;
 
 void complain(const std::string& message)
 {
-    std::cerr << "kova-loop: " << kova::cli::printable(message) << '\n';
+    kova::cli::write_text(stderr, "kova-loop: " + kova::cli::printable(message) + "\n");
 }
 
 }  // namespace
@@ -29,6 +32,10 @@ int main(int argc, char** argv)
 {
     if (!kova::cli::open_standard_descriptors())
         return kUsageError;  // nowhere to say so
+#ifdef _WIN32
+    // argv holds the names in the ANSI code page, which cannot hold them all.
+    kova::cli::windows::start_command(argc, argv);
+#endif
 
     kova::loop::Loop_Options options;
     std::string rate_text = "48000";
@@ -52,9 +59,7 @@ int main(int argc, char** argv)
         ->capture_default_str();
     app.add_option("--buffer", options.frames_per_buffer, "Frames per buffer [default: the host's choice]")
         ->check(CLI::Range(16ul, 65536ul));
-    app.add_flag("--allow-plugin", options.trust_plugin,
-                 "Accept ALSA plugin devices (pulse) at the rate asked, for a sound server running at "
-                 "exactly that rate");
+    kova::live::add_host_flags(app, options.trust_plugin, options.exclusive);
     app.add_flag("--json", options.json, "One JSON object on one line");
     app.add_flag("--list-devices", list, "List the devices and the rates each opens exactly, and exit");
 

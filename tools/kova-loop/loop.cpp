@@ -59,6 +59,7 @@ int loop(const Loop_Options& o, const report::Complain& complain)
         request.input = std::move(input);
         request.rate = o.rate;
         request.frames_per_buffer = o.frames_per_buffer;
+        request.exclusive = o.exclusive;
         auto opened = host->open(request);
         if (!opened) {
             complain(opened.error().message);

@@ -19,6 +19,7 @@ struct Loop_Options {
     // Take ALSA plugin devices (pulse) at their word, as kova-check --listen
     // --allow-plugin does.
     bool trust_plugin = false;
+    bool exclusive = false;  // WASAPI's exclusive mode
     bool json = false;
 };
 

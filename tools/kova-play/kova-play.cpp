@@ -5,16 +5,19 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <iostream>
 #include <string>
 
 #include "kova/cli/args.h"
 #include "kova/cli/exit_status.h"
 #include "kova/cli/printable.h"
 #include "kova/cli/standard_fds.h"
+#ifdef _WIN32
+#include "kova/cli/windows.h"
+#endif
 #include "kova/cli/status_line.h"
 #include "kova/cli/stop_signals.h"
 #include "kova/live/host.h"
+#include "kova/live/host_flags.h"
 #include "kova/version.h"
 #include "pattern_player.h"
 
@@ -25,7 +28,7 @@ using kova::cli::kUsageError;
 
 void complain(const std::string& message)
 {
-    std::cerr << "kova-play: " << kova::cli::printable(message) << '\n';
+    kova::cli::write_text(stderr, "kova-play: " + kova::cli::printable(message) + "\n");
 }
 
 // Whatever kept the pattern from being played on this machine, as in the
@@ -43,6 +46,10 @@ int main(int argc, char** argv)
 {
     if (!kova::cli::open_standard_descriptors())
         return kUsageError;  // nowhere to say so
+#ifdef _WIN32
+    // argv holds the names in the ANSI code page, which cannot hold them all.
+    kova::cli::windows::start_command(argc, argv);
+#endif
 
     std::string rate_text = "44100";
     std::string duration_text = "1";
@@ -64,9 +71,8 @@ int main(int argc, char** argv)
                    "Output device: its name or index from --list-devices [default: the system's]");
     app.add_option("--buffer", buffer, "Frames per buffer [default: the host's choice]")
         ->check(CLI::Range(16ul, 65536ul));
-    app.add_flag("--allow-plugin", trust_plugin,
-                 "Accept an ALSA plugin device (pulse) at the rate asked, for a sound server running at "
-                 "exactly that rate");
+    bool exclusive = false;
+    kova::live::add_host_flags(app, trust_plugin, exclusive);
     app.add_flag("--list-devices", list, "List the devices and the rates each opens exactly, and exit");
     app.add_flag("-q,--quiet", quiet, "Print nothing on success");
 
@@ -98,6 +104,7 @@ int main(int argc, char** argv)
     request.output = kova::live::Endpoint{device, 0, trust_plugin};
     request.rate = *rate;
     request.frames_per_buffer = buffer;
+    request.exclusive = exclusive;
     auto opened = host->open(request);
     if (!opened)
         return fail(opened.error().message);
@@ -148,7 +155,8 @@ int main(int argc, char** argv)
         return fail("the host reported " + std::to_string(player.underflows()) +
                     " gaps in what was played: a capture of this run cannot be bit-perfect");
     if (!quiet)
-        std::printf("%s: %ld Hz, %d s, %d channels\n", kova::cli::printable(stream.output_name()).c_str(),
-                    *rate, *seconds, stream.output_channels());
+        kova::cli::write_text(stdout, kova::cli::printable(stream.output_name()) + ": " +
+                                          std::to_string(*rate) + " Hz, " + std::to_string(*seconds) +
+                                          " s, " + std::to_string(stream.output_channels()) + " channels\n");
     return kSuccess;
 }

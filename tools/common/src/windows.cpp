@@ -115,6 +115,17 @@ int errno_of(unsigned long windows_error)
     }
 }
 
+Fd descriptor_of(void* handle, bool for_writing)
+{
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                   (for_writing ? _O_WRONLY : _O_RDONLY) | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        errno = EMFILE;
+    }
+    return Fd(fd);
+}
+
 Fd open_for_reading(const std::string& utf8)
 {
     const std::wstring path = long_path(utf8);
@@ -132,12 +143,18 @@ Fd open_for_reading(const std::string& utf8)
         errno = errno_of(GetLastError());
         return Fd();
     }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(file);
-        errno = EMFILE;
+    return descriptor_of(file, false);
+}
+
+Fd create_new(const std::string& utf8)
+{
+    HANDLE file = CreateFileW(long_path(utf8).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = errno_of(GetLastError());
+        return Fd();
     }
-    return Fd(fd);
+    return descriptor_of(file, true);
 }
 
 std::uint64_t file_size(const std::string& utf8)

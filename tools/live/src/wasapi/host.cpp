@@ -6,6 +6,8 @@
 
 #include "kova/live/host.h"
 
+#include <initializer_list>
+#include <optional>
 #include <utility>
 
 #include "kova/live/wasapi/devices.h"
@@ -94,10 +96,24 @@ public:
         r.input = endpoint(request.input);
         r.rate = request.rate;
         r.frames_per_buffer = request.frames_per_buffer;
-        auto opened = wasapi::Stream::open(r);
-        if (!opened)
-            return opened.error();
-        return std::unique_ptr<live::Stream>(std::make_unique<Wasapi_Stream>(std::move(*opened)));
+        if (request.exclusive)
+            r.share = Share::exclusive;
+        // A device in exclusive mode takes the formats its driver has: the
+        // first that carries every word exactly, float first as in shared
+        // mode. A refusal of all three is the first one's.
+        std::optional<Error> first_refusal;
+        for (const auto encoding :
+             {Sample_Encoding::float32, Sample_Encoding::int32, Sample_Encoding::int24}) {
+            r.encoding = encoding;
+            auto opened = wasapi::Stream::open(r);
+            if (opened)
+                return std::unique_ptr<live::Stream>(std::make_unique<Wasapi_Stream>(std::move(*opened)));
+            if (!request.exclusive || opened.error().kind != Error::Kind::refused)
+                return opened.error();
+            if (!first_refusal)
+                first_refusal = opened.error();
+        }
+        return *first_refusal;
     }
 
 private:

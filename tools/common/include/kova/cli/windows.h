@@ -51,9 +51,16 @@ bool is_device_path(const std::wstring& long_path);
 // on POSIX ("No such file or directory").
 int errno_of(unsigned long windows_error);
 
+// A Windows handle (a HANDLE) taken over as a descriptor in binary mode,
+// read-only or write-only; on failure the handle is closed and errno set.
+Fd descriptor_of(void* handle, bool for_writing);
+
 // A file opened for reading by its UTF-8 name, any length, as a descriptor
 // in binary mode; errno set on failure.
 Fd open_for_reading(const std::string& utf8);
+// A file that did not exist, created for writing by its UTF-8 name, any
+// length, as a descriptor in binary mode; errno set on failure (EEXIST).
+Fd create_new(const std::string& utf8);
 // The bytes a regular file holds; 0 for anything else or a name not there.
 std::uint64_t file_size(const std::string& utf8);
 

@@ -38,6 +38,9 @@ struct Stream_Request {
     std::optional<Endpoint> input;
     long rate = 48000;
     unsigned long frames_per_buffer = 0;  // 0: the host's choice
+    // WASAPI's exclusive mode: the device itself at the rate asked, with
+    // nothing mixed in. Asked for only where the host is WASAPI.
+    bool exclusive = false;
 };
 
 // An output, input or full-duplex stream, driven by a Processor.

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# The live commands for Windows under Wine against a private PulseAudio (run
+# it inside scripts/sound-server.sh pulse): kova-play.exe into the null sink
+# recorded by parec, kova-check.exe --listen on its monitor fed by paplay,
+# kova-loop.exe from the sink to its monitor, a rate the mix lacks, the
+# process stopped for 300 ms; with --audio alsa, the same loop in exclusive
+# mode through Wine's ALSA driver (64-bit only: the 32-bit one would need the
+# i386 ALSA plugins). What is played is checked by the Linux kova-check.
+#   scripts/wine-live.sh win32|win64 pulse|alsa WINDOWS_BIN LINUX_BIN
+# A run lost on this machine (Wine's timer late, PulseAudio run dry: the
+# commands say so and exit 2, or kova-play 1) is made again, three runs at
+# most; a run that comes back wrong otherwise fails at once.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+arch=$1 audio=$2
+windows_bin=$(cd "$3" && pwd)
+linux_bin=$(cd "$4" && pwd)
+[[ -n ${PULSE_SERVER:-} ]] || { echo "wine-live: run inside scripts/sound-server.sh pulse" >&2; exit 2; }
+source "$root/scripts/wine-env.sh" "$arch"
+"$root/scripts/wine-prefix.sh" "$arch"
+drivers='HKCU\Software\Wine\Drivers'
+"$WINELOADER" reg add "$drivers" /v Audio /d "$audio" /f >/dev/null 2>&1
+tmp=$(mktemp -d)
+trap '"$WINELOADER" reg delete "$drivers" /v Audio /f >/dev/null 2>&1; "$WINESERVER" -k 2>/dev/null; rm -rf "$tmp"' EXIT
+cd "$tmp" || exit 2
+
+passed=0 failed=0
+pass() { passed=$((passed + 1)); echo "ok: $*"; }
+fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
+win() { "$WINELOADER" "$windows_bin/$1.exe" "${@:2}"; }
+lost_here() { grep -q 'on this machine' "$1"; }  # the commands' words for a loss of theirs
+
+"$linux_bin/kova-gen" -q -r 48k -d 1 -o k1.wav
+"$linux_bin/kova-gen" -q -r 48k -d 3 -o k3.wav
+bit_perfect_2ch='ch1  bit-perfect  48 kHz  1 s .*ch2  bit-perfect  48 kHz  1 s '
+
+if [[ $audio == pulse ]]; then
+  # kova-play.exe into the sink, recorded from its monitor by parec.
+  for run in 1 2 3; do
+    parec --device=kova.monitor --format=float32le --rate=48000 --channels=2 --file-format=wav rec.wav &
+    rec=$!
+    sleep 0.3
+    rc=0
+    win kova-play -r 48k -d 1 >play.out 2>play.err || rc=$?
+    sleep 0.3
+    kill -INT $rec
+    wait $rec
+    report=$("$linux_bin/kova-check" rec.wav | tr '\n' ' ')
+    ((rc == 1)) && grep -q 'gaps in what was played' play.err && ((run < 3)) && continue
+    break
+  done
+  [[ $rc == 0 && $(cat play.out) == "PulseAudio: 48000 Hz, 1 s, 2 channels" && $report =~ $bit_perfect_2ch ]] &&
+    pass "kova-play.exe into the null sink, recorded by parec: bit-perfect on both channels (run $run)" ||
+    fail "kova-play.exe into the null sink: exit $rc, $(cat play.out play.err), $report"
+
+  # Shared mode opens at the mix rate only.
+  rc=0
+  out=$(win kova-play -r 44.1k 2>&1) || rc=$?
+  [[ $rc == 2 && $out == "kova-play: device 'PulseAudio' mixes at 48000 Hz in shared mode, so 44100 Hz would be resampled (open it at 48000 Hz, or in exclusive mode)" ]] &&
+    pass "kova-play.exe refuses 44.1 kHz against the 48 kHz mix in one line, exit 2" ||
+    fail "kova-play.exe at 44.1 kHz: exit $rc, $out"
+
+  # kova-check.exe --listen on the monitor, fed by paplay.
+  for run in 1 2 3; do
+    (sleep 0.8 && paplay k1.wav) &
+    rc=0
+    win kova-check --listen 'Monitor of Null Output' -r 48k --seconds 3 >listen.out 2>listen.err || rc=$?
+    wait
+    ((rc == 2)) && lost_here listen.err && ((run < 3)) && continue
+    break
+  done
+  [[ $rc == 0 && $(tr '\n' ' ' <listen.out) =~ $bit_perfect_2ch ]] &&
+    pass "kova-check.exe --listen on the monitor, fed by paplay: bit-perfect (run $run)" ||
+    fail "kova-check.exe --listen: exit $rc, $(cat listen.out listen.err)"
+
+  # Stopped for 300 ms mid-run: a loss there is the machine's, never the
+  # chain's. Wine's buffers may also carry the capture through whole.
+  (sleep 0.8 && paplay k3.wav) &
+  win kova-check --listen 'Monitor of Null Output' -r 48k --seconds 5 --expect-duration 3s >stall.out 2>stall.err &
+  pid=$!
+  sleep 2.5
+  kill -STOP $pid
+  sleep 0.3
+  kill -CONT $pid
+  rc=0
+  wait $pid || rc=$?
+  wait
+  if ((rc == 2)) && lost_here stall.err && ! grep -q dropout stall.out; then
+    pass "kova-check.exe --listen stopped for 300 ms: this machine's loss, one line, exit 2, no dropout"
+  elif ((rc == 0)) && [[ $(tr '\n' ' ' <stall.out) =~ "ch1  bit-perfect  48 kHz  3 s ".*"ch2  bit-perfect  48 kHz  3 s " ]]; then
+    pass "kova-check.exe --listen stopped for 300 ms: nothing lost, bit-perfect"
+  else
+    fail "kova-check.exe --listen stopped for 300 ms: exit $rc, $(cat stall.out stall.err)"
+  fi
+fi
+
+# kova-loop.exe from the sink to its monitor (shared), or from ALSA's
+# default through the pulse plugin to its input (exclusive, polled).
+if [[ $audio == pulse ]]; then
+  loop_args=(--out 'Null Output' --in 'Monitor of Null Output' -r 48k -d 1)
+  what="kova-loop.exe from the sink to its monitor"
+else
+  loop_args=(--out 'Out: default' --in 'In: default' -r 48k -d 1 --exclusive)
+  what="kova-loop.exe in exclusive mode through Wine's ALSA driver"
+fi
+for run in 1 2 3; do
+  rc=0
+  win kova-loop "${loop_args[@]}" >loop.out 2>loop.err || rc=$?
+  ((rc == 2)) && lost_here loop.err && ((run < 3)) && continue
+  break
+done
+report=$(tr '\n' ' ' <loop.out)
+# Two streams, so the latency is read on the steady clock: a figure in
+# samples, given to the millisecond.
+[[ $rc == 0 && $report =~ $bit_perfect_2ch && $report =~ "in 1 <- out 1  latency about "[0-9]+" samples ("[0-9.]+" ms)" &&
+  $report =~ "in 2 <- out 2  latency about " ]] &&
+  pass "$what: bit-perfect, in 1 <- out 1, in 2 <- out 2, a latency (run $run)" ||
+  fail "$what: exit $rc, $(cat loop.out loop.err)"
+
+echo "$passed passed, $failed failed"
+((failed == 0))
