@@ -173,6 +173,7 @@ same "a piece of a file with --partial-ok" "" kova-check --partial-ok late.wav
 same "standard input from a file" "<dropout25.wav" kova-check -
 same "standard input through a pipe" "|drift.wav" kova-check --json -
 same "a stream that is not WAV" "|k.aiff" kova-check -
+same "a file named from the root, /..." "" kova-check "$tmp/fixture/k48.wav"
 same "a file that is not there" "" kova-check missing.wav
 same "an unknown rate expected" "" kova-check --expect-rate 45k k48.wav
 same "--version" "" kova-check --version

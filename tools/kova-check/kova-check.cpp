@@ -103,6 +103,8 @@ int main(int argc, char** argv)
         "each word passes, so truncation to 16 bits goes unseen.",
         "kova-check"};
     app.set_version_flag("--version", kova::version_line("kova-check"));
+    // The options are those of every system: on Windows too, /name is a file.
+    app.allow_windows_style_options(false);
     app.add_option("FILE", files,
 #ifdef _WIN32
                    "Captures to check (WAV, RF64, W64: AIFF, FLAC and CAF need libsndfile, which this "

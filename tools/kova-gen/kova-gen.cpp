@@ -120,6 +120,8 @@ int main(int argc, char** argv)
 
     CLI::App app{"Writes a KOVA test-pattern WAV file (PCM, mono, 24-bit), or the full signal.", "kova-gen"};
     app.set_version_flag("--version", kova::version_line("kova-gen"));
+    // The options are those of every system: on Windows too, /name is a file.
+    app.allow_windows_style_options(false);
     app.add_option("-r,--rate", rate_text,
                    "Sample rate: " + kova::cli::rate_choices() + " or " + kova::cli::rate_label_range())
         ->capture_default_str();

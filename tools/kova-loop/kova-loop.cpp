@@ -47,6 +47,8 @@ int main(int argc, char** argv)
         "what the loop did to it, the round trip's latency, and which output reached which input.",
         "kova-loop"};
     app.set_version_flag("--version", kova::version_line("kova-loop"));
+    // The options are those of every system: on Windows too, /name is a file.
+    app.allow_windows_style_options(false);
     app.add_option("--out", options.output, "Output device: its name or index from --list-devices");
     app.add_option("--in", options.input,
                    "Input device: its name or index; the same as --out makes one duplex stream");

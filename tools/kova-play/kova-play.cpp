@@ -62,6 +62,8 @@ int main(int argc, char** argv)
     CLI::App app{"Plays the KOVA test pattern to a sound device (float32, every output channel).",
                  "kova-play"};
     app.set_version_flag("--version", kova::version_line("kova-play"));
+    // The options are those of every system: on Windows too, /name is a file.
+    app.allow_windows_style_options(false);
     app.add_option("-r,--rate", rate_text,
                    "Sample rate: " + kova::cli::rate_choices() + " or " + kova::cli::rate_label_range())
         ->capture_default_str();
