@@ -60,18 +60,21 @@ if [[ $audio == pulse ]]; then
     pass "kova-play.exe refuses 44.1 kHz against the 48 kHz mix in one line, exit 2" ||
     fail "kova-play.exe at 44.1 kHz: exit $rc, $out"
 
-  # kova-check.exe --listen on the monitor, fed by paplay.
+  # kova-check.exe --listen on the monitor, fed by paplay, the capture saved.
   for run in 1 2 3; do
+    rm -f saved-é.wav
     (sleep 0.8 && paplay k1.wav) &
     rc=0
-    win kova-check --listen 'Monitor of Null Output' -r 48k --seconds 3 >listen.out 2>listen.err || rc=$?
+    win kova-check --listen 'Monitor of Null Output' -r 48k --seconds 3 --save saved-é.wav >listen.out 2>listen.err ||
+      rc=$?
     wait
     ((rc == 2)) && lost_here listen.err && ((run < 3)) && continue
     break
   done
-  [[ $rc == 0 && $(tr '\n' ' ' <listen.out) =~ $bit_perfect_2ch ]] &&
-    pass "kova-check.exe --listen on the monitor, fed by paplay: bit-perfect (run $run)" ||
-    fail "kova-check.exe --listen: exit $rc, $(cat listen.out listen.err)"
+  saved=$("$linux_bin/kova-check" saved-é.wav 2>&1 | tr '\n' ' ')
+  [[ $rc == 0 && $(tr '\n' ' ' <listen.out) =~ $bit_perfect_2ch && $saved =~ $bit_perfect_2ch ]] &&
+    pass "kova-check.exe --listen on the monitor, fed by paplay: bit-perfect, and so is the capture it saved (run $run)" ||
+    fail "kova-check.exe --listen: exit $rc, $(cat listen.out listen.err), saved: $saved"
 
   # Stopped for 300 ms mid-run: a loss there is the machine's, never the
   # chain's. Wine's buffers may also carry the capture through whole.

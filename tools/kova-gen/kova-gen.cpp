@@ -21,12 +21,11 @@
 #include "kova/sizes.h"
 #include "kova/status.h"
 #include "kova/version.h"
+#include "target.h"
 #ifdef _WIN32
 #include "kova/cli/windows.h"
-#include "target_windows.h"
 #else
 #include "signal_cleanup.h"
-#include "target.h"
 #endif
 
 namespace {

@@ -5,8 +5,15 @@
 // only after a complete write, so a failed or killed run never leaves a
 // partial file nor costs the user an existing one. Anything else that
 // exists (a pipe, /dev/null) is written in place; "-" is standard output.
+//
+// On Windows (target_windows.cpp) the temporary file is marked for deletion
+// from the moment it exists, so that it goes with its last handle however
+// the process ends, until commit() keeps it and renames it into place;
+// devices (NUL, CON, \\.\pipe\...) are written in place.
 
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
 #include <string>
 
@@ -35,6 +42,16 @@ public:
     void discard();
 
 private:
+    std::string path_;  // what the user named
+    bool force_ = false;
+    bool try_unnamed_;  // POSIX's unnamed files; Windows has none
+#ifdef _WIN32
+    Result<Fd> create(bool replacing);
+
+    std::wstring target_;   // its long form
+    std::wstring temp_;     // the temporary file, while there is one
+    void* kept_ = nullptr;  // a handle of our own on it, which holds its fate
+#else
     Result<Fd> open_in_place(int flags);
     Result<Fd> create(mode_t mode, bool replacing);
     // These answer 0 or the errno, and give the writer's descriptor in out.
@@ -43,13 +60,11 @@ private:
     int link_unnamed(const std::string& name);
     int link_unnamed_over_target();
 
-    std::string path_;  // what the user named
     Fd folder_;         // the folder the file ends up in (links resolved)
     std::string name_;  // its name there
     Fd unnamed_;        // an unnamed file, kept open to be linked in at commit
     std::string temp_;  // a named temporary file in folder_, else empty
-    bool force_ = false;
-    bool try_unnamed_;
+#endif
 };
 
 }  // namespace kova::cli

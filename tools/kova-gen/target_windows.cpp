@@ -1,11 +1,10 @@
-#include "target_windows.h"
-
 #include <windows.h>
 
 #include <cerrno>
 #include <random>
 
 #include "kova/cli/windows.h"
+#include "target.h"
 
 namespace kova::cli {
 namespace {

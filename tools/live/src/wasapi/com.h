@@ -1,13 +1,15 @@
 #pragma once
 
 // The little of COM the WASAPI layer needs: an owning interface pointer,
-// memory the callee allocated, and text between UTF-16 and UTF-8.
+// memory the callee allocated, and its UTF-16 text as UTF-8.
 
 #include <windows.h>
 #include <objbase.h>
 
 #include <string>
 #include <utility>
+
+#include "kova/cli/windows.h"
 
 namespace kova::live::wasapi::detail {
 
@@ -70,7 +72,10 @@ private:
     T* p_ = nullptr;
 };
 
-std::string to_utf8(const wchar_t* text);
-std::wstring to_wide(const std::string& text);
+// A string the system hands over, as UTF-8; empty for none.
+inline std::string to_utf8(const wchar_t* text)
+{
+    return text ? cli::windows::to_utf8(text) : std::string();
+}
 
 }  // namespace kova::live::wasapi::detail
