@@ -46,11 +46,6 @@ std::string proc_path(int fd)
 
 }  // namespace
 
-Target::~Target()
-{
-    discard();
-}
-
 Result<Fd> Target::open(const std::string& path, bool force)
 {
     path_ = path;

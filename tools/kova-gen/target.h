@@ -29,7 +29,7 @@ public:
     explicit Target(bool unnamed_temp = true) : try_unnamed_(unnamed_temp) {}
     Target(const Target&) = delete;
     Target& operator=(const Target&) = delete;
-    ~Target();
+    ~Target() { discard(); }
 
     // The descriptor to write the file through, for whoever writes and
     // closes it: this object never touches it again. For "-" it is

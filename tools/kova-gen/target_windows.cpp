@@ -46,11 +46,6 @@ Result<Fd> descriptor(HANDLE file, const std::string& path)
 
 }  // namespace
 
-Target::~Target()
-{
-    discard();
-}
-
 Result<Fd> Target::open(const std::string& path, bool force)
 {
     path_ = path;
