@@ -99,6 +99,13 @@ same "--list" "" kova-gen --list
 # Windows only. A device is written in place, under its own name.
 out=$(cd "$win" && "$windows_bin/kova-gen.exe" -o NUL 2>&1) && [[ $out == "NUL: 44100 Hz, 1 s, 132344 bytes" ]] &&
   [[ ! -e $win/NUL ]] && pass "kova-gen -o NUL writes the device" || fail "kova-gen -o NUL: $out"
+# A reader that goes away: Windows has no SIGPIPE to end the writer, which
+# says so instead.
+out=$( (cd "$win" && "$windows_bin/kova-gen.exe" -r 96k -o - 2>"$tmp/pipe.err" | head -c 100 >/dev/null; exit "${PIPESTATUS[0]}") )
+rc=$?
+[[ $rc == 1 && $(cat "$tmp/pipe.err") == "kova-gen: write failed: Broken pipe" ]] &&
+  pass "kova-gen.exe into a pipe its reader closed: Broken pipe, exit 1" ||
+  fail "kova-gen.exe into a closed pipe: exit $rc, $(cat "$tmp/pipe.err")"
 # A path past MAX_PATH (260), absolute and relative.
 long=$(printf 'a%.0s' {1..120})/$(printf 'b%.0s' {1..120})/$(printf 'c%.0s' {1..60})
 mkdir -p "$win/$long"

@@ -4,6 +4,10 @@
 
 #include <cerrno>
 
+#ifdef _WIN32
+#include "kova/cli/windows.h"
+#endif
+
 #include "kova/status.h"
 
 namespace kova::cli {
@@ -24,7 +28,13 @@ std::size_t Fd_Output::write(const unsigned char* data, std::size_t size)
             continue;
         if (n <= 0) {
             // A refusal without errno is nearly always a full device.
-            fail(n < 0 ? errno : ENOSPC);
+            int err = n < 0 ? errno : ENOSPC;
+#ifdef _WIN32
+            // The C library's word for a pipe whose reader has gone.
+            if (err == EINVAL && windows::file_kind(fd_.get()) == windows::File_Kind::pipe)
+                err = EPIPE;
+#endif
+            fail(err);
             break;
         }
         done += static_cast<std::size_t>(n);
