@@ -32,8 +32,10 @@ static_assert(sizeof(analysis::Outside) == 24,
               "Outside changed: compare its new fields in fuzz/report_compare.h");
 static_assert(sizeof(analysis::Event) == 64,
               "Event changed: compare its new fields in fuzz/report_compare.h");
-static_assert(sizeof(analysis::Channel_Report) == 376,
+static_assert(sizeof(analysis::Channel_Report) == 712,
               "Channel_Report changed: compare its new fields in fuzz/report_compare.h");
+static_assert(sizeof(analysis::Full_Findings) == 320,
+              "Full_Findings changed: compare its new fields in fuzz/report_compare.h");
 
 class Report_Compare {
 public:
@@ -154,6 +156,8 @@ private:
         value("altered", a.altered, b.altered);
         value("resampled", a.resampled, b.resampled);
         value("incomplete", a.incomplete, b.incomplete);
+        value("truncated", a.truncated, b.truncated);
+        value("channels", a.channels, b.channels);
         value("gain_factor", a.gain_factor, b.gain_factor);
         value("gain_db", a.gain_db, b.gain_db);
         value("offset_steps", a.offset_steps, b.offset_steps);
@@ -224,6 +228,43 @@ private:
         }
         outside("before", a.before, b.before);
         outside("after", a.after, b.after);
+        value("full present", a.full.has_value(), b.full.has_value());
+        if (a.full && b.full)
+            full(*a.full, *b.full);
+    }
+
+    void full(const analysis::Full_Findings& a, const analysis::Full_Findings& b)
+    {
+        value("full.source_channels", a.source_channels, b.source_channels);
+        value("full.source_channel", a.source_channel, b.source_channel);
+        value("full.mix.size", a.mix.size(), b.mix.size());
+        for (std::size_t i = 0; i < a.mix.size() && i < b.mix.size(); ++i) {
+            item_ = static_cast<int>(i);
+            value("full.mix.channel", a.mix[i].channel, b.mix[i].channel);
+            value("full.mix.weight", a.mix[i].weight, b.mix[i].weight);
+        }
+        item_ = -1;
+        value("full.positioned", a.positioned, b.positioned);
+        value("full.first_position", a.first_position, b.first_position);
+        value("full.last_position", a.last_position, b.last_position);
+        value("full.resumed_at.size", a.resumed_at.size(), b.resumed_at.size());
+        for (std::size_t i = 0; i < a.resumed_at.size() && i < b.resumed_at.size(); ++i) {
+            item_ = static_cast<int>(i);
+            value("full.resumed_at", a.resumed_at[i], b.resumed_at[i]);
+        }
+        item_ = -1;
+        value("full.source_seconds", a.source_seconds, b.source_seconds);
+        value("full.source_rate", a.source_rate, b.source_rate);
+        value("full.repeat", a.repeat, b.repeat);
+        value("full.compared", a.compared, b.compared);
+        for (std::size_t i = 0; i < a.bit_errors.size(); ++i) {
+            item_ = static_cast<int>(i);
+            value("full.bit_errors", a.bit_errors[i], b.bit_errors[i]);
+        }
+        item_ = -1;
+        value("full.word_bits", a.word_bits, b.word_bits);
+        value("full.cut", static_cast<int>(a.cut), static_cast<int>(b.cut));
+        value("full.finer_than_24", a.finer_than_24, b.finer_than_24);
     }
 
     void outside(const std::string& which, const analysis::Outside& a, const analysis::Outside& b)

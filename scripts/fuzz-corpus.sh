@@ -111,6 +111,25 @@ seed 48k-to-96k "$tmp/48000.wav" "-e signed -b 24 -L" 3 1 2 0 4096 -- rate 96000
 seed 96k-drift "$tmp/96000.wav" "-e signed -b 24 -L" 3 1 2 0 4096 -- speed 1.001 rate 96000 trim 0 0.6
 seed 44k-onset-48k "$a" "-e signed -b 24 -L" 1 1 2 0 4096 -- pad 0.1 0 rate 48000 trim 0 0.6
 seed 192k-s16-stereo "$tmp/192000.wav" "-e signed -b 16 -L" 5 2 1 0 4096 -- trim 0 0.6 channels 2
+# The full signal: two channels of their own, exact, halved, cut to 16 bits
+# with dither, folded to one, resampled; and one channel with samples lost.
+"$gen" -q -f -s full -c 2 -r 48000 -d 1 -o "$tmp/full.wav"
+"$gen" -q -f -s full -r 44100 -d 1 -o "$tmp/full1.wav"
+f=$tmp/full.wav
+seed full-s24 "$f" "-e signed -b 24 -L" 1 2 2 0 4096 -- trim 0 0.5
+seed full-gain "$f" "-e signed -b 24 -L" 1 2 2 0 777 -- trim 0 0.5 vol 0.5
+seed full-16-dithered "$f" "-e signed -b 16 -L" 1 2 1 0 4096 -- trim 0 0.5 dither -s
+seed full-folded "$f" "-e floating-point -b 32 -L" 1 1 8 0 4096 -- trim 0 0.5 remix 1,2
+seed full-to-44k "$f" "-e signed -b 24 -L" 0 2 2 0 4096 -- trim 0 0.5 rate 44100
+{ params 0 1 2 0 1000 4096; sx "$tmp/full1.wav" -t raw -e signed -b 24 -L - trim 0 9000s
+  sx "$tmp/full1.wav" -t raw -e signed -b 24 -L - trim 9500s 20000s; } >"$out/analysis/full-dropout"
+# A sample lost within the first window, then one lost and 50 played again
+# closer together than a window.
+{ params 0 1 2 0 1000 4096; sx "$tmp/full1.wav" -t raw -e signed -b 24 -L - trim 0 10s
+  sx "$tmp/full1.wav" -t raw -e signed -b 24 -L - trim 11s =9000s
+  sx "$tmp/full1.wav" -t raw -e signed -b 24 -L - trim 9001s =9200s
+  sx "$tmp/full1.wav" -t raw -e signed -b 24 -L - trim 9150s 10000s; } >"$out/analysis/full-close-dropouts"
+
 # Samples lost inside the span: 4 of them, 20000 in.
 { params 0 1 2 0 4096; sx "$a" -t raw -e signed -b 24 -L - trim 0 20000s
   sx "$a" -t raw -e signed -b 24 -L - trim 20004s; } >"$out/analysis/44k-dropout"

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "decode.h"
+#include "full_analyser.h"
 #include "tracker.h"
 
 namespace kova::analysis {
@@ -34,6 +35,7 @@ Capture_Analyser::Capture_Analyser(long rate, int channels, const Sample_Format&
 {
     for (int ch = 0; ch < channels; ++ch)
         trackers_.push_back(std::make_unique<detail::Tracker>(rate, format, ch, sink));
+    full_ = std::make_unique<detail::Full_Analyser>(rate, channels, format, sink);
 }
 
 Capture_Analyser::~Capture_Analyser() = default;
@@ -45,6 +47,15 @@ void Capture_Analyser::feed(const void* frames, std::size_t count)
     std::vector<int> phases(n_channels);
     std::vector<const detail::Raw_Table*> tables(n_channels);
     while (count > 0) {
+        if (full_->claimed()) {
+            // The pattern's analysis has nothing more to say: its memory goes.
+            trackers_.clear();
+            expected_ = {};
+            layout_tables_ = {};
+            full_->feed(data, count);
+            frames_ += count;
+            return;
+        }
         // While every channel holds a table, the frames are compared as they
         // lie, all channels at once.
         bool all = true;
@@ -56,8 +67,10 @@ void Capture_Analyser::feed(const void* frames, std::size_t count)
             const std::size_t matched =
                 n_channels == 1 ? detail::match_run(*tables[0], phases[0], {data, frame_bytes_}, count)
                                 : match_frames(tables, phases, data, count);
-            if (matched > 0)
+            if (matched > 0) {
                 for (auto& t : trackers_) t->take_expected(matched);
+                full_->skip(matched, tables, phases);
+            }
             data += matched * frame_bytes_;
             count -= matched;
             frames_ += matched;
@@ -66,7 +79,9 @@ void Capture_Analyser::feed(const void* frames, std::size_t count)
         }
         // Then a stretch channel by channel, as far as a block.
         const std::size_t n = std::min(count, detail::Tracker::kBlock);
-        feed_each(data, n);
+        // The pattern's analysis sees no further than where the full
+        // signal was found.
+        feed_each(data, full_->feed(data, n));
         data += n * frame_bytes_;
         count -= n;
         frames_ += n;
@@ -165,6 +180,8 @@ void Capture_Analyser::feed_each(const unsigned char* data, std::size_t count)
 
 std::vector<Channel_Report> Capture_Analyser::so_far() const
 {
+    if (full_->claimed())
+        return full_->so_far();
     std::vector<Channel_Report> reports;
     for (const auto& t : trackers_) reports.push_back(t->so_far());
     return reports;
@@ -172,6 +189,9 @@ std::vector<Channel_Report> Capture_Analyser::so_far() const
 
 std::vector<Channel_Report> Capture_Analyser::finish()
 {
+    auto full = full_->finish();
+    if (full_->claimed() || trackers_.empty())
+        return full;
     std::vector<Channel_Report> reports;
     for (auto& t : trackers_) reports.push_back(t->finish());
     return reports;

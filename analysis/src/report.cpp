@@ -25,6 +25,10 @@ std::vector<std::string> verdict_names(const Channel_Report& r)
         names.emplace_back(verdict::kResampled);
     if (r.incomplete)
         names.emplace_back(verdict::kIncomplete);
+    if (r.truncated)
+        names.emplace_back(verdict::kTruncated);
+    if (r.channels)
+        names.emplace_back(verdict::kChannels);
     if (names.empty())
         names.emplace_back(verdict::kBitPerfect);
     return names;

@@ -3,7 +3,9 @@
 // Follows the pattern through every channel of a capture, fed block by
 // block as the samples lie (interleaved frames), in memory that does not
 // grow with the capture's length. Findings are told as they are made to an
-// event sink, if one is given; the report comes at the end.
+// event sink, if one is given; the report comes at the end. The full signal
+// is looked for alongside: once a channel carries it, the capture is judged
+// as the full signal's (full_analyser.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +20,7 @@ namespace kova::analysis {
 
 namespace detail {
 class Tracker;
+class Full_Analyser;
 struct Raw_Table;
 }  // namespace detail
 
@@ -48,6 +51,7 @@ private:
     Sample_Format format_;
     std::size_t frame_bytes_;
     std::vector<std::unique_ptr<detail::Tracker>> trackers_;
+    std::unique_ptr<detail::Full_Analyser> full_;
     std::uint64_t frames_ = 0;
     // The frames every channel's table expects, laid out as they would lie.
     std::vector<unsigned char> expected_;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "kova/analysis/full_report.h"
+
 namespace kova::analysis {
 
 // A place inside the span where the cycle broke off and resumed elsewhere.
@@ -108,6 +110,10 @@ struct Channel_Report {
     bool altered = false;
     bool resampled = false;
     bool incomplete = false;
+    // The full signal only: the words kept fewer than 24 bits; the channel
+    // carries another source channel than its own, or a mix of them.
+    bool truncated = false;
+    bool channels = false;
 
     // From the longest stretch that was changed in level.
     double gain_factor = 1.0;  // capture = word * gain_factor + offset_steps
@@ -164,10 +170,13 @@ struct Channel_Report {
     std::optional<Resampling> resampling;
     Outside before;
     Outside after;
+    // The full signal's own findings; none for the pattern.
+    std::optional<Full_Findings> full;
 
     bool bit_perfect() const
     {
-        return present && !inverted && !gain && !offset && !dropouts && !altered && !resampled && !incomplete;
+        return present && !inverted && !gain && !offset && !dropouts && !altered && !resampled &&
+               !incomplete && !truncated && !channels;
     }
 };
 
@@ -181,6 +190,8 @@ constexpr const char* kDropouts = "dropouts";
 constexpr const char* kAltered = "altered";
 constexpr const char* kResampled = "resampled";
 constexpr const char* kIncomplete = "incomplete";
+constexpr const char* kTruncated = "truncated";
+constexpr const char* kChannels = "channels";
 constexpr const char* kAbsent = "absent";
 }  // namespace verdict
 

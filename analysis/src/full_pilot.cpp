@@ -1,0 +1,148 @@
+#include "full_pilot.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "target_clones.h"
+
+namespace kova::analysis::detail {
+namespace {
+
+// A block still holds the pilot while it carries this share of the swing,
+// at a size within a quarter of the first.
+constexpr double kHeld = 0.4;
+
+double omega_of(long hz, long rate)
+{
+    return 2 * kPi * static_cast<double>(hz) / static_cast<double>(rate);
+}
+
+// A block's sums against turns made beforehand: four apart in four sums
+// each, which a vector unit takes side by side, in the same order always.
+struct Turned_Sums {
+    double sx[4] = {}, sxx[4] = {}, re[4] = {}, im[4] = {}, tre[4] = {}, tim[4] = {};
+};
+
+KOVA_TARGET_CLONES("avx2", "default")
+void turned_sums(const double* x, const double* c, const double* s, std::size_t n, Turned_Sums& q)
+{
+    std::size_t t = 0;
+    for (; t + 4 <= n; t += 4)
+        for (std::size_t k = 0; k < 4; ++k) {
+            const double v = x[t + k];
+            q.sx[k] += v;
+            q.sxx[k] += v * v;
+            q.re[k] += v * c[t + k];
+            q.im[k] += v * s[t + k];
+            q.tre[k] += c[t + k];
+            q.tim[k] += s[t + k];
+        }
+    for (; t < n; ++t) {
+        q.sx[0] += x[t];
+        q.sxx[0] += x[t] * x[t];
+        q.re[0] += x[t] * c[t];
+        q.im[0] += x[t] * s[t];
+        q.tre[0] += c[t];
+        q.tim[0] += s[t];
+    }
+}
+
+}  // namespace
+
+Pilot_Fit fit_pilot(const double* x, std::size_t n, std::uint64_t first, long rate, long hz)
+{
+    Pilot_Fit fit;
+    fit.hz = hz;
+    if (n == 0)
+        return fit;
+    // The nominal turn at `first` in whole numbers, exact however far in;
+    // then a phasor turned sample by sample, in plain multiplications (a
+    // complex product would check every one for infinities).
+    const double start =
+        static_cast<double>(static_cast<std::uint64_t>(hz) * first % static_cast<std::uint64_t>(rate)) * 2 *
+        kPi / static_cast<double>(rate);
+    const double sc = std::cos(omega_of(hz, rate)), ss = -std::sin(omega_of(hz, rate));
+    double c = std::cos(start), si = -std::sin(start);
+    double re = 0, im = 0, tre = 0, tim = 0, sx = 0, sxx = 0;
+    for (std::size_t t = 0; t < n; ++t) {
+        sx += x[t];
+        sxx += x[t] * x[t];
+        re += x[t] * c;
+        im += x[t] * si;
+        tre += c;
+        tim += si;
+        const double nc = c * sc - si * ss;
+        si = c * ss + si * sc;
+        c = nc;
+    }
+    const std::complex<double> sum(re, im), turns(tre, tim);
+    const auto dn = static_cast<double>(n);
+    const double mean = sx / dn;
+    const double var = sxx / dn - mean * mean;
+    fit.amplitude = (sum - mean * turns) * (2.0 / dn);
+    fit.fraction = var > 0 ? std::norm(fit.amplitude) / 2 / var : 0.0;
+    return fit;
+}
+
+Pilot_Fit Pilot_Tracker::fit(const double* x, std::size_t n, std::uint64_t first, long rate)
+{
+    // The turns of a block from its own start, made once: the sums are then
+    // products of a block with them, four apart in four sums each, instead
+    // of a phasor turned sample by sample.
+    if (rate != rate_ || n > cos_.size()) {
+        rate_ = rate;
+        const std::size_t m = std::max<std::size_t>(n, 4096);
+        cos_.resize(m);
+        sin_.resize(m);
+        const double w = omega_of(first_.hz, rate);
+        for (std::size_t t = 0; t < m; ++t) {
+            cos_[t] = std::cos(w * static_cast<double>(t));
+            sin_[t] = -std::sin(w * static_cast<double>(t));
+        }
+    }
+    Turned_Sums q;
+    turned_sums(x, cos_.data(), sin_.data(), n, q);
+    const auto total = [](const double* a) { return (a[0] + a[1]) + (a[2] + a[3]); };
+    double* sx = q.sx;
+    double* sxx = q.sxx;
+    double* re = q.re;
+    double* im = q.im;
+    double* tre = q.tre;
+    double* tim = q.tim;
+    // Turned back to the nominal phase at `first`, in whole numbers exact
+    // however far in.
+    const double start = static_cast<double>(static_cast<std::uint64_t>(first_.hz) * first %
+                                             static_cast<std::uint64_t>(rate)) *
+                         2 * kPi / static_cast<double>(rate);
+    const std::complex<double> turn(std::cos(start), -std::sin(start));
+    const std::complex<double> sum = std::complex<double>(total(re), total(im)) * turn;
+    const std::complex<double> turns = std::complex<double>(total(tre), total(tim)) * turn;
+    Pilot_Fit f;
+    f.hz = first_.hz;
+    if (n == 0)
+        return f;
+    const auto dn = static_cast<double>(n);
+    const double mean = total(sx) / dn;
+    const double var = total(sxx) / dn - mean * mean;
+    f.amplitude = (sum - mean * turns) * (2.0 / dn);
+    f.fraction = var > 0 ? std::norm(f.amplitude) / 2 / var : 0.0;
+    return f;
+}
+
+bool Pilot_Tracker::take(const double* x, std::size_t n, std::uint64_t first, long rate)
+{
+    const Pilot_Fit f = fit(x, n, first, rate);
+    const double ratio = std::abs(f.amplitude) / std::abs(first_.amplitude);
+    if (!(f.fraction >= kHeld) || !(ratio > 0.75 && ratio < 1.33))
+        return false;
+    phase_.add(static_cast<double>(first) + static_cast<double>(n) / 2, std::arg(f.amplitude));
+    return true;
+}
+
+double Pilot_Tracker::drift_ppm(long rate) const
+{
+    const auto slope = phase_.slope();  // radians per sample beyond nominal
+    return slope ? *slope / omega_of(first_.hz, rate) * 1e6 : 0.0;
+}
+
+}  // namespace kova::analysis::detail
