@@ -100,7 +100,8 @@ int main(int argc, char** argv)
     CLI::App app{
         "Checks recordings of the KOVA test pattern: bit-perfect, or what happened to it.\n"
         "Its words have their low 9 bits zero: a chain that keeps at least 15 bits of\n"
-        "each word passes, so truncation to 16 bits goes unseen.",
+        "each word passes, so truncation to 16 bits goes unseen. The full signal\n"
+        "(kova-gen -s full) is recognised by itself, and every bit of it counts.",
         "kova-check"};
     app.set_version_flag("--version", kova::version_line("kova-check"));
     // The options are those of every system: on Windows too, /name is a file.

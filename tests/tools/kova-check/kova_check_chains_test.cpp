@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "files.h"
+#include "report_text.h"
 #include "run_process.h"
 
 namespace fs = std::filesystem;
@@ -72,19 +73,6 @@ public:
 };
 
 std::string KovaCheckChains::dir_;
-
-void expect_has(const std::string& text, const std::string& part)
-{
-    EXPECT_NE(text.find(part), std::string::npos) << "missing: " << part << "\nin:\n" << text;
-}
-
-// The number after "key": in a JSON line.
-double number_after(const std::string& json, const std::string& key)
-{
-    const auto at = json.find("\"" + key + "\":");
-    EXPECT_NE(at, std::string::npos) << key << " missing in " << json;
-    return at == std::string::npos ? NAN : std::strtod(json.c_str() + at + key.size() + 3, nullptr);
-}
 
 }  // namespace
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "files.h"
+#include "report_text.h"
 #include "run_process.h"
 
 namespace fs = std::filesystem;
@@ -66,11 +67,6 @@ void expect_one_error_line(const Run_Result& r, const std::string& start)
     EXPECT_EQ(r.err.rfind(start, 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(r.out, "");
-}
-
-void expect_has(const std::string& text, const std::string& part)
-{
-    EXPECT_NE(text.find(part), std::string::npos) << "missing: " << part << "\nin:\n" << text;
 }
 
 class KovaCheckInput : public ::testing::Test {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "files.h"
+#include "report_text.h"
 #include "run_process.h"
 
 namespace fs = std::filesystem;
@@ -30,11 +31,6 @@ void expect_lines(const std::string& text, const std::vector<std::string>& lines
         if (found != std::string::npos)
             at = found + line.size();
     }
-}
-
-void expect_has(const std::string& text, const std::string& part)
-{
-    EXPECT_NE(text.find(part), std::string::npos) << "missing: " << part << "\nin:\n" << text;
 }
 
 class KovaCheck : public ::testing::Test {

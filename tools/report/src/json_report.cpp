@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "full_report.h"
 #include "kova/analysis/channel_report.h"
 #include "kova/report/json.h"
 #include "kova/report/numbers.h"
@@ -111,7 +112,7 @@ std::string channel_json(int index, const Capture& c, const analysis::Channel_Re
     j += json_field("resampling", resampling_json(r.resampling));
     j += json_field("drift_ppm", r.resampling ? json_number(r.resampling->drift_ppm) : "null");
     j += json_field("before", outside_json(r.before)) + json_field("after", outside_json(r.after));
-    return j + "}";
+    return j + full_channel_json(r) + "}";
 }
 
 }  // namespace
@@ -135,6 +136,7 @@ std::string json_object(const std::string& name, const Capture& c, const Expecta
         j += json_field("rate_as_expected", json_bool(rate_as_expected(c, expect)));
     j += json_field("pass", json_bool(passes(c, expect)));
     j += json_field("pattern_rate", json_bool(analysis::pattern_rate(f.rate)));
+    j += full_file_json(c);
     // What the pattern cannot see: its words have their low 9 bits zero.
     j += json_field("pattern_bits", "{\"lowest_set\":9,\"highest_set\":11,\"passes_truncation_to\":" +
                                         std::to_string(analysis::kPatternSignificantBits) + "}");

@@ -26,7 +26,7 @@ bool channel_passes(const analysis::Channel_Report& r, const Expectations& expec
     if (r.bit_perfect())
         return duration_as_expected(r, expect);
     const bool only_cut = r.incomplete && !r.inverted && !r.gain && !r.offset && !r.dropouts && !r.altered &&
-                          !r.resampled && r.repeat_fits;
+                          !r.resampled && !r.truncated && !r.channels && r.repeat_fits;
     return expect.partial_ok && only_cut;
 }
 

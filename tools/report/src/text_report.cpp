@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "full_report.h"
 #include "kova/analysis/channel_report.h"
 #include "kova/cli/printable.h"
 #include "kova/pattern.h"
@@ -165,6 +166,7 @@ std::string channel_text(const std::string& name, int index, const Capture& c,
                             : "partial " + seconds_text(at(r.length(), rate)) + " s";
     line +=
         " (" + seconds_text(at(r.first, rate)) + " s \u2013 " + seconds_text(at(r.last + 1, rate)) + " s)\n";
+    line += full_source_text(r, index);
 
     if (r.inverted && !r.gain && !r.offset && r.stretch_count <= 1)
         line += kIndent + std::string("inverted: every sample is the word with its sign flipped\n");
@@ -174,16 +176,21 @@ std::string channel_text(const std::string& name, int index, const Capture& c,
         line += kIndent + offset_text(r.offset_steps) + "\n";
     line += span_lines(r, rate);
     if (r.dropout_count > 0)
-        line += dropout_lines(r, rate);
+        line += r.full ? full_dropout_text(r, rate) : dropout_lines(r, rate);
     line += length_lines(r, rate);
     if (r.altered && r.differing > 0)
         line += kIndent + std::string("altered: ") + std::to_string(r.differing) +
                 " samples differ, largest " + strip_zeros(format("%.3f", r.max_difference)) + ", RMS " +
                 format("%.3f", r.rms_difference) + " (24-bit steps)" +
                 (r.nonfinite ? ", " + std::to_string(r.nonfinite) + " not finite" : "") + "\n";
-    if (r.resampling)
+    line += full_bits_text(r);
+    if (r.full)
+        line += full_resampling_text(r, rate);
+    else if (r.resampling)
         line += resampling_lines(*r.resampling, rate);
-    if (!r.repeat_fits)
+    if (r.full)
+        line += full_rate_text(r, rate);
+    else if (!r.repeat_fits)
         line += rate_line(r.repeat, rate);
     line += outside_line("before", r.before, rate);
     line += outside_line("after", r.after, rate);
@@ -202,6 +209,8 @@ std::string text_report(const std::string& name, const Capture& c, const Expecta
                       std::to_string(f.channels) + " ch  " + std::to_string(f.frames) + " frames\n";
     if (!rate_as_expected(c, expect))
         out += kIndent + std::string("expected ") + rate_text(*expect.rate) + "\n";
+    if (is_full(c))
+        out += full_file_text(shown, c);
     for (std::size_t i = 0; i < c.channels.size(); ++i)
         out += channel_text(shown, static_cast<int>(i) + 1, c, c.channels[i], expect);
     return out;
