@@ -147,9 +147,11 @@ int main(int argc, char** argv)
     if (const std::uint64_t sent = player.frames_sent(); sent < frames || still_ms >= kova::live::kStallMs) {
         // A host may wait minutes for a server that has gone before it stops
         // a stream or itself: both are left to the exit.
+        const auto failed = stream.failure();
         stream.abandon();
-        return leave_with(fail("the device or sound server went away after " + std::to_string(sent) + " of " +
-                               std::to_string(frames) + " frames"));
+        return leave_with(fail((failed ? failed->message : "the device or sound server went away") +
+                               " after " + std::to_string(sent) + " of " + std::to_string(frames) +
+                               " frames"));
     }
     if (auto stopped = stream.stop(); !stopped)
         return leave_with(fail(stopped.error().message));

@@ -53,9 +53,14 @@ Run_End watch_run(const Run_Watch& w, cli::Stop_Signals& signals)
         bool active = true;
         for (const auto* s : w.streams) active = active && s->active();
         if (!active || still_ms >= live::kStallMs) {
+            // In the host's words where it ended a stream and said why.
+            std::string why = w.source + " went away";
+            for (const auto* s : w.streams)
+                if (const auto failed = s->failure())
+                    why = failed->message;
             end.gone = true;
-            end.problem = w.source + " went away after " + seconds_at(arrived, w.rate) +
-                          "; the report covers the capture up to there";
+            end.problem =
+                why + " after " + seconds_at(arrived, w.rate) + "; the report covers the capture up to there";
             return end;
         }
     }

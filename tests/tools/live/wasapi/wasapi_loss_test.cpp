@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "kova/live/capture.h"
+#include "kova/live/host.h"
 #include "pattern_player.h"
 #include "unix_command.h"
 #include "wasapi_server.h"
@@ -94,9 +95,10 @@ TEST_F(Wasapi_Loss, AProcessStoppedFor300msIsALossOnThisMachine)
     EXPECT_GT(loss->at, 0u);
 }
 
-// A sink unloaded under the stream: it ends by itself, failure() says why.
-// The sink is loaded before this process first asks Wine for endpoints,
-// since Wine lists them once per process.
+// A sink unloaded under the stream: it ends by itself, failure() says why,
+// through the Host as the commands ask it. The sink is loaded before this
+// process first asks Wine for endpoints, since Wine lists them once per
+// process.
 TEST_F(Wasapi_Loss, ADeviceRemovedEndsTheStreamSayingSo)
 {
     kova::test::Unix_Command load(
@@ -105,19 +107,21 @@ TEST_F(Wasapi_Loss, ADeviceRemovedEndsTheStreamSayingSo)
         "rate=48000 channels=2 format=float32le norewinds=1 >module");
     ASSERT_EQ(load.wait(10s), 0) << load.output();
     const std::string unload = "pactl unload-module $(cat '" + load.unix_dir() + "/module')";
-    wasapi::Stream_Request request;
-    request.output = wasapi::Endpoint{"KovaSpare"};
-    auto stream = wasapi::Stream::open(request);
-    if (!stream)
+    const auto host = open_host("kova-test");
+    Stream_Request request;
+    request.output = Endpoint{"KovaSpare"};
+    auto opened = host->open(request);
+    if (!opened)
         run_unix(unload);
-    ASSERT_TRUE(stream) << stream.error().message;
+    ASSERT_TRUE(opened) << opened.error().message;
+    Stream& stream = **opened;
     Pattern_Player player(48000, 480000);
-    ASSERT_TRUE(stream->start(player));
+    ASSERT_TRUE(stream.start(player));
     std::this_thread::sleep_for(500ms);
-    ASSERT_TRUE(stream->active());
+    ASSERT_TRUE(stream.active());
     ASSERT_EQ(run_unix(unload), 0);
-    ASSERT_TRUE(kova::test::run_out(*stream, 5s));
-    const auto failure = stream->failure();
+    ASSERT_TRUE(kova::test::run_out(stream, 5s));
+    const auto failure = stream.failure();
     ASSERT_TRUE(failure);
     EXPECT_EQ(
         failure->message,

@@ -74,17 +74,6 @@ std::vector<float> Loop_Recorder::samples() const
     return std::vector<float>(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
-bool run_out(live::wasapi::Stream& stream, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (stream.active()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 long server_underruns()
 {
     // grep says 0 and fails when there is none.

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kova/live/processor.h"
@@ -65,7 +66,18 @@ private:
 
 // Runs a started stream until it ends by itself, up to timeout; false if it
 // was still running then.
-bool run_out(live::wasapi::Stream& stream, std::chrono::milliseconds timeout);
+// The layer's own stream or one opened through the Host.
+template <typename Stream>
+bool run_out(const Stream& stream, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (stream.active()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
 
 // The streams PulseAudio has said ran dry so far (scripts/sound-server.sh's
 // log): Wine pads them with silence and tells its program nothing, so a

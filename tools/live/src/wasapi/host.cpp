@@ -36,6 +36,7 @@ public:
 
     Result<void> start(Processor& processor) override { return stream_.start(processor); }
     bool active() const override { return stream_.active(); }
+    std::optional<Error> failure() const override { return stream_.failure(); }
     // The stream's thread is the layer's own and waits on nothing without
     // a timeout, so a stop ends in bounded time of itself.
     Result<void> stop() override { return stream_.stop(); }

@@ -51,8 +51,12 @@ public:
     // processor must outlive the stream's running.
     virtual Result<void> start(Processor& processor) = 0;
     // Whether the stream still runs: false once the processor has ended it
-    // and its last buffer has been played.
+    // and its last buffer has been played, or the host ended it.
     virtual bool active() const = 0;
+    // Why the host ended the stream, where it says (WASAPI: a device
+    // removed, the audio service gone); PortAudio never does, and a device
+    // gone is then known by a stream that stopped or stalled.
+    virtual std::optional<Error> failure() const { return std::nullopt; }
     // Waits for what was handed to the host to be played, then closes.
     // Bounded: a host that has not finished a second and a half after that
     // is let go of, as abandon() does, and the error says so.
