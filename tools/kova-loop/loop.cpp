@@ -33,6 +33,79 @@ private:
     Processor& capture_;
 };
 
+// The run's streams: one duplex stream on one device, else one each way,
+// whose clocks are then measured against each other.
+struct Loop_Streams {
+    bool one_device = false;
+    std::unique_ptr<live::Stream> duplex, out, in;
+
+    live::Stream& output() const { return duplex ? *duplex : *out; }
+    live::Stream& input() const { return duplex ? *duplex : *in; }
+    std::vector<live::Stream*> all() const
+    {
+        std::vector<live::Stream*> streams;
+        for (auto* s : {duplex.get(), out.get(), in.get()})
+            if (s)
+                streams.push_back(s);
+        return streams;
+    }
+};
+
+// Complains and answers nothing where a device is not there or would not
+// run at the rate.
+std::optional<Loop_Streams> open_streams(live::Host& host, const Loop_Options& o,
+                                         const report::Complain& complain)
+{
+    const auto one_device = host.same_device(o.output, o.input);
+    if (!one_device) {
+        complain(one_device.error().message);
+        return std::nullopt;
+    }
+    Loop_Streams s;
+    s.one_device = *one_device;
+    auto open = [&](std::optional<live::Endpoint> output, std::optional<live::Endpoint> input,
+                    std::unique_ptr<live::Stream>& into) {
+        live::Stream_Request request;
+        request.output = std::move(output);
+        request.input = std::move(input);
+        request.rate = o.rate;
+        request.frames_per_buffer = o.frames_per_buffer;
+        request.exclusive = o.exclusive;
+        auto opened = host.open(request);
+        if (!opened) {
+            complain(opened.error().message);
+            return false;
+        }
+        into = std::move(*opened);
+        return true;
+    };
+    const live::Endpoint out_end{o.output, 0, o.trust_plugin};
+    const live::Endpoint in_end{o.input, 0, o.trust_plugin};
+    if (s.one_device ? !open(out_end, in_end, s.duplex)
+                     : !open(out_end, std::nullopt, s.out) || !open(std::nullopt, in_end, s.in))
+        return std::nullopt;
+    return s;
+}
+
+// Each input's round trip: where its pattern began against where the run's
+// did, plus `offset`, the seconds by which the input stream's frame count
+// lags the output's (0 in one stream).
+std::vector<std::optional<report::Loop_Result::Latency>> latencies(const report::Capture& capture,
+                                                                   const Loop_Schedule& schedule, long rate,
+                                                                   double offset)
+{
+    std::vector<std::optional<report::Loop_Result::Latency>> latency(capture.channels.size());
+    for (std::size_t c = 0; c < latency.size(); ++c) {
+        const auto& r = capture.channels[c];
+        if (!r.present)
+            continue;
+        const double s =
+            (static_cast<double>(r.first) - static_cast<double>(schedule.run_start())) / rate + offset;
+        latency[c] = report::Loop_Result::Latency{s, std::llround(s * rate)};
+    }
+    return latency;
+}
+
 }  // namespace
 
 int loop(const Loop_Options& o, const report::Complain& complain)
@@ -43,38 +116,11 @@ int loop(const Loop_Options& o, const report::Complain& complain)
         complain(host->error());
         return cli::kUsageError;
     }
-    const auto one_device = host->same_device(o.output, o.input);
-    if (!one_device) {
-        complain(one_device.error().message);
+    const auto streams = open_streams(*host, o, complain);
+    if (!streams)
         return cli::kUsageError;
-    }
-
-    // One duplex stream on one device, else one each way: their clocks are
-    // then measured against each other.
-    std::unique_ptr<live::Stream> duplex, out, in;
-    auto open = [&](std::optional<live::Endpoint> output, std::optional<live::Endpoint> input,
-                    std::unique_ptr<live::Stream>& into) {
-        live::Stream_Request request;
-        request.output = std::move(output);
-        request.input = std::move(input);
-        request.rate = o.rate;
-        request.frames_per_buffer = o.frames_per_buffer;
-        request.exclusive = o.exclusive;
-        auto opened = host->open(request);
-        if (!opened) {
-            complain(opened.error().message);
-            return false;
-        }
-        into = std::move(*opened);
-        return true;
-    };
-    const live::Endpoint out_end{o.output, 0, o.trust_plugin};
-    const live::Endpoint in_end{o.input, 0, o.trust_plugin};
-    if (*one_device ? !open(out_end, in_end, duplex)
-                    : !open(out_end, std::nullopt, out) || !open(std::nullopt, in_end, in))
-        return cli::kUsageError;
-    live::Stream& output = duplex ? *duplex : *out;
-    live::Stream& input = duplex ? *duplex : *in;
+    live::Stream& output = streams->output();
+    live::Stream& input = streams->input();
 
     const int outputs = output.output_channels();
     const int inputs = input.input_channels();
@@ -89,22 +135,22 @@ int loop(const Loop_Options& o, const report::Complain& complain)
     Play_And_Capture both(player, *capture);
     // Two streams: the input first, so that it is running when the first
     // frames go out.
-    auto started = duplex ? duplex->start(both) : in->start(*capture);
-    if (started && !duplex)
-        started = out->start(player);
+    auto started = streams->duplex ? streams->duplex->start(both) : streams->in->start(*capture);
+    if (started && !streams->duplex)
+        started = streams->out->start(player);
     if (!started) {
         complain(started.error().message);
         return cli::kUsageError;
     }
 
-    std::vector<live::Stream*> streams;
-    for (auto* s : {duplex.get(), out.get(), in.get()})
-        if (s)
-            streams.push_back(s);
-    const report::Run_Watch watch{*capture,    drain,
-                                  streams,     o.rate,
-                                  "kova-loop", "a device or the sound server",
-                                  {},          [&] { return judge.done(); },
+    const report::Run_Watch watch{*capture,
+                                  drain,
+                                  streams->all(),
+                                  o.rate,
+                                  "kova-loop",
+                                  "a device or the sound server",
+                                  {},
+                                  [&] { return judge.done(); },
                                   {}};
     auto end = report::watch_run(watch, signals);
     report::stop_run(watch, end, capture, drain);
@@ -118,29 +164,20 @@ int loop(const Loop_Options& o, const report::Complain& complain)
     result.input = input.input_name();
     result.rate = o.rate;
     result.outputs = outputs;
-    result.one_stream = *one_device;
+    result.one_stream = streams->one_device;
     result.map = judge.map();
     result.capture.channels = judge.run_reports();
     result.capture.format = {"live", "32-bit float", o.rate, inputs, judge.run_frames()};
     report::Expectations expect;
     expect.seconds = o.seconds;
     report::apply_expectations(result.capture, expect);
-
     // Two streams keep time apart: their first callbacks on this machine's
     // steady clock say how their frame counts line up.
     const double offset =
-        *one_device
+        streams->one_device
             ? 0.0
             : std::chrono::duration<double>(capture->first_block_time() - player.first_block_time()).count();
-    result.latency.resize(static_cast<std::size_t>(inputs));
-    for (std::size_t c = 0; c < result.latency.size(); ++c) {
-        const auto& r = result.capture.channels[c];
-        if (!r.present)
-            continue;
-        const double s =
-            (static_cast<double>(r.first) - static_cast<double>(schedule.run_start())) / o.rate + offset;
-        result.latency[c] = report::Loop_Result::Latency{s, std::llround(s * o.rate)};
-    }
+    result.latency = latencies(result.capture, schedule, o.rate, offset);
     return report::give_report(
         o.json ? report::loop_json_report(result, expect) : report::loop_text_report(result, expect),
         end.problem, report::passes(result.capture, expect), complain);
