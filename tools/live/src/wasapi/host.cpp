@@ -1,8 +1,8 @@
 // The host API of the Windows build: WASAPI behind the interface the live
 // commands ask of any host (kova/live/host.h). A stream opens in shared
 // mode, which runs only at the endpoint's mix rate and refuses any other
-// naming it; the mode, drive and sample encoding of the layer's own
-// request are for what asks for them by name.
+// naming it, unless the request asks for exclusive mode; the drive is the
+// layer's choice.
 
 #include "kova/live/host.h"
 
