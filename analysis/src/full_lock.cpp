@@ -4,10 +4,11 @@
 #include <cmath>
 #include <vector>
 
+#include "phase_line.h"
+
 namespace kova::analysis::detail {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kStep = full::kLevelStep;
 // The pilot's centre per phase, in level steps.
 constexpr double kCentre[4] = {0.0, 3.0, 0.0, -3.0};
