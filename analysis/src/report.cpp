@@ -1,4 +1,6 @@
 #include <cstdlib>
+#include <initializer_list>
+#include <utility>
 
 #include "kova/analysis/channel_report.h"
 #include "kova/settings.h"
@@ -6,29 +8,33 @@
 
 namespace kova::analysis {
 
+namespace {
+
+// The names of the flags that are set, in the order given.
+std::vector<std::string> names_of(std::initializer_list<std::pair<bool, const char*>> flags)
+{
+    std::vector<std::string> names;
+    for (const auto& [set, name] : flags)
+        if (set)
+            names.emplace_back(name);
+    return names;
+}
+
+}  // namespace
+
 std::vector<std::string> verdict_names(const Channel_Report& r)
 {
     if (!r.present)
         return {verdict::kAbsent};
-    std::vector<std::string> names;
-    if (r.inverted)
-        names.emplace_back(verdict::kInverted);
-    if (r.gain)
-        names.emplace_back(verdict::kGain);
-    if (r.offset)
-        names.emplace_back(verdict::kOffset);
-    if (r.dropouts)
-        names.emplace_back(verdict::kDropouts);
-    if (r.altered)
-        names.emplace_back(verdict::kAltered);
-    if (r.resampled)
-        names.emplace_back(verdict::kResampled);
-    if (r.incomplete)
-        names.emplace_back(verdict::kIncomplete);
-    if (r.truncated)
-        names.emplace_back(verdict::kTruncated);
-    if (r.channels)
-        names.emplace_back(verdict::kChannels);
+    auto names = names_of({{r.inverted, verdict::kInverted},
+                           {r.gain, verdict::kGain},
+                           {r.offset, verdict::kOffset},
+                           {r.dropouts, verdict::kDropouts},
+                           {r.altered, verdict::kAltered},
+                           {r.resampled, verdict::kResampled},
+                           {r.incomplete, verdict::kIncomplete},
+                           {r.truncated, verdict::kTruncated},
+                           {r.channels, verdict::kChannels}});
     if (names.empty())
         names.emplace_back(verdict::kBitPerfect);
     return names;
@@ -36,20 +42,12 @@ std::vector<std::string> verdict_names(const Channel_Report& r)
 
 std::vector<std::string> verdict_names(const Stretch& s)
 {
-    std::vector<std::string> names;
-    if (s.exact)
-        names.emplace_back(verdict::kBitPerfect);
-    if (s.inverted)
-        names.emplace_back(verdict::kInverted);
-    if (s.gain)
-        names.emplace_back(verdict::kGain);
-    if (s.offset)
-        names.emplace_back(verdict::kOffset);
-    if (s.altered)
-        names.emplace_back(verdict::kAltered);
-    if (s.resampled)
-        names.emplace_back(verdict::kResampled);
-    return names;
+    return names_of({{s.exact, verdict::kBitPerfect},
+                     {s.inverted, verdict::kInverted},
+                     {s.gain, verdict::kGain},
+                     {s.offset, verdict::kOffset},
+                     {s.altered, verdict::kAltered},
+                     {s.resampled, verdict::kResampled}});
 }
 
 bool pattern_rate(long rate)
