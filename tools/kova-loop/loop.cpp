@@ -1,5 +1,6 @@
 #include "loop.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -106,6 +107,37 @@ std::vector<std::optional<report::Loop_Result::Latency>> latencies(const report:
     return latency;
 }
 
+struct Timed_Latencies {
+    std::vector<std::optional<report::Loop_Result::Latency>> latency;
+    std::uint64_t resolution = 0;  // frames either way
+};
+
+// Where the host's clocks tell when the pattern's first frame left and when
+// it arrived on every input, they give the latency instead of the frame
+// counts, which two streams started apart cannot relate.
+std::optional<Timed_Latencies> device_latencies(const report::Capture& capture, const live::Stream& output,
+                                                const live::Stream& input, const Loop_Schedule& schedule,
+                                                long rate)
+{
+    const auto left = output.output_time(schedule.run_start());
+    if (!left)
+        return std::nullopt;
+    Timed_Latencies timed;
+    timed.latency.resize(capture.channels.size());
+    for (std::size_t c = 0; c < timed.latency.size(); ++c) {
+        const auto& r = capture.channels[c];
+        if (!r.present)
+            continue;
+        const auto arrived = input.input_time(r.first);
+        if (!arrived)
+            return std::nullopt;
+        const double s = arrived->seconds - left->seconds;
+        timed.latency[c] = report::Loop_Result::Latency{s, std::llround(s * rate)};
+        timed.resolution = std::max(timed.resolution, arrived->resolution_frames + left->resolution_frames);
+    }
+    return timed;
+}
+
 }  // namespace
 
 int loop(const Loop_Options& o, const report::Complain& complain)
@@ -178,6 +210,10 @@ int loop(const Loop_Options& o, const report::Complain& complain)
             ? 0.0
             : std::chrono::duration<double>(capture->first_block_time() - player.first_block_time()).count();
     result.latency = latencies(result.capture, schedule, o.rate, offset);
+    if (auto timed = device_latencies(result.capture, output, input, schedule, o.rate)) {
+        result.latency = std::move(timed->latency);
+        result.clock_resolution = timed->resolution;
+    }
     return report::give_report(
         o.json ? report::loop_json_report(result, expect) : report::loop_text_report(result, expect),
         end.problem, report::passes(result.capture, expect), complain);

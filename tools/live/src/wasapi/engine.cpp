@@ -7,6 +7,7 @@
 #include <mmsystem.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "hresult.h"
@@ -19,6 +20,17 @@ namespace {
 // buffer before what it feeds is taken to have run dry: Wine keeps three
 // ahead in PulseAudio, one of them being played.
 constexpr std::uint64_t kStalledPeriods = 2;
+
+// How far either way of a frame the output's readings are taken to place it:
+// several of the host's steps in its position, and little drift between the
+// device's clock and the performance counter.
+constexpr double kNearSeconds = 0.1;
+
+// Frames as 100 ns units, rounded.
+std::int64_t frames_to_ticks(double frames, long rate)
+{
+    return static_cast<std::int64_t>(std::llround(frames * 1e7 / static_cast<double>(rate)));
+}
 
 // The first `channels` of each frame of `from` (device_channels wide).
 void take_channels(const float* from, int device_channels, float* to, int channels, std::size_t frames)
@@ -231,7 +243,8 @@ HRESULT Engine::serve_input(Clock::time_point now)
         UINT32 frames = 0;
         DWORD flags = 0;
         UINT64 position = 0;
-        hr = in.capture->GetBuffer(&data, &frames, &flags, &position, nullptr);
+        UINT64 qpc = 0;
+        hr = in.capture->GetBuffer(&data, &frames, &flags, &position, &qpc);
         if (FAILED(hr))
             return hr;
         if (hr == AUDCLNT_S_BUFFER_EMPTY || frames == 0)
@@ -248,6 +261,11 @@ HRESULT Engine::serve_input(Clock::time_point now)
             }
         }
         next_position_ = position + frames;
+        if (qpc != 0 && !(flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR) && !ending_)
+            in_clock_.add(
+                {static_cast<std::int64_t>(delivered_),
+                 static_cast<std::int64_t>(qpc) - frames_to_ticks(static_cast<double>(delivered_), rate),
+                 frames});
         const std::size_t samples = static_cast<std::size_t>(frames) * in.device_channels;
         if (frames > in.buffer_frames) {
             in.capture->ReleaseBuffer(frames);
@@ -371,6 +389,7 @@ HRESULT Engine::serve_output(Clock::time_point now)
         return hr;
     last_write_ = now;
     output_gap_ = false;
+    read_output_clock();
     sent_ += frames;
     const std::uint64_t queued =
         out.whole_buffers ? 2ull * out.buffer_frames : std::uint64_t{padding} + frames;
@@ -390,6 +409,67 @@ HRESULT Engine::serve_output(Clock::time_point now)
     if (!more)
         ending_ = true;
     return S_OK;
+}
+
+// Frame 0 follows the buffer of silence the stream starts with. A reading
+// of a position that has not moved says nothing new, and one still at 0
+// nothing: the device may not have started.
+void Engine::read_output_clock()
+{
+    UINT64 position = 0, qpc = 0;
+    if (!out.clock || FAILED(out.clock->GetPosition(&position, &qpc)) || qpc == 0 ||
+        position == last_position_)
+        return;
+    const auto to_frames = [&](UINT64 p) {
+        return static_cast<double>(p) / static_cast<double>(out.clock_frequency) * static_cast<double>(rate);
+    };
+    const auto step = static_cast<std::uint32_t>(std::llround(to_frames(position - last_position_)));
+    const bool first = last_position_ == 0;
+    last_position_ = position;
+    const double frames = to_frames(position) - static_cast<double>(out.buffer_frames);
+    out_clock_.add({std::llround(frames), static_cast<std::int64_t>(qpc) - frames_to_ticks(frames, rate),
+                    first ? 0 : step});
+}
+
+// The position is the frame being played as the counter is read, or, where
+// it moves in steps, one at most a step behind: each reading puts frame 0 no
+// earlier than it was, so the earliest of those near the frame is the
+// closest, and still up to a step late. The step is the least the position
+// was seen to move (Wine's moves a whole period at a time; a device's that
+// moves smoothly, a few frames).
+std::optional<Frame_Time> Engine::output_time(std::uint64_t frame) const
+{
+    const auto reach = static_cast<std::int64_t>(kNearSeconds * static_cast<double>(rate));
+    const auto f = static_cast<std::int64_t>(frame);
+    std::optional<std::int64_t> zero;
+    std::uint32_t step = 0;
+    for (std::size_t i = 0, n = out_clock_.size(); i < n; ++i) {
+        const auto& r = out_clock_[i];
+        if (r.frames != 0 && (step == 0 || r.frames < step))
+            step = r.frames;
+        if (r.frame >= f - reach && r.frame <= f + reach && (!zero || r.zero < *zero))
+            zero = r.zero;
+    }
+    if (!zero || step == 0)
+        return std::nullopt;
+    return Frame_Time{
+        static_cast<double>(*zero) * 1e-7 + static_cast<double>(frame) / static_cast<double>(rate), step};
+}
+
+// The packet's time stamp is its first frame's, by the documentation. Wine
+// stamps a packet when it reads it whole, later: a packet's length is as
+// closely as that can be trusted.
+std::optional<Frame_Time> Engine::input_time(std::uint64_t frame) const
+{
+    const auto f = static_cast<std::int64_t>(frame);
+    for (std::size_t i = 0, n = in_clock_.size(); i < n; ++i) {
+        const auto& r = in_clock_[i];
+        if (f >= r.frame && f < r.frame + r.frames)
+            return Frame_Time{
+                static_cast<double>(r.zero) * 1e-7 + static_cast<double>(frame) / static_cast<double>(rate),
+                r.frames};
+    }
+    return std::nullopt;
 }
 
 Result<void> Engine::finish(bool drain)

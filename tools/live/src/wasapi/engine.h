@@ -7,16 +7,19 @@
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "com.h"
 #include "host_watch.h"
+#include "kova/live/host.h"
 #include "kova/live/wasapi/stream.h"
 
 namespace kova::live::wasapi::detail {
@@ -27,6 +30,8 @@ struct Side {
     Com_Ptr<IAudioClient> client;
     Com_Ptr<IAudioRenderClient> render;
     Com_Ptr<IAudioCaptureClient> capture;
+    Com_Ptr<IAudioClock> clock;  // output only; none where the host has none
+    UINT64 clock_frequency = 0;
     HANDLE event = nullptr;  // event-driven only
     Sample_Encoding encoding = Sample_Encoding::float32;
     int device_channels = 0;  // as opened
@@ -41,6 +46,34 @@ struct Side {
     std::string name;
     std::string id;
     std::string label;  // 'name', as the errors show it
+};
+
+// A side's clock as read over the stream's first seconds, where a loop's
+// pattern starts: each reading puts the processor's frame 0 at a time.
+// Written by the stream's thread; what it has published is readable by any.
+class Clock_Log {
+public:
+    struct Reading {
+        std::int64_t frame;    // the processor's, at the reading (a packet's first)
+        std::int64_t zero;     // frame 0's time, performance counter's 100 ns units
+        std::uint32_t frames;  // the capture packet's length; the output position's last move
+    };
+    static constexpr std::size_t kReadings = 4096;
+
+    void add(const Reading& reading) noexcept
+    {
+        const std::size_t n = count_.load(std::memory_order_relaxed);
+        if (n == kReadings)
+            return;
+        readings_[n] = reading;
+        count_.store(n + 1, std::memory_order_release);
+    }
+    std::size_t size() const { return count_.load(std::memory_order_acquire); }
+    const Reading& operator[](std::size_t i) const { return readings_[i]; }
+
+private:
+    std::array<Reading, kReadings> readings_{};
+    std::atomic<std::size_t> count_{0};
 };
 
 class Engine {
@@ -60,6 +93,8 @@ public:
     // Lets the thread run on by itself, and everything it uses with it.
     void abandon();
     Losses losses() const;
+    std::optional<Frame_Time> output_time(std::uint64_t frame) const;
+    std::optional<Frame_Time> input_time(std::uint64_t frame) const;
 
     Side out;
     Side in;
@@ -78,6 +113,7 @@ private:
     HRESULT serve_input(Clock::time_point now);
     HRESULT serve_output(Clock::time_point now);
     HRESULT prime_output();
+    void read_output_clock();
     void wait_for_host();
     void fail(const Side& side, const char* what, HRESULT hr);
     bool late(Clock::time_point since, Clock::time_point now, std::uint64_t budget_frames) const;
@@ -112,6 +148,10 @@ private:
     std::uint64_t sent_ = 0;  // frames handed to the render buffer, silence too
     Host_Watch output_watch_;
     Host_Watch input_watch_;
+
+    Clock_Log out_clock_;
+    Clock_Log in_clock_;
+    UINT64 last_position_ = 0;
 
     std::atomic<unsigned long> discontinuities_{0};
     std::atomic<unsigned long> position_jumps_{0};

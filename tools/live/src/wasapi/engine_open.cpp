@@ -198,6 +198,12 @@ Result<void> open_side(const Endpoint& endpoint, Direction direction, const Stre
         return host(std::string("cannot ") + (direction == Direction::output ? "play to " : "capture from ") +
                         side.label,
                     hr);
+    // Where the output is: a loop's latency is read from it. A host without
+    // it has none to read.
+    if (direction == Direction::output &&
+        (FAILED(side.client->GetService(__uuidof(IAudioClock), side.clock.put_void())) ||
+         FAILED(side.clock->GetFrequency(&side.clock_frequency)) || side.clock_frequency == 0))
+        side.clock.reset();
     if (!exclusive)
         set_volume(side.client.get(), request.volume);
     return {};
@@ -207,6 +213,7 @@ void release(Side& side)
 {
     side.render.reset();
     side.capture.reset();
+    side.clock.reset();
     side.client.reset();
     side.device.reset();
     if (side.event)

@@ -54,6 +54,14 @@ public:
     const std::string& input_name() const override { return stream_.input_name(); }
     std::uint64_t output_buffer_frames() const override { return stream_.output_buffer_frames(); }
     std::uint64_t input_buffer_frames() const override { return stream_.input_buffer_frames(); }
+    std::optional<Frame_Time> output_time(std::uint64_t frame) const override
+    {
+        return stream_.output_time(frame);
+    }
+    std::optional<Frame_Time> input_time(std::uint64_t frame) const override
+    {
+        return stream_.input_time(frame);
+    }
 
 private:
     wasapi::Stream stream_;

@@ -122,6 +122,14 @@ unsigned long Stream::period_frames() const
         return 0;
     return engine_->has_in ? engine_->in.period_frames : engine_->out.period_frames;
 }
+std::optional<Frame_Time> Stream::output_time(std::uint64_t frame) const
+{
+    return engine_ && engine_->has_out ? engine_->output_time(frame) : std::nullopt;
+}
+std::optional<Frame_Time> Stream::input_time(std::uint64_t frame) const
+{
+    return engine_ && engine_->has_in ? engine_->input_time(frame) : std::nullopt;
+}
 Losses Stream::losses() const
 {
     return engine_ ? engine_->losses() : Losses{};

@@ -43,6 +43,13 @@ struct Stream_Request {
     bool exclusive = false;
 };
 
+// When a frame met its device, on a clock every stream shares, to within
+// resolution_frames either way.
+struct Frame_Time {
+    double seconds;
+    std::uint64_t resolution_frames;
+};
+
 // An output, input or full-duplex stream, driven by a Processor.
 class Stream {
 public:
@@ -78,6 +85,11 @@ public:
     // each side.
     virtual std::uint64_t output_buffer_frames() const = 0;
     virtual std::uint64_t input_buffer_frames() const = 0;
+    // When the processor's frame `frame` (from 0) left the output, or
+    // arrived at the input, as the host's own clocks tell: none where they
+    // tell nothing (PortAudio), or nothing of that frame.
+    virtual std::optional<Frame_Time> output_time(std::uint64_t) const { return std::nullopt; }
+    virtual std::optional<Frame_Time> input_time(std::uint64_t) const { return std::nullopt; }
 };
 
 class Host {

@@ -3,6 +3,7 @@
 // kova-loop's report: which output reached which input and with what round
 // trip, above (or, in JSON, around) the capture's own report.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ struct Loop_Result {
     // One duplex stream on one device; else two, whose latency is measured
     // on this machine's steady clock and known less closely.
     bool one_stream = true;
+    // Where the latency was read on the streams' own clocks (WASAPI's), to
+    // within so many frames either way; none where it was not.
+    std::optional<std::uint64_t> clock_resolution;
     // For each input, the outputs whose turn arrived on it (from 0); none
     // where the map was not measured to its end.
     std::optional<std::vector<std::vector<int>>> map;

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "kova/live/error.h"
+#include "kova/live/host.h"
 #include "kova/live/processor.h"
 #include "kova/live/sample_encoding.h"
 
@@ -115,6 +116,12 @@ public:
     unsigned long output_buffer_frames() const;
     unsigned long input_buffer_frames() const;
     unsigned long period_frames() const;
+    // When the processor's frame `frame` left the output or arrived at the
+    // input (kova/live/host.h): from the render position the output's clock
+    // gives, and the time stamp of the capture packet that held the frame;
+    // for frames of the stream's first seconds only.
+    std::optional<Frame_Time> output_time(std::uint64_t frame) const;
+    std::optional<Frame_Time> input_time(std::uint64_t frame) const;
     // Readable while the stream runs.
     Losses losses() const;
 
