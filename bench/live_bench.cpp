@@ -7,6 +7,9 @@
 //
 //   kova_live_bench FILE.wav CHANNELS exact|gain|noise
 //
+// FILE is the pattern (its one channel on every channel) or the full
+// signal (kova-gen -s full -c CHANNELS: each channel its own).
+//
 // exact: the words as sent; gain: halved, a volume control (compared as it
 // lies, like exact); noise: one step of noise on every sample, which makes
 // the analysis summarise every block instead: the slowest path a live chain
@@ -36,36 +39,66 @@ constexpr long kRingSeconds = 2;               // as kova-check --listen
 struct Source {
     std::FILE* file = nullptr;
     long rate = 0;
+    int channels = 0;
     std::uint64_t frames = 0;
 };
 
+std::uint32_t le(const unsigned char* p, int n)
+{
+    std::uint32_t v = 0;
+    for (int k = n - 1; k >= 0; --k) v = v << 8 | p[k];
+    return v;
+}
+
+// A 24-bit WAV kova-gen wrote (the pattern, or the full signal of up to 8
+// channels, whose fmt chunk may be the extensible one): its chunks walked
+// to the data.
 bool open_wav(const char* path, Source& s)
 {
-    unsigned char h[44];
+    unsigned char h[12];
     s.file = std::fopen(path, "rb");
-    if (!s.file || std::fread(h, 1, 44, s.file) != 44 || std::memcmp(h, "RIFF", 4) != 0 || h[34] != 24)
+    if (!s.file || std::fread(h, 1, 12, s.file) != 12 || std::memcmp(h, "RIFF", 4) != 0)
         return false;
-    s.rate = h[24] | h[25] << 8 | h[26] << 16 | static_cast<long>(h[27]) << 24;
-    const std::uint64_t bytes = h[40] | h[41] << 8 | h[42] << 16 | static_cast<std::uint64_t>(h[43]) << 24;
-    s.frames = bytes / 3;
-    return true;
+    unsigned char chunk[8], fmt[16];
+    while (std::fread(chunk, 1, 8, s.file) == 8) {
+        const std::uint32_t size = le(chunk + 4, 4);
+        if (std::memcmp(chunk, "data", 4) == 0) {
+            s.frames = s.channels > 0 ? size / (3 * static_cast<std::uint32_t>(s.channels)) : 0;
+            return s.frames > 0;
+        }
+        if (std::memcmp(chunk, "fmt ", 4) == 0) {
+            if (size < 16 || std::fread(fmt, 1, 16, s.file) != 16 || le(fmt + 14, 2) != 24)
+                return false;
+            s.channels = static_cast<int>(le(fmt + 2, 2));
+            s.rate = static_cast<long>(le(fmt + 4, 4));
+            if (std::fseek(s.file, static_cast<long>(size - 16 + (size & 1)), SEEK_CUR) != 0)
+                return false;
+        } else if (std::fseek(s.file, static_cast<long>(size + (size & 1)), SEEK_CUR) != 0) {
+            return false;
+        }
+    }
+    return false;
 }
 
 // Stands in for the audio callback: a block at a time, waiting for room
 // where a real callback would have lost it.
 void produce(Source& s, kova::live::Capture& capture, int channels, const std::string& kind)
 {
-    std::vector<unsigned char> raw(kCallbackFrames * 3);
+    const auto file_channels = static_cast<std::size_t>(s.channels);
+    std::vector<unsigned char> raw(kCallbackFrames * 3 * file_channels);
     std::vector<float> frames(kCallbackFrames * static_cast<std::size_t>(channels));
     std::uint32_t noise = 12345;
     std::size_t n;
-    while ((n = std::fread(raw.data(), 3, kCallbackFrames, s.file)) > 0) {
+    while ((n = std::fread(raw.data(), 3 * file_channels, kCallbackFrames, s.file)) > 0) {
         for (std::size_t i = 0; i < n; ++i) {
-            std::int32_t word = raw[3 * i] | raw[3 * i + 1] << 8 | raw[3 * i + 2] << 16;
-            if (word & 0x800000)
-                word -= 0x1000000;
             for (int c = 0; c < channels; ++c) {
-                std::int32_t w = word;
+                // Each channel its own where the file has as many (the full
+                // signal); else the file's one channel on every one.
+                const std::size_t at =
+                    3 * (i * file_channels + (file_channels > 1 ? static_cast<std::size_t>(c) : 0));
+                std::int32_t w = raw[at] | raw[at + 1] << 8 | raw[at + 2] << 16;
+                if (w & 0x800000)
+                    w -= 0x1000000;
                 if (kind == "gain")
                     w /= 2;
                 if (kind == "noise") {
@@ -93,15 +126,25 @@ int main(int argc, char** argv)
     }
     const int channels = std::atoi(argv[2]);
     const std::string kind = argv[3];
+    if (s.channels > 1 && s.channels != channels) {
+        std::fprintf(stderr, "kova_live_bench: a file of %d channels is played on as many\n", s.channels);
+        return 2;
+    }
 
     kova::live::Capture capture(channels, static_cast<std::size_t>(s.rate * kRingSeconds));
     kova::check::Listen_Judge judge(s.rate, channels, std::nullopt, nullptr);
     kova::live::Drain_Thread drain(capture, judge);
     const auto start = std::chrono::steady_clock::now();
     drain.start();
-    std::thread producer([&] { produce(s, capture, channels, kind); });
-    // The main thread takes the news as kova-check's does, now and then.
-    while (drain.taken() < s.frames) {
+    std::atomic<bool> produced{false};
+    std::thread producer([&] {
+        produce(s, capture, channels, kind);
+        produced.store(true, std::memory_order_release);
+    });
+    // The main thread takes the news as kova-check's does, now and then,
+    // until the last block has gone in; the drain's stop then takes what
+    // the capture held back (its last blocks, as a stream's end does).
+    while (!produced.load(std::memory_order_acquire)) {
         judge.news();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }

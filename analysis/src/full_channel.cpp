@@ -1125,10 +1125,9 @@ void Full_Channel::flush_learned()
         finer_ = finer_ || fl != x;
         const auto x24 = static_cast<std::uint32_t>(static_cast<std::int32_t>(fl)) & 0xFFFFFF;
         grid_ |= x24;
-        const std::uint32_t e = (x24 ^ static_cast<std::uint32_t>(w)) & 0xFFFFFF;
-        for (int b = 0; b < 24; ++b)
-            if (e >> b & 1)
-                bit_errors_[static_cast<std::size_t>(b)] += static_cast<std::uint64_t>(v);
+        // The bits that differ, one by one: most words differ in few.
+        for (std::uint32_t e = (x24 ^ static_cast<std::uint32_t>(w)) & 0xFFFFFF; e != 0; e &= e - 1)
+            bit_errors_[static_cast<std::size_t>(__builtin_ctz(e))] += static_cast<std::uint64_t>(v);
         current_.sw.add(v * w);
         current_.sww.add(v * w * w);
         if (whole) {
@@ -1308,6 +1307,7 @@ void Full_Channel::emit(Event e) const
     if (!sink_)
         return;
     e.channel = index_;
+    e.full = true;
     sink_->on_event(e);
 }
 

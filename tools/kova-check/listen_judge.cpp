@@ -87,7 +87,10 @@ bool Listen_Judge::ended(const std::vector<analysis::Channel_Report>& reports, s
         // Within 1 % of a whole run: one that lost a little at its ends has
         // ended all the same, and is reported as such; a player stopped
         // half-way may yet go on.
-        const long long seconds = expected_seconds_ ? *expected_seconds_ : r.duration.nearest_seconds;
+        // The full signal says how long its file is.
+        const long long seconds = expected_seconds_                  ? *expected_seconds_
+                                  : r.full && r.full->source_seconds ? *r.full->source_seconds
+                                                                     : r.duration.nearest_seconds;
         const long long expected = seconds * rate_;
         if (std::llabs(static_cast<long long>(r.length()) - expected) * 100 > expected)
             return false;

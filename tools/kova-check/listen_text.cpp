@@ -30,6 +30,26 @@ std::string level_text(const analysis::Event& e)
 std::string what(const analysis::Event& e)
 {
     using Kind = analysis::Event::Kind;
+    if (e.full) {
+        // The full signal's: every dropout exact, its pilot followed where
+        // it came resampled.
+        switch (e.kind) {
+            case Kind::locked:
+                return "full signal found: " + level_text(e);
+            case Kind::level_change:
+                return "level changed: now " + level_text(e);
+            case Kind::dropout:
+                return "dropout: " +
+                       (e.skipped < 0 ? std::to_string(-e.skipped) + " repeated, "
+                                      : std::to_string(e.skipped) + " lost, ") +
+                       std::to_string(e.foreign) + " inserted";
+            case Kind::lost:
+                return "full signal lost";
+            case Kind::resampled:
+                return "resampled: the full signal's " + printf_text("%.3f", e.family_hz / 1000.0) +
+                       " kHz pilot (" + (e.family_hz == 11025 ? "44.1" : "48") + " kHz family)";
+        }
+    }
     switch (e.kind) {
         case Kind::locked:
             return "pattern found: " + level_text(e);

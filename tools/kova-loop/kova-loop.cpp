@@ -59,6 +59,12 @@ int main(int argc, char** argv)
     app.add_option("-d,--duration", duration_text,
                    "How long the pattern plays: whole seconds, or with s, m or h")
         ->capture_default_str();
+    std::string signal = "pattern";
+    app.add_option("-s,--signal", signal,
+                   "pattern, or full: each output its own channel of the full signal (up to 8), which tells "
+                   "the map and the latency from the run itself")
+        ->check(CLI::IsMember({"pattern", "full"}))
+        ->capture_default_str();
     app.add_option("--buffer", options.frames_per_buffer, "Frames per buffer [default: the host's choice]")
         ->check(CLI::Range(16ul, 65536ul));
     kova::live::add_host_flags(app, options.trust_plugin, options.exclusive);
@@ -91,5 +97,6 @@ int main(int argc, char** argv)
     }
     options.rate = *rate;
     options.seconds = *seconds;
+    options.full = signal == "full";
     return kova::loop::loop(options, complain);
 }

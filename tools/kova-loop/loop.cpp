@@ -98,10 +98,14 @@ std::vector<std::optional<report::Loop_Result::Latency>> latencies(const report:
     std::vector<std::optional<report::Loop_Result::Latency>> latency(capture.channels.size());
     for (std::size_t c = 0; c < latency.size(); ++c) {
         const auto& r = capture.channels[c];
-        if (!r.present)
+        if (!r.present || (r.full && !r.full->positioned))
             continue;
-        const double s =
-            (static_cast<double>(r.first) - static_cast<double>(schedule.run_start())) / rate + offset;
+        // The full signal says which of its samples the span begins with:
+        // the round trip of that one, exact even where the chain lost the
+        // start. The pattern's span begins with its first sample.
+        const double played = static_cast<double>(schedule.run_start()) +
+                              (r.full ? static_cast<double>(r.full->first_position) : 0.0);
+        const double s = (static_cast<double>(r.first) - played) / rate + offset;
         latency[c] = report::Loop_Result::Latency{s, std::llround(s * rate)};
     }
     return latency;
@@ -119,17 +123,19 @@ std::optional<Timed_Latencies> device_latencies(const report::Capture& capture, 
                                                 const live::Stream& input, const Loop_Schedule& schedule,
                                                 long rate)
 {
-    const auto left = output.output_time(schedule.run_start());
-    if (!left)
+    if (!output.output_time(schedule.run_start()))
         return std::nullopt;
     Timed_Latencies timed;
     timed.latency.resize(capture.channels.size());
     for (std::size_t c = 0; c < timed.latency.size(); ++c) {
         const auto& r = capture.channels[c];
-        if (!r.present)
+        if (!r.present || (r.full && !r.full->positioned))
             continue;
+        // The frame that left with the span's first sample (the full
+        // signal's says which).
+        const auto left = output.output_time(schedule.run_start() + (r.full ? r.full->first_position : 0));
         const auto arrived = input.input_time(r.first);
-        if (!arrived)
+        if (!left || !arrived)
             return std::nullopt;
         const double s = arrived->seconds - left->seconds;
         timed.latency[c] = report::Loop_Result::Latency{s, std::llround(s * rate)};
@@ -156,7 +162,7 @@ int loop(const Loop_Options& o, const report::Complain& complain)
 
     const int outputs = output.output_channels();
     const int inputs = input.input_channels();
-    const Loop_Schedule schedule(o.rate, o.seconds, outputs);
+    const Loop_Schedule schedule(o.rate, o.seconds, outputs, o.full);
     Loop_Player player(schedule);
     // Left to the process's exit if a stream has to be abandoned.
     auto capture = std::make_unique<live::Capture>(

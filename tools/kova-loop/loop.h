@@ -21,6 +21,9 @@ struct Loop_Options {
     bool trust_plugin = false;
     bool exclusive = false;  // WASAPI's exclusive mode
     bool json = false;
+    // The full signal instead of the pattern: each output its own channel
+    // of it, which names the map and the latency from the run itself.
+    bool full = false;
 };
 
 // Runs the loop and prints what came back on standard output. Returns the

@@ -72,6 +72,19 @@ void Loop_Judge::end_run()
         return;
     }
     windows_at_ = end + schedule_.gap - margin_;
+    if (schedule_.full) {
+        // The full signal names each input's source: the channel it carries,
+        // or those in its mix.
+        for (std::size_t i = 0; i < run_reports_.size(); ++i) {
+            const auto& r = run_reports_[i];
+            if (!r.present || !r.full || !r.full->positioned)
+                continue;
+            if (r.full->source_channel > 0)
+                map_[i].push_back(r.full->source_channel - 1);
+            for (const auto& w : r.full->mix) map_[i].push_back(w.channel - 1);
+        }
+        done_.store(true, std::memory_order_release);
+    }
 }
 
 void Loop_Judge::take_window(const float* frames, std::size_t count, std::uint64_t at)

@@ -1,5 +1,8 @@
 #include "loop_player.h"
 
+#include <algorithm>
+
+#include "kova/full_signal.h"
 #include "kova/live/samples.h"
 
 namespace kova::loop {
@@ -7,6 +10,8 @@ namespace kova::loop {
 Loop_Player::Loop_Player(const Loop_Schedule& schedule)
     : schedule_(schedule), cycle_(live::pattern_cycle(schedule.rate))
 {
+    if (schedule.full)
+        full_.emplace(schedule.rate, schedule.seconds, std::min(schedule.outputs, full::kMaxChannels));
 }
 
 // The pattern from its first word at `from`.
@@ -27,6 +32,12 @@ bool Loop_Player::process(const live::Block& block) noexcept
     float* out = block.out;
     for (unsigned long f = 0; f < block.frames; ++f) {
         const std::uint64_t j = sent + f;
+        if (full_ && j >= s.run_start() && j < s.run_end()) {
+            for (int c = full_->channels(); c < block.out_channels; ++c) out[c] = 0.0f;
+            full_->fill(j - s.run_start(), 1, out, block.out_channels);
+            out += block.out_channels;
+            continue;
+        }
         if (j >= s.run_start() && j < s.run_end()) {
             const float v = sample(s.run_start(), j);
             for (int c = 0; c < block.out_channels; ++c) *out++ = v;

@@ -1,14 +1,17 @@
 #pragma once
 
 // Plays kova-loop's schedule: silence, the pattern on every output, and each
-// output alone in turn; silence after, for as long as the stream runs.
+// output alone in turn (or the full signal, each output its own channel);
+// silence after, for as long as the stream runs.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "kova/live/processor.h"
+#include "kova/live/samples.h"
 #include "loop_schedule.h"
 
 namespace kova::loop {
@@ -30,6 +33,7 @@ private:
 
     Loop_Schedule schedule_;
     std::vector<float> cycle_;
+    std::optional<live::Full_Samples> full_;
     std::atomic<std::uint64_t> sent_{0};
     std::atomic<unsigned long> underflows_{0};
     std::atomic<std::chrono::steady_clock::rep> first_time_{0};

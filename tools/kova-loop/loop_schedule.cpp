@@ -10,11 +10,14 @@ std::uint64_t twentieths(long rate, int n)
 }
 }  // namespace
 
-Loop_Schedule::Loop_Schedule(long rate_, int seconds, int outputs_)
+Loop_Schedule::Loop_Schedule(long rate_, int seconds_, int outputs_, bool full_)
     : rate(rate_),
+      seconds(seconds_),
       outputs(outputs_),
+      full(full_),
+      turns(full_ ? 0 : outputs_),
       lead_in(twentieths(rate_, 10)),
-      run(static_cast<std::uint64_t>(rate_) * static_cast<std::uint64_t>(seconds)),
+      run(static_cast<std::uint64_t>(rate_) * static_cast<std::uint64_t>(seconds_)),
       gap(twentieths(rate_, 5)),
       burst(twentieths(rate_, 4)),
       slot(twentieths(rate_, 6))

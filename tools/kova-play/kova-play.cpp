@@ -1,10 +1,12 @@
 // kova-play: plays the KOVA test pattern to a sound device, live, without a
-// file: the same words kova-gen writes, on every output channel.
+// file: the same words kova-gen writes, on every output channel; or the full
+// signal, each output its own channel of it.
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "kova/cli/args.h"
@@ -16,8 +18,10 @@
 #endif
 #include "kova/cli/status_line.h"
 #include "kova/cli/stop_signals.h"
+#include "kova/full_signal.h"
 #include "kova/live/host.h"
 #include "kova/live/host_flags.h"
+#include "kova/live/samples.h"
 #include "kova/version.h"
 #include "pattern_player.h"
 
@@ -58,9 +62,12 @@ int main(int argc, char** argv)
     bool list = false;
     bool quiet = false;
     bool trust_plugin = false;
+    std::string signal = "pattern";
 
-    CLI::App app{"Plays the KOVA test pattern to a sound device (float32, every output channel).",
-                 "kova-play"};
+    CLI::App app{
+        "Plays the KOVA test pattern to a sound device (float32, every output channel), or the full "
+        "signal.",
+        "kova-play"};
     app.set_version_flag("--version", kova::version_line("kova-play"));
     // The options are those of every system: on Windows too, /name is a file.
     app.allow_windows_style_options(false);
@@ -68,6 +75,11 @@ int main(int argc, char** argv)
                    "Sample rate: " + kova::cli::rate_choices() + " or " + kova::cli::rate_label_range())
         ->capture_default_str();
     app.add_option("-d,--duration", duration_text, "Whole seconds, or a number with s, m or h (10s, 1m, 1h)")
+        ->capture_default_str();
+    app.add_option("-s,--signal", signal,
+                   "pattern (the KOVA pattern on every output), or full: each output its own channel of "
+                   "the full signal (up to 8; any more silent)")
+        ->check(CLI::IsMember({"pattern", "full"}))
         ->capture_default_str();
     app.add_option("--device", device,
                    "Output device: its name or index from --list-devices [default: the system's]");
@@ -117,7 +129,10 @@ int main(int argc, char** argv)
     // tenth of a second, before the stream ends: its last words then reach
     // the device even through a host that drops its buffers on closing.
     const std::uint64_t tail = std::max<std::uint64_t>(*rate / 10, 2 * stream.output_buffer_frames());
-    kova::play::Pattern_Player player(*rate, frames, tail);
+    std::optional<kova::live::Full_Samples> full;
+    if (signal == "full")
+        full.emplace(*rate, *seconds, std::min(stream.output_channels(), kova::full::kMaxChannels));
+    kova::play::Pattern_Player player(*rate, frames, tail, full ? &*full : nullptr);
     if (auto started = stream.start(player); !started)
         return fail(started.error().message);
 
@@ -159,8 +174,10 @@ int main(int argc, char** argv)
         return fail("the host reported " + std::to_string(player.underflows()) +
                     " gaps in what was played: a capture of this run cannot be bit-perfect");
     if (!quiet)
-        kova::cli::write_text(stdout, kova::cli::printable(stream.output_name()) + ": " +
-                                          std::to_string(*rate) + " Hz, " + std::to_string(*seconds) +
-                                          " s, " + std::to_string(stream.output_channels()) + " channels\n");
+        kova::cli::write_text(stdout,
+                              kova::cli::printable(stream.output_name()) + ": " +
+                                  (full ? "full signal of " + std::to_string(full->channels()) + ", " : "") +
+                                  std::to_string(*rate) + " Hz, " + std::to_string(*seconds) + " s, " +
+                                  std::to_string(stream.output_channels()) + " channels\n");
     return kSuccess;
 }

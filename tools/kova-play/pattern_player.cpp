@@ -4,8 +4,9 @@
 
 namespace kova::play {
 
-Pattern_Player::Pattern_Player(long rate, std::uint64_t frames, std::uint64_t tail)
-    : cycle_(live::pattern_cycle(rate)), total_(frames), tail_(tail)
+Pattern_Player::Pattern_Player(long rate, std::uint64_t frames, std::uint64_t tail,
+                               const live::Full_Samples* full)
+    : cycle_(live::pattern_cycle(rate)), full_(full), total_(frames), tail_(tail)
 {
 }
 
@@ -20,13 +21,20 @@ bool Pattern_Player::process(const live::Block& block) noexcept
     const std::uint64_t left = total_ - sent;
     const std::uint64_t now = left < frames ? left : frames;
     silent_ += frames - now;
-    const std::size_t length = cycle_.size();
-    std::size_t at = static_cast<std::size_t>(sent % length);
-    for (std::uint64_t f = 0; f < now; ++f) {
-        const float sample = cycle_[at];
-        for (int c = 0; c < channels; ++c) *out++ = sample;
-        if (++at == length)
-            at = 0;
+    if (full_) {
+        if (channels > full_->channels())
+            for (std::uint64_t k = 0; k < now * static_cast<std::uint64_t>(channels); ++k) out[k] = 0.0f;
+        full_->fill(sent, static_cast<std::size_t>(now), out, channels);
+        out += now * static_cast<std::uint64_t>(channels);
+    } else {
+        const std::size_t length = cycle_.size();
+        std::size_t at = static_cast<std::size_t>(sent % length);
+        for (std::uint64_t f = 0; f < now; ++f) {
+            const float sample = cycle_[at];
+            for (int c = 0; c < channels; ++c) *out++ = sample;
+            if (++at == length)
+                at = 0;
+        }
     }
     // The last buffer is still played in full: silence after the pattern.
     for (std::uint64_t f = now; f < frames; ++f)

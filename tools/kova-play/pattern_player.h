@@ -1,13 +1,15 @@
 #pragma once
 
 // The pattern as a stream plays it: the core's words, converted exactly, the
-// same on every channel, for a set number of frames and then silence.
+// same on every channel, for a set number of frames and then silence. Or the
+// full signal: each channel its own (those past its channels silent).
 
 #include <atomic>
 #include <cstdint>
 #include <vector>
 
 #include "kova/live/processor.h"
+#include "kova/live/samples.h"
 
 namespace kova::play {
 
@@ -17,7 +19,10 @@ public:
     // the silence after it before the stream ends, for a host that drops
     // what it still buffers when the stream closes (ALSA's pulse plugin
     // loses the last three buffers).
-    Pattern_Player(long rate, std::uint64_t frames, std::uint64_t tail = 0);
+    // full: the full signal to play instead of the pattern, which must
+    // outlive the player.
+    Pattern_Player(long rate, std::uint64_t frames, std::uint64_t tail = 0,
+                   const live::Full_Samples* full = nullptr);
 
     bool process(const live::Block& block) noexcept override;
 
@@ -28,6 +33,7 @@ public:
 
 private:
     std::vector<float> cycle_;  // one cycle of the pattern, made before the stream starts
+    const live::Full_Samples* full_;
     std::uint64_t total_;
     std::uint64_t tail_;
     std::atomic<std::uint64_t> sent_{0};

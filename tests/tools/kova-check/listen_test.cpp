@@ -130,6 +130,40 @@ TEST_F(Listen, FollowsAWholeRunEndsByItselfAndSavesIt)
     }
 }
 
+// kova-play's full signal, 1 s of two channels, through the stage: each
+// channel its own, every word, found and lost a second apart; the listen
+// ends by itself, the signal having said how long its file is.
+TEST_F(Listen, KnowsTheFullSignalByItself)
+{
+    auto listener = listen({"--json"});
+    ASSERT_TRUE(listening());
+    Child player(KOVA_PLAY_PATH, {"-r", "48k", "-d", "1", "--signal", "full", "--device", stage_->name()});
+    ASSERT_TRUE(ends_within(listener, std::chrono::seconds(20)));
+    ASSERT_TRUE(ends_within(player, std::chrono::seconds(5)));
+    EXPECT_EQ(player.result().exit_code, 0) << player.result().err;
+    EXPECT_NE(player.result().out.find("full signal of 2, 48000 Hz, 1 s, 2 channels"), std::string::npos)
+        << player.result().out;
+
+    const auto& r = listener.result();
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(
+        r.out.find("\"signal\":\"full\",\"source_channels\":2,\"source_seconds\":1,\"source_rate\":48000"),
+        std::string::npos)
+        << r.out;
+    for (int c = 1; c <= 2; ++c) {
+        const std::string ch = json_channel(r.out, c);
+        EXPECT_NE(ch.find("\"verdicts\":[\"bit-perfect\"]"), std::string::npos) << r.out;
+        EXPECT_EQ(json_number_field(ch, "length"), 48000) << r.out;
+        EXPECT_NE(ch.find("\"source\":{\"channels\":2,\"channel\":" + std::to_string(c) + ","),
+                  std::string::npos)
+            << r.out;
+        const double found = event_time(r.err, c, "full signal found: the exact words");
+        EXPECT_NEAR(found, json_number_field(ch, "first") / 48000.0, 0.0005) << r.err;
+        EXPECT_NEAR(event_time(r.err, c, "full signal lost"), found + 1.0, 0.0005) << r.err;
+    }
+    EXPECT_EQ(stage_->frames_carried(), 48000u);
+}
+
 // kova-play stopped half a second into a 10 s run: the span is exactly what
 // went through the stage, short of the 10 s expected by the rest, the loss
 // told when it happened, and the listen stops at the time asked. Where the

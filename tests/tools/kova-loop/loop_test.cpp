@@ -16,6 +16,17 @@ namespace {
 
 using Loop = Server_Test;
 
+// The "inputs" of a run whose two inputs each carry the output given, one
+// period (1024 frames, 21.333 ms at 48 kHz) late.
+std::string one_period_late(int out1, int out2)
+{
+    const auto input = [](int in, int out) {
+        return "{\"input\":" + std::to_string(in) + ",\"outputs\":[" + std::to_string(out) +
+               "],\"latency_samples\":1024,\"latency_ms\":21.333333}";
+    };
+    return "\"inputs\":[" + input(1, out1) + "," + input(2, out2) + "]";
+}
+
 Run_Result run_loop(const std::vector<std::string>& args)
 {
     Child loop(KOVA_LOOP_PATH, args);
@@ -59,16 +70,52 @@ TEST_F(Loop, AStageThatHalvesAndSwapsIsAGainAndACrossedMap)
     ASSERT_EQ(stage.error(), "");
     const auto r = run_loop({"--out", stage.name(), "--in", stage.name(), "-r", "48k", "-d", "1", "--json"});
     EXPECT_EQ(r.exit_code, 1) << r.err;
-    EXPECT_NE(r.out.find("\"inputs\":["
-                         "{\"input\":1,\"outputs\":[2],\"latency_samples\":1024,\"latency_ms\":21.333333},"
-                         "{\"input\":2,\"outputs\":[1],\"latency_samples\":1024,\"latency_ms\":21.333333}]"),
-              std::string::npos)
-        << r.out;
+    EXPECT_NE(r.out.find(one_period_late(2, 1)), std::string::npos) << r.out;
     for (int c = 1; c <= 2; ++c) {
         const std::string ch = json_channel(r.out, c);
         EXPECT_NE(ch.find("\"verdicts\":[\"gain\"]"), std::string::npos) << r.out;
         EXPECT_NE(ch.find("\"gain_factor\":0.5,\"gain_db\":-6.02,"), std::string::npos) << r.out;
         EXPECT_EQ(json_number_field(ch, "length"), 48000);
+    }
+}
+
+// The full signal, each output its own channel of it: through the loopback
+// ports every word back on the output's own channel, the map and the
+// latency read from the signal itself (its first sample, played 0.5 s =
+// 24000 frames into the stream, captured one period, 1024 frames, later);
+// through the stage that halves and swaps, a gain of -6.02 dB and each input
+// carrying the other output's channel, named as such, one period late too.
+TEST_F(Loop, TheFullSignalNamesTheMapAndTheLatencyFromItself)
+{
+    const auto r = run_loop(
+        {"--out", "loopback", "--in", "loopback", "-r", "48k", "-d", "1", "--signal", "full", "--json"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find(one_period_late(1, 2)), std::string::npos) << r.out;
+    EXPECT_NE(
+        r.out.find("\"signal\":\"full\",\"source_channels\":2,\"source_seconds\":1,\"source_rate\":48000"),
+        std::string::npos)
+        << r.out;
+    for (int c = 1; c <= 2; ++c) {
+        const std::string ch = json_channel(r.out, c);
+        EXPECT_NE(ch.find("\"verdicts\":[\"bit-perfect\"]"), std::string::npos) << r.out;
+        EXPECT_EQ(json_number_field(ch, "first"), 25024);
+        EXPECT_NE(ch.find("\"positions\":{\"positioned\":true,\"first\":0,\"last\":47999"), std::string::npos)
+            << r.out;
+    }
+
+    Stage stage("kova-stage-" + std::to_string(getpid()), 0.5f, true);
+    ASSERT_EQ(stage.error(), "");
+    const auto s = run_loop(
+        {"--out", stage.name(), "--in", stage.name(), "-r", "48k", "-d", "1", "--signal", "full", "--json"});
+    EXPECT_EQ(s.exit_code, 1) << s.err;
+    EXPECT_NE(s.out.find(one_period_late(2, 1)), std::string::npos) << s.out;
+    for (int c = 1; c <= 2; ++c) {
+        const std::string ch = json_channel(s.out, c);
+        EXPECT_NE(ch.find("\"verdicts\":[\"gain\",\"channels\"]"), std::string::npos) << s.out;
+        EXPECT_NE(ch.find("\"gain_factor\":0.5,\"gain_db\":-6.02,"), std::string::npos) << s.out;
+        EXPECT_NE(ch.find("\"source\":{\"channels\":2,\"channel\":" + std::to_string(3 - c) + ","),
+                  std::string::npos)
+            << s.out;
     }
 }
 

@@ -1,7 +1,9 @@
 #include "kova/live/samples.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "kova/full_signal.h"
 #include "kova/pattern.h"
 #include "kova/sizes.h"
 #include "kova/wav_data.h"
@@ -48,6 +50,34 @@ std::vector<float> pattern_cycle(long rate)
         cycle.push_back(word_to_sample(word));
     }
     return cycle;
+}
+
+Full_Samples::Full_Samples(long rate, int seconds, int channels) : message_(full::message(rate, seconds))
+{
+    const auto code = full::code_bits();
+    for (int c = 1; c <= channels; ++c) {
+        const auto words = full::channel_table(c, channels, full::repeat(rate), code);
+        std::vector<float> table(words.size());
+        for (std::size_t i = 0; i < words.size(); ++i) table[i] = word_to_sample(words[i]);
+        tables_.push_back(std::move(table));
+    }
+}
+
+void Full_Samples::fill(std::uint64_t first, std::size_t frames, float* out, int stride) const
+{
+    while (frames > 0) {
+        const std::uint64_t f = first / full::kSegment;
+        const auto j = static_cast<std::size_t>(first % full::kSegment);
+        const std::size_t n = std::min<std::size_t>(frames, static_cast<std::size_t>(full::kSegment) - j);
+        const std::size_t at = static_cast<std::size_t>(full::kOffsetStep * full::symbol(f, message_)) + j;
+        for (std::size_t c = 0; c < tables_.size(); ++c) {
+            const float* from = tables_[c].data() + at;
+            for (std::size_t k = 0; k < n; ++k) out[k * static_cast<std::size_t>(stride) + c] = from[k];
+        }
+        out += n * static_cast<std::size_t>(stride);
+        first += n;
+        frames -= n;
+    }
 }
 
 }  // namespace kova::live

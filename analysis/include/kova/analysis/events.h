@@ -25,6 +25,9 @@ struct Event {
     std::uint64_t foreign = 0;  // dropout
     long long skipped = 0;      // dropout, modulo the cycle
     long family_hz = 0;         // resampled
+    // The full signal's: a dropout's `skipped` is then exact (played again
+    // where negative), and a resampled signal's frequency is its pilot's.
+    bool full = false;
 };
 
 class Event_Sink {
