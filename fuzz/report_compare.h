@@ -30,7 +30,7 @@ static_assert(sizeof(analysis::Resampling) == 40,
               "Resampling changed: compare its new fields in fuzz/report_compare.h");
 static_assert(sizeof(analysis::Outside) == 24,
               "Outside changed: compare its new fields in fuzz/report_compare.h");
-static_assert(sizeof(analysis::Event) == 64,
+static_assert(sizeof(analysis::Event) == 72,
               "Event changed: compare its new fields in fuzz/report_compare.h");
 static_assert(sizeof(analysis::Channel_Report) == 712,
               "Channel_Report changed: compare its new fields in fuzz/report_compare.h");
@@ -82,6 +82,7 @@ public:
             value("event.foreign", x.foreign, y.foreign);
             value("event.skipped", x.skipped, y.skipped);
             value("event.family_hz", x.family_hz, y.family_hz);
+            value("event.full", x.full, y.full);
         }
         channel_ = item_ = -1;
         value("event count", a.size(), b.size());
