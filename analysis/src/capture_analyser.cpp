@@ -35,7 +35,14 @@ Capture_Analyser::Capture_Analyser(long rate, int channels, const Sample_Format&
 {
     for (int ch = 0; ch < channels; ++ch)
         trackers_.push_back(std::make_unique<detail::Tracker>(rate, format, ch, sink));
-    full_ = std::make_unique<detail::Full_Analyser>(rate, channels, format, sink);
+    full_events_.sink = sink;
+    full_ = std::make_unique<detail::Full_Analyser>(rate, channels, format, sink ? &full_events_ : nullptr);
+}
+
+void Capture_Analyser::Held_Events::pass_on()
+{
+    for (const auto& e : events) sink->on_event(e);
+    events.clear();
 }
 
 Capture_Analyser::~Capture_Analyser() = default;
@@ -44,6 +51,18 @@ void Capture_Analyser::feed(const void* frames, std::size_t count)
 {
     const auto* data = static_cast<const unsigned char*>(frames);
     const auto n_channels = static_cast<std::size_t>(channels_);
+    // The full signal's analysis takes this call's blocks as one, and keeps
+    // what it may look back at when the call ends, however it ends.
+    struct End_Feed {
+        detail::Full_Analyser& full;
+        Held_Events& events;
+        ~End_Feed()
+        {
+            full.end_feed();
+            if (events.sink)
+                events.pass_on();
+        }
+    } end_feed{*full_, full_events_};
     std::vector<int> phases(n_channels);
     std::vector<const detail::Raw_Table*> tables(n_channels);
     while (count > 0) {
@@ -82,6 +101,8 @@ void Capture_Analyser::feed(const void* frames, std::size_t count)
         // The pattern's analysis sees no further than where the full
         // signal was found.
         feed_each(data, full_->feed(data, n));
+        if (full_events_.sink)
+            full_events_.pass_on();
         data += n * frame_bytes_;
         count -= n;
         frames_ += n;
@@ -190,6 +211,8 @@ std::vector<Channel_Report> Capture_Analyser::so_far() const
 std::vector<Channel_Report> Capture_Analyser::finish()
 {
     auto full = full_->finish();
+    if (full_events_.sink)
+        full_events_.pass_on();
     if (full_->claimed() || trackers_.empty())
         return full;
     std::vector<Channel_Report> reports;

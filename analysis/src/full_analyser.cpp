@@ -17,16 +17,23 @@ std::size_t Full_Analyser::feed(const unsigned char* data, std::size_t count)
     const std::uint64_t first = frames_.end();
     bool looked_back = false;
     for (const auto& c : channels_) looked_back = looked_back || c.looks_back();
-    frames_.begin(data, count);
+    if (open_end_ && data == open_end_) {
+        frames_.extend(count);
+    } else {
+        end_feed();
+        frames_.begin(data, count);
+    }
+    open_end_ = data + count * frames_.frame_bytes();
     const std::size_t done = looked_back ? 0 : compare_frames(data, count);
     for (auto& c : channels_) c.run(frames_);
-    // The block's frames kept for whoever may look back at them, from where
-    // the first of them might.
+    // The block's frames kept, when the caller takes them back, for whoever
+    // may look back at them, from where the first of them might.
     bool looks_back = looked_back;
     for (const auto& c : channels_) looks_back = looks_back || c.looks_back();
-    if (looks_back)
-        frames_.keep(first + (looked_back ? 0 : done));
-    frames_.end_block();
+    if (looks_back) {
+        const std::uint64_t from = first + (looked_back ? 0 : done);
+        keep_from_ = keep_from_ ? std::min(*keep_from_, from) : from;
+    }
 
     if (claimed_)
         return 0;
@@ -40,9 +47,21 @@ std::size_t Full_Analyser::feed(const unsigned char* data, std::size_t count)
     return static_cast<std::size_t>(std::min<std::uint64_t>(count, *at > first ? *at - first : 0));
 }
 
+void Full_Analyser::end_feed()
+{
+    if (!open_end_)
+        return;
+    if (keep_from_)
+        frames_.keep(*keep_from_);
+    frames_.end_block();
+    open_end_ = nullptr;
+    keep_from_.reset();
+}
+
 void Full_Analyser::skip(std::size_t count, const std::vector<const Raw_Table*>& tables,
                          const std::vector<int>& phases)
 {
+    end_feed();
     frames_.begin_tables(count, tables, phases);
     for (auto& c : channels_) c.run(frames_);
     for (const auto& c : channels_) claimed_ = claimed_ || c.decided_at();
@@ -113,6 +132,7 @@ std::size_t Full_Analyser::compare_frames(const unsigned char* data, std::size_t
 
 std::vector<Channel_Report> Full_Analyser::finish()
 {
+    end_feed();
     for (auto& c : channels_) c.run(frames_, true);
     return so_far();
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "full_channel.h"
@@ -23,6 +24,10 @@ public:
     // Judges `count` frames; returns how many of them came before the
     // capture was found to hold the signal (all of them while it is not).
     std::size_t feed(const unsigned char* data, std::size_t count);
+    // The caller's frames are its own again: what may be looked back at is
+    // kept. Blocks fed in one go of the caller's, one after another in its
+    // memory, are one block here, kept once at its end.
+    void end_feed();
     // Frames the pattern's analysis took whole as each channel's table (its
     // words, silence): never the full signal, held as those tables.
     void skip(std::size_t count, const std::vector<const Raw_Table*>& tables, const std::vector<int>& phases);
@@ -39,6 +44,8 @@ private:
     Full_Frames frames_;
     std::vector<Full_Channel> channels_;
     bool claimed_ = false;
+    const unsigned char* open_end_ = nullptr;  // where the open block ends in the caller's memory
+    std::optional<std::uint64_t> keep_from_;   // the first frame of it that may be looked back at
 
     // The frames every channel expects, laid out as they lie, for the rules
     // they follow (model_id), filled in as every channel comes to know an

@@ -29,6 +29,9 @@ public:
 
     // The block at hand: frames [end(), end() + count), or missing ones.
     void begin(const unsigned char* data, std::size_t count);
+    // The block at hand goes on: `count` more frames lie in memory right
+    // after it.
+    void extend(std::size_t count) { end_ += count; }
     // Frames the pattern's analysis took whole as each channel's table (its
     // words, silence): held as those tables, never copied.
     void begin_tables(std::size_t count, const std::vector<const Raw_Table*>& tables,

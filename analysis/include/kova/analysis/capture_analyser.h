@@ -47,8 +47,19 @@ private:
     std::size_t match_frames(const std::vector<const detail::Raw_Table*>& tables,
                              const std::vector<int>& phases, const unsigned char* data, std::size_t count);
 
+    // The full signal's findings, held until the pattern's analysis has
+    // taken the same frames and told its own: they then follow the pattern's
+    // in the same order however the frames came.
+    struct Held_Events : Event_Sink {
+        Event_Sink* sink = nullptr;
+        std::vector<Event> events;
+        void on_event(const Event& event) override { events.push_back(event); }
+        void pass_on();
+    };
+
     int channels_;
     Sample_Format format_;
+    Held_Events full_events_;
     std::size_t frame_bytes_;
     std::vector<std::unique_ptr<detail::Tracker>> trackers_;
     std::unique_ptr<detail::Full_Analyser> full_;
