@@ -27,6 +27,49 @@ void show_news(Listen_Judge& judge, cli::Status_Line& status, const std::string&
         status.show(status_text(device, rate, news.frames, *news.so_far));
 }
 
+live::Stream_Request stream_request(const Listen_Options& o)
+{
+    live::Stream_Request request;
+    request.input = live::Endpoint{o.device, o.channels, o.trust_plugin};
+    request.rate = o.rate;
+    request.frames_per_buffer = o.frames_per_buffer;
+    request.exclusive = o.exclusive;
+    return request;
+}
+
+// Made before the stream starts, so that a path that cannot be written is
+// refused before anything is captured.
+bool open_save(const Listen_Options& o, int channels, std::unique_ptr<Wav_Writer>& save,
+               const report::Complain& complain)
+{
+    if (o.save_path.empty())
+        return true;
+    auto created = Wav_Writer::create(o.save_path, o.rate, channels);
+    if (!created) {
+        complain(cli::printable(created.error().message));
+        return false;
+    }
+    save = std::make_unique<Wav_Writer>(std::move(*created));
+    return true;
+}
+
+std::string listening_line(const Listen_Options& o, const std::string& device, int channels)
+{
+    return "listening to " + device + ": " + std::to_string(o.rate) + " Hz, " + std::to_string(channels) +
+           (channels == 1 ? " channel" : " channels") +
+           (o.seconds ? ", " + std::to_string(*o.seconds) + " s" : "") +
+           " (Ctrl-C ends it with the report so far)";
+}
+
+int give_listen_report(const Listen_Options& o, const std::string& name, report::Capture& result,
+                       const std::string& problem, const report::Complain& complain)
+{
+    report::apply_expectations(result, o.expect);
+    return report::give_report(
+        o.json ? report::json_report(name, result, o.expect) : report::text_report(name, result, o.expect),
+        problem, report::passes(result, o.expect), complain);
+}
+
 }  // namespace
 
 int listen(const Listen_Options& o, const report::Complain& complain)
@@ -38,12 +81,7 @@ int listen(const Listen_Options& o, const report::Complain& complain)
         complain(host->error());
         return cli::kUsageError;
     }
-    live::Stream_Request request;
-    request.input = live::Endpoint{o.device, o.channels, o.trust_plugin};
-    request.rate = o.rate;
-    request.frames_per_buffer = o.frames_per_buffer;
-    request.exclusive = o.exclusive;
-    auto opened = host->open(request);
+    auto opened = host->open(stream_request(o));
     if (!opened) {
         complain(opened.error().message);
         return cli::kUsageError;
@@ -53,14 +91,8 @@ int listen(const Listen_Options& o, const report::Complain& complain)
     const std::string device = cli::printable(stream.input_name());  // as the lines on standard error show it
 
     std::unique_ptr<Wav_Writer> save;
-    if (!o.save_path.empty()) {
-        auto created = Wav_Writer::create(o.save_path, o.rate, channels);
-        if (!created) {
-            complain(cli::printable(created.error().message));
-            return cli::kUsageError;
-        }
-        save = std::make_unique<Wav_Writer>(std::move(*created));
-    }
+    if (!open_save(o, channels, save, complain))
+        return cli::kUsageError;
 
     // Left to the process's exit if the stream has to be abandoned: the
     // callback of a stalled host might still write to it.
@@ -78,10 +110,7 @@ int listen(const Listen_Options& o, const report::Complain& complain)
     }
 
     cli::Status_Line status;
-    status.print_above("listening to " + device + ": " + std::to_string(o.rate) + " Hz, " +
-                       std::to_string(channels) + (channels == 1 ? " channel" : " channels") +
-                       (o.seconds ? ", " + std::to_string(*o.seconds) + " s" : "") +
-                       " (Ctrl-C ends it with the report so far)");
+    status.print_above(listening_line(o, device, channels));
     status.show(status_text(device, o.rate, 0, {}));
     const report::Run_Watch watch{*capture,
                                   drain,
@@ -109,11 +138,7 @@ int listen(const Listen_Options& o, const report::Complain& complain)
         if (auto closed = save->close(); !closed && end.problem.empty())
             end.problem = cli::printable(closed.error().message);
     }
-    report::apply_expectations(result, o.expect);
-    const std::string& name = stream.input_name();
-    return report::give_report(
-        o.json ? report::json_report(name, result, o.expect) : report::text_report(name, result, o.expect),
-        end.problem, report::passes(result, o.expect), complain);
+    return give_listen_report(o, stream.input_name(), result, end.problem, complain);
 }
 
 }  // namespace kova::check

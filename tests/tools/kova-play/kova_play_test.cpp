@@ -71,8 +71,8 @@ TEST_F(KovaPlay, PlaysEveryWordExactlyOnEveryChannel)
     EXPECT_EQ(child.result().exit_code, 0);
     EXPECT_EQ(child.result().err, "");
     EXPECT_EQ(child.result().out, client_ + ": 48000 Hz, 1 s, 2 channels\n");
-    EXPECT_EQ(recorder->overrun_frames(), 0u);
-    EXPECT_EQ(recorder->host_overflows(), 0u);
+    EXPECT_EQ(recorder->overrun_frames(), 0u) << "the recorder fell behind on this machine";
+    EXPECT_EQ(recorder->host_overflows(), 0u) << "the host reported input it had dropped on this machine";
     ASSERT_EQ(recorder->channels(), 2);
     for (int c = 0; c < 2; ++c) {
         // 1 s at 48 kHz: 48000 samples, 16000 whole cycles, none lost or added.

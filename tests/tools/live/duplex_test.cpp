@@ -30,8 +30,8 @@ TEST_F(Duplex, GetsBackEveryWordOnEveryChannel)
     }
 
     EXPECT_EQ(player.underflows(), 0u);
-    EXPECT_EQ(recorder.overrun_frames(), 0u);
-    EXPECT_EQ(recorder.host_overflows(), 0u);
+    EXPECT_EQ(recorder.overrun_frames(), 0u) << "the recorder fell behind on this machine";
+    EXPECT_EQ(recorder.host_overflows(), 0u) << "the host reported input it had dropped on this machine";
     ASSERT_EQ(recorder.channels(), 2);  // the server's two loopback ports
     for (int c = 0; c < 2; ++c) {
         const Region got = pattern_region(recorder.samples(), 2, c);

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Runs the live suites' ctest (the arguments are ctest's, --test-dir first)
+# and makes again, three runs at most, a test that failed only because this
+# machine lost audio: the commands say so in their own words ("on this
+# machine", "the host reported ... gaps") and exit 2, which a loaded machine
+# does now and then and no chain can be blamed for. A test that failed any
+# other way fails at once. Closes on ctest's own summary line, counted over
+# every test of the first run.
+#   scripts/ctest-live.sh --test-dir DIR [CTEST ARGS...]
+set -uo pipefail
+[[ ${1:-} == --test-dir && -n ${2:-} ]] || { echo "ctest-live: --test-dir DIR first" >&2; exit 2; }
+dir=$2
+temp="$dir/Testing/Temporary"
+kept=$(mktemp)
+trap 'rm -f "$kept"' EXIT
+
+# The names of the tests that failed in the last run whose output does not
+# say the machine lost audio; ctest's log holds each test's output between
+# "N/M Testing: NAME" and its end time.
+failed_otherwise() {
+  awk '
+    /^[0-9]+\/[0-9]+ Testing: / { name = $3; lost = 0; bad = 0; next }
+    /on this machine|the host reported [0-9]+ gaps/ { lost = 1 }
+    /^Test Failed/ { bad = 1 }
+    name != "" && $0 ~ "^\"" name "\" end time" { if (bad && !lost) print name; name = "" }
+  ' "$temp/LastTest.log"
+}
+
+ctest "$@" | tee "$kept"
+rc=${PIPESTATUS[0]}
+total=$(sed -n 's/.* tests failed out of \([0-9][0-9]*\)$/\1/p' "$kept" | tail -1)
+cp "$temp/LastTest.log" "$kept.log"
+for again in 2 3; do
+  (( rc != 0 )) || break
+  [[ -s $temp/LastTestsFailed.log && -z $(failed_otherwise) ]] || break
+  echo "ctest-live: every failure above was audio lost on this machine; run $again of 3 of those tests"
+  ctest "$@" --rerun-failed
+  rc=$?
+  cat "$temp/LastTest.log" >>"$kept.log"
+done
+# The skips' reasons are read from the log later: keep every run's.
+mv "$kept.log" "$temp/LastTest.log"
+fail=0
+(( rc == 0 )) || fail=$(wc -l <"$temp/LastTestsFailed.log")
+[[ -n $total ]] || exit "$rc"
+echo "$(( (total - fail) * 100 / total ))% tests passed, $fail tests failed out of $total"
+exit "$rc"
