@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "target_clones.h"
 
@@ -18,25 +19,37 @@ double omega_of(long hz, long rate)
 }
 
 // A block's sums against turns made beforehand: four apart in four sums
-// each, which a vector unit takes side by side, in the same order always.
+// each, in lanes of our own that a vector unit takes side by side (sums of
+// floating point may not be reordered), in the same order always.
 struct Turned_Sums {
     double sx[4] = {}, sxx[4] = {}, re[4] = {}, im[4] = {}, tre[4] = {}, tim[4] = {};
 };
 
+typedef double Lanes __attribute__((vector_size(32)));
+
 KOVA_TARGET_CLONES("avx2", "default")
 void turned_sums(const double* x, const double* c, const double* s, std::size_t n, Turned_Sums& q)
 {
+    Lanes sx = {}, sxx = {}, re = {}, im = {}, tre = {}, tim = {};
     std::size_t t = 0;
-    for (; t + 4 <= n; t += 4)
-        for (std::size_t k = 0; k < 4; ++k) {
-            const double v = x[t + k];
-            q.sx[k] += v;
-            q.sxx[k] += v * v;
-            q.re[k] += v * c[t + k];
-            q.im[k] += v * s[t + k];
-            q.tre[k] += c[t + k];
-            q.tim[k] += s[t + k];
-        }
+    for (; t + 4 <= n; t += 4) {
+        Lanes v, cv, sv;
+        std::memcpy(&v, x + t, sizeof v);
+        std::memcpy(&cv, c + t, sizeof cv);
+        std::memcpy(&sv, s + t, sizeof sv);
+        sx += v;
+        sxx += v * v;
+        re += v * cv;
+        im += v * sv;
+        tre += cv;
+        tim += sv;
+    }
+    std::memcpy(q.sx, &sx, sizeof sx);
+    std::memcpy(q.sxx, &sxx, sizeof sxx);
+    std::memcpy(q.re, &re, sizeof re);
+    std::memcpy(q.im, &im, sizeof im);
+    std::memcpy(q.tre, &tre, sizeof tre);
+    std::memcpy(q.tim, &tim, sizeof tim);
     for (; t < n; ++t) {
         q.sx[0] += x[t];
         q.sxx[0] += x[t] * x[t];
