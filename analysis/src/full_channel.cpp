@@ -46,33 +46,50 @@ bool names_gain(double g, double step)
     return std::fabs(std::fabs(g) - 1) * full::kPeak >= step / 2;
 }
 
-// The bits in which x and w differ, counted per position into bits[24]:
-// bit by bit over the run, in 16-bit lanes a vector unit adds side by side.
-KOVA_TARGET_CLONES("avx2", "default")
+typedef std::uint32_t Words __attribute__((vector_size(32)));
+
+// The bits in which x and w differ, counted per position into bits[24],
+// eight words side by side: bit b lands in nibble b / 4 of the sum for
+// b % 4, which holds fifteen words; the nibbles then go into bytes, which
+// hold seventeen such sums.
+KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
 void count_bits(const std::int32_t* x, const std::int32_t* w, std::size_t n, std::uint64_t* bits)
 {
-    std::uint16_t low[full::kSegment];
-    std::uint16_t high[full::kSegment];
-    while (n > 0) {
-        const std::size_t m = std::min<std::size_t>(n, full::kSegment);
-        for (std::size_t k = 0; k < m; ++k) {
-            const auto e = static_cast<std::uint32_t>(x[k] ^ w[k]);
-            low[k] = static_cast<std::uint16_t>(e & 0xFFFF);
-            high[k] = static_cast<std::uint16_t>(e >> 16 & 0xFF);
+    constexpr std::uint32_t kNibbles = 0x111111;  // bits 0, 4, ... 20
+    constexpr std::uint32_t kLow = 0x0F0F0F;
+    std::size_t k = 0;
+    while (n - k >= 8) {
+        Words bytes[8] = {};  // [j]: bits j, j + 8 and j + 16 in bytes 0 to 2
+        for (int round = 0; round < 17 && n - k >= 8; ++round) {
+            Words nibbles[4] = {};
+            for (int row = 0; row < 15 && n - k >= 8; ++row, k += 8) {
+                Words a, b;
+                std::memcpy(&a, x + k, sizeof a);
+                std::memcpy(&b, w + k, sizeof b);
+                const Words e = a ^ b;
+                nibbles[0] += e & kNibbles;
+                nibbles[1] += e >> 1 & kNibbles;
+                nibbles[2] += e >> 2 & kNibbles;
+                nibbles[3] += e >> 3 & kNibbles;
+            }
+            for (int j = 0; j < 4; ++j) {
+                bytes[j] += nibbles[j] & kLow;
+                bytes[j + 4] += nibbles[j] >> 4 & kLow;
+            }
         }
-        for (int b = 0; b < 16; ++b) {
-            std::uint16_t c = 0;
-            for (std::size_t k = 0; k < m; ++k) c = static_cast<std::uint16_t>(c + (low[k] >> b & 1));
-            bits[b] += c;
-        }
-        for (int b = 0; b < 8; ++b) {
-            std::uint16_t c = 0;
-            for (std::size_t k = 0; k < m; ++k) c = static_cast<std::uint16_t>(c + (high[k] >> b & 1));
-            bits[16 + b] += c;
-        }
-        x += m;
-        w += m;
-        n -= m;
+        for (int j = 0; j < 8; ++j)
+            for (int l = 0; l < 8; ++l) {
+                bits[j] += bytes[j][l] & 0xFF;
+                bits[j + 8] += bytes[j][l] >> 8 & 0xFF;
+                bits[j + 16] += bytes[j][l] >> 16;
+            }
+    }
+    if (k < n) {
+        // The last words with zeros after them, which differ in no bit.
+        std::int32_t a[8] = {}, b[8] = {};
+        std::memcpy(a, x + k, (n - k) * sizeof *a);
+        std::memcpy(b, w + k, (n - k) * sizeof *b);
+        count_bits(a, b, 8, bits);
     }
 }
 
@@ -117,18 +134,17 @@ void fit_run(const double* x, const std::int32_t* w, std::size_t n, double g, do
     f.off_step = off;
 }
 
-KOVA_TARGET_CLONES("avx2", "default")
+KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
 void sum_run(const std::int32_t* xi, const std::int32_t* w, std::size_t n, Run_Figures& f)
 {
     std::int64_t sr = 0, srr = 0, srw = 0, sw = 0, sww = 0, lag = 0;
     std::int32_t lo = 0, hi = 0;
     std::uint32_t differ = 0, grid = 0;
-    std::int32_t rs[full::kSegment];
-    for (std::size_t k = 0; k < n; ++k) rs[k] = xi[k] - w[k];
-    for (std::size_t k = 1; k < n; ++k) lag += static_cast<std::int64_t>(rs[k]) * rs[k - 1];
+    for (std::size_t k = 1; k < n; ++k)
+        lag += static_cast<std::int64_t>(xi[k] - w[k]) * (xi[k - 1] - w[k - 1]);
     f.lag = lag;
     for (std::size_t k = 0; k < n; ++k) {
-        const std::int32_t r = rs[k];
+        const std::int32_t r = xi[k] - w[k];
         lo = lo < r ? lo : r;
         hi = hi > r ? hi : r;
         sr += r;
