@@ -46,6 +46,14 @@ bool names_gain(double g, double step)
     return std::fabs(std::fabs(g) - 1) * full::kPeak >= step / 2;
 }
 
+// A sample's difference from its word at a level below or above unity, in
+// whole steps: its neighbours' products tell shaped noise there, as x - w
+// does at unity. The same in a run as alone.
+std::int64_t level_residual(double x, double g, std::int32_t w, double o)
+{
+    return std::llround(x - g * w - o);
+}
+
 typedef std::uint32_t Words __attribute__((vector_size(32)));
 
 // The bits in which x and w differ, counted per position into bits[24],
@@ -941,8 +949,12 @@ void Full_Channel::take(double x, std::int32_t word, double predicted, std::uint
         sum_sq_.add((xi - word) * (xi - word));
         current_.sx.add(xi);
         current_.sxw.add(xi * word);
-        if (g == 1.0)
+        if (g == 1.0) {
             note_lag(t, xi - word, xi - word, 0, 1, xi - word, (xi - word) * (xi - word));
+        } else {
+            const auto d = level_residual(x, g, word, source_.offset);
+            note_lag(t, d, d, 0, 1, d, d * d);
+        }
     } else {
         sum_sq_.rest += r * r;
         current_.sx.rest += x;
@@ -1006,8 +1018,21 @@ bool Full_Channel::take_run(const double* x, std::size_t n, std::uint64_t t, std
             off_step_ += f.off_step;
             level_min_ = std::min(level_min_, f.glo);
             level_max_ = std::max(level_max_, f.ghi);
-            if (whole)
+            if (whole) {
                 sum_run(xi, w, n, f);
+                std::int64_t first = 0, prev = 0, lag = 0, sum = 0, sum_sq = 0;
+                for (std::size_t k = 0; k < n; ++k) {
+                    const auto d = level_residual(x[k], g, w[k], o);
+                    if (k == 0)
+                        first = d;
+                    else
+                        lag += d * prev;
+                    sum += d;
+                    sum_sq += d * d;
+                    prev = d;
+                }
+                note_lag(t, first, prev, lag, n, sum, sum_sq);
+            }
         }
         if (!whole) {
             take_fractions(x, n, w);
@@ -1378,6 +1403,18 @@ Channel_Report Full_Channel::report() const
     const bool single = c.source_.channel > 0;
     bool cut_at_gain = false;
     const bool differs = c.differing_ > 0;
+    // Dither shaped away from the low frequencies: its neighbours pull
+    // apart, as white noise's do not.
+    const auto shaped = [&c] {
+        if (c.lag_n_ <= 1000)
+            return false;
+        const auto n = static_cast<double>(c.lag_n_);
+        const double mean = c.lag_sum_.value() / n;
+        const double var = c.lag_sum_sq_.value() / n - mean * mean;
+        const double cov =
+            c.lag_.value() / static_cast<double>(std::max<std::uint64_t>(c.lag_pairs_, 1)) - mean * mean;
+        return var > 0 && cov < -0.2 * var;
+    };
     if (single && differs && f.word_bits < 24) {
         if (c.word_min_ > -q && c.word_max_ <= 0)
             f.cut = Word_Cut::truncated;
@@ -1385,17 +1422,8 @@ Channel_Report Full_Channel::report() const
             f.cut = Word_Cut::rounded;
         else if (c.word_min_ >= -4 * q && c.word_max_ <= 4 * q)
             f.cut = Word_Cut::dithered;
-        else if (c.word_min_ >= -32 * q && c.word_max_ <= 32 * q && c.lag_n_ > 1000) {
-            // Dither shaped away from the low frequencies: its neighbours
-            // pull apart, as white noise's do not.
-            const auto n = static_cast<double>(c.lag_n_);
-            const double mean = c.lag_sum_.value() / n;
-            const double var = c.lag_sum_sq_.value() / n - mean * mean;
-            const double cov =
-                c.lag_.value() / static_cast<double>(std::max<std::uint64_t>(c.lag_pairs_, 1)) - mean * mean;
-            if (var > 0 && cov < -0.2 * var)
-                f.cut = Word_Cut::shaped;
-        }
+        else if (c.word_min_ >= -32 * q && c.word_max_ <= 32 * q && shaped())
+            f.cut = Word_Cut::shaped;
         // After a gain: the same, against the words at that gain (as a
         // window measured it, within a sixteenth of a step of the grid).
         const bool at_gain = c.level_min_ < 0 || c.level_max_ > 0;
@@ -1405,6 +1433,9 @@ Channel_Report Full_Channel::report() const
         else if (f.cut == Word_Cut::none && at_gain && c.level_min_ >= -q / 2 - slack &&
                  c.level_max_ <= q / 2 + slack)
             f.cut = Word_Cut::rounded;
+        else if (f.cut == Word_Cut::none && at_gain && c.level_min_ >= -32 * q - slack &&
+                 c.level_max_ <= 32 * q + slack && shaped())
+            f.cut = Word_Cut::shaped;
         cut_at_gain = at_gain && f.cut != Word_Cut::none;
     }
     r.truncated = f.word_bits < 24 && differs;

@@ -81,6 +81,20 @@ public:
         return down ? "truncated" : nearest ? "rounded" : "neither";
     }
 
+    // The gain a least-squares fit of one channel's words puts on the
+    // source's: sum(a b) / sum(a a).
+    static double gain_of(const std::string& source, const std::string& file, int channel, int channels)
+    {
+        const auto a = samples(source), b = samples(file);
+        double ab = 0, aa = 0;
+        for (auto i = static_cast<std::size_t>(channel - 1); i < a.size() && i < b.size();
+             i += static_cast<std::size_t>(channels)) {
+            ab += static_cast<double>(a[i]) * b[i];
+            aa += static_cast<double>(a[i]) * a[i];
+        }
+        return ab / aa;
+    }
+
     static std::string dir_;
 };
 
@@ -123,7 +137,9 @@ TEST_F(KovaCheckFull, ExactCopiesAreBitPerfectInEveryContainer)
 // container; with dither the words land within a few steps of the grid, not
 // on the nearest point, and with noise-shaped dither within more; after
 // sox's x0.5 the words at that gain are cut as without it. ffmpeg keeps 32 bits even when told 20 (its
-// output_sample_bits only scales the dither): finer than 24 bits, the words changed, no cut.
+// output_sample_bits only scales the dither): finer than 24 bits, the words changed, no cut. ffmpeg's
+// shibata dither (noise-shaped) comes with a gain of its own, about x0.99902: the gain, and the dither
+// shaped at that gain.
 TEST_F(KovaCheckFull, WordLengthAndDitherAreNamed)
 {
     shell(
@@ -147,7 +163,9 @@ TEST_F(KovaCheckFull, WordLengthAndDitherAreNamed)
         "gst-launch-1.0 -q filesrc location=f2.wav ! wavparse ! audioconvert dithering=tpdf "
         "noise-shaping=high "
         "! audio/x-raw,format=S16LE ! wavenc ! filesink location=gst16shaped.wav && "
-        "sox f2.wav -b 16 sox16shaped.wav dither -s && sox -D f2.wav -b 16 half16.wav vol 0.5");
+        "sox f2.wav -b 16 sox16shaped.wav dither -s && sox -D f2.wav -b 16 half16.wav vol 0.5 && "
+        "ffmpeg -v error -i f2.wav -af aresample=osf=s16:dither_method=shibata -c:a pcm_s16le "
+        "ff16shaped.wav");
 
     struct Case {
         const char* file;
@@ -166,6 +184,7 @@ TEST_F(KovaCheckFull, WordLengthAndDitherAreNamed)
         {"gst18tpdf.wav", "[\"altered\",\"truncated\"]", 18, "dithered"},
         {"gst16shaped.wav", "[\"altered\",\"truncated\"]", 16, "noise-shaped"},
         {"sox16shaped.wav", "[\"altered\",\"truncated\"]", 16, "noise-shaped"},
+        {"ff16shaped.wav", "[\"gain\",\"altered\",\"truncated\"]", 16, "noise-shaped"},
         {"sox20d.wav", "[\"altered\",\"truncated\"]", 20, "dithered"},
         {"ff20d.wav", "[\"altered\"]", 24, "none"},
     };
@@ -180,6 +199,10 @@ TEST_F(KovaCheckFull, WordLengthAndDitherAreNamed)
             expect_has(one, "\"word_bits\":" + std::to_string(c.bits) + ",\"cut\":\"" + c.cut + "\"");
         }
     }
+    const auto shaped = check({"--json", "ff16shaped.wav"}).out;
+    for (int ch = 1; ch <= 2; ++ch)
+        EXPECT_NEAR(number_after(channel_json(shaped, ch), "gain_factor"),
+                    gain_of("f2.wav", "ff16shaped.wav", ch, 2), 2e-6);
     // The bits below the word length: wrong in about half the words, each.
     const auto one = channel_json(check({"--json", "sox16.wav"}).out, 1);
     const auto errors = one.substr(one.find("\"errors\":[") + 10);
