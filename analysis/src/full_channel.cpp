@@ -47,11 +47,33 @@ bool names_gain(double g, double step)
 }
 
 // A sample's difference from its word at a level below or above unity, in
-// whole steps: its neighbours' products tell shaped noise there, as x - w
-// does at unity. The same in a run as alone.
-std::int64_t level_residual(double x, double g, std::int32_t w, double o)
+// whole steps (towards zero, which a vector unit converts at once): its
+// neighbours' products tell shaped noise there, as x - w does at unity. The
+// same in a run as alone.
+inline std::int32_t level_residual(double x, double g, std::int32_t w, double o)
 {
-    return std::llround(x - g * w - o);
+    double d = x - g * w - o;
+    d = d < -1073741824.0 ? -1073741824.0 : d;
+    d = d > 1073741824.0 ? 1073741824.0 : d;
+    return static_cast<std::int32_t>(d);
+}
+
+// A run's differences at a level: the products of neighbours, the sum and
+// the sum of squares.
+KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
+void level_lag(const double* x, const std::int32_t* w, std::size_t n, double g, double o, std::int32_t* d,
+               std::int64_t& lag, std::int64_t& sum, std::int64_t& sum_sq)
+{
+    for (std::size_t k = 0; k < n; ++k) d[k] = level_residual(x[k], g, w[k], o);
+    std::int64_t l = 0, s = 0, q = 0;
+    for (std::size_t k = 1; k < n; ++k) l += static_cast<std::int64_t>(d[k]) * d[k - 1];
+    for (std::size_t k = 0; k < n; ++k) {
+        s += d[k];
+        q += static_cast<std::int64_t>(d[k]) * d[k];
+    }
+    lag = l;
+    sum = s;
+    sum_sq = q;
 }
 
 typedef std::uint32_t Words __attribute__((vector_size(32)));
@@ -952,7 +974,7 @@ void Full_Channel::take(double x, std::int32_t word, double predicted, std::uint
         if (g == 1.0) {
             note_lag(t, xi - word, xi - word, 0, 1, xi - word, (xi - word) * (xi - word));
         } else {
-            const auto d = level_residual(x, g, word, source_.offset);
+            const std::int64_t d = level_residual(x, g, word, source_.offset);
             note_lag(t, d, d, 0, 1, d, d * d);
         }
     } else {
@@ -1020,18 +1042,10 @@ bool Full_Channel::take_run(const double* x, std::size_t n, std::uint64_t t, std
             level_max_ = std::max(level_max_, f.ghi);
             if (whole) {
                 sum_run(xi, w, n, f);
-                std::int64_t first = 0, prev = 0, lag = 0, sum = 0, sum_sq = 0;
-                for (std::size_t k = 0; k < n; ++k) {
-                    const auto d = level_residual(x[k], g, w[k], o);
-                    if (k == 0)
-                        first = d;
-                    else
-                        lag += d * prev;
-                    sum += d;
-                    sum_sq += d * d;
-                    prev = d;
-                }
-                note_lag(t, first, prev, lag, n, sum, sum_sq);
+                std::int32_t d[full::kSegment];
+                std::int64_t lag = 0, sum = 0, sum_sq = 0;
+                level_lag(x, w, n, g, o, d, lag, sum, sum_sq);
+                note_lag(t, d[0], d[n - 1], lag, n, sum, sum_sq);
             }
         }
         if (!whole) {
