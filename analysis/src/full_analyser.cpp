@@ -51,6 +51,9 @@ void Full_Analyser::end_feed()
 {
     if (!open_end_)
         return;
+    for (const auto& c : channels_)
+        if (const auto from = c.waits_from(frames_))
+            keep_from_ = keep_from_ ? std::min(*keep_from_, *from) : *from;
     if (keep_from_)
         frames_.keep(*keep_from_);
     frames_.end_block();

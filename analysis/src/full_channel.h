@@ -45,6 +45,15 @@ public:
     const Full_Message& message() const { return lock_.message; }
     // Whether it may look back at the frames of this block later.
     bool looks_back() const { return state_ != State::tracking; }
+    // Following the words: the first frame not yet judged. Those from it on
+    // are read later (a segment's first samples wait for the ones after
+    // them), whatever block they came in.
+    std::optional<std::uint64_t> waits_from(const Full_Frames& frames) const
+    {
+        if (state_ == State::tracking && pos_ < frames.end())
+            return pos_;
+        return std::nullopt;
+    }
     // Where its first lock was decided: the end of the window it was found in.
     std::optional<std::uint64_t> decided_at() const { return decided_at_; }
 
