@@ -78,12 +78,12 @@ void level_lag(const double* x, const std::int32_t* w, std::size_t n, double g, 
 
 typedef std::uint32_t Words __attribute__((vector_size(32)));
 
-// The bits in which x and w differ, counted per position into bits[24],
-// eight words side by side: bit b lands in nibble b / 4 of the sum for
+// The bits in which x and w differ, counted per position into lanes[24]
+// of eight words side by side: bit b lands in nibble b / 4 of the sum for
 // b % 4, which holds fifteen words; the nibbles then go into bytes, which
-// hold seventeen such sums.
+// hold seventeen such sums, and the bytes into the lanes.
 KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
-void count_bits(const std::int32_t* x, const std::int32_t* w, std::size_t n, std::uint64_t* bits)
+void count_lanes(const std::int32_t* x, const std::int32_t* w, std::size_t n, std::uint32_t (*lanes)[8])
 {
     constexpr std::uint32_t kNibbles = 0x111111;  // bits 0, 4, ... 20
     constexpr std::uint32_t kLow = 0x0F0F0F;
@@ -107,19 +107,22 @@ void count_bits(const std::int32_t* x, const std::int32_t* w, std::size_t n, std
                 bytes[j + 4] += nibbles[j] >> 4 & kLow;
             }
         }
-        for (int j = 0; j < 8; ++j)
-            for (int l = 0; l < 8; ++l) {
-                bits[j] += bytes[j][l] & 0xFF;
-                bits[j + 8] += bytes[j][l] >> 8 & 0xFF;
-                bits[j + 16] += bytes[j][l] >> 16;
+        for (int j = 0; j < 8; ++j) {
+            const Words parts[3] = {bytes[j] & 0xFF, bytes[j] >> 8 & 0xFF, bytes[j] >> 16};
+            for (int p = 0; p < 3; ++p) {
+                Words lane;
+                std::memcpy(&lane, lanes[j + 8 * p], sizeof lane);
+                lane += parts[p];
+                std::memcpy(lanes[j + 8 * p], &lane, sizeof lane);
             }
+        }
     }
     if (k < n) {
         // The last words with zeros after them, which differ in no bit.
         std::int32_t a[8] = {}, b[8] = {};
         std::memcpy(a, x + k, (n - k) * sizeof *a);
         std::memcpy(b, w + k, (n - k) * sizeof *b);
-        count_bits(a, b, 8, bits);
+        count_lanes(a, b, 8, lanes);
     }
 }
 
@@ -947,9 +950,8 @@ void Full_Channel::take(double x, std::int32_t word, double predicted, std::uint
     finer_ = finer_ || fl != x;
     const auto x24 = static_cast<std::uint32_t>(static_cast<std::int64_t>(fl)) & 0xFFFFFF;
     grid_ |= x24;
-    const auto x32 = static_cast<std::int32_t>(x24);
-    const std::int32_t w24 = word & 0xFFFFFF;
-    count_bits(&x32, &w24, 1, bit_errors_.data());
+    for (std::uint32_t e = (x24 ^ static_cast<std::uint32_t>(word)) & 0xFFFFFF; e != 0; e &= e - 1)
+        ++bit_errors_[static_cast<std::size_t>(__builtin_ctz(e))];
     if (!decoder_.is_word(x, word)) {
         ++differing_;
         ++current_.s.differing;
@@ -1051,7 +1053,7 @@ bool Full_Channel::take_run(const double* x, std::size_t n, std::uint64_t t, std
         if (!whole) {
             take_fractions(x, n, w);
         } else {
-            count_bits(xi, w, n, bit_errors_.data());
+            count_bits(xi, w, n);
             compared_ += n;
             differing_ += f.differ;
             current_.s.differing += f.differ;
@@ -1258,12 +1260,30 @@ void Full_Channel::take_fractions(const double* x, std::size_t n, const std::int
         sw += w[k];
         sww += static_cast<std::int64_t>(w[k]) * w[k];
     }
-    count_bits(xi, w, n, bit_errors_.data());
+    count_bits(xi, w, n);
     compared_ += n;
     grid_ |= grid & 0xFFFFFF;
     current_.sw.add(sw);
     current_.sww.add(sww);
     current_.n += n;
+}
+
+void Full_Channel::count_bits(const std::int32_t* x, const std::int32_t* w, std::size_t n)
+{
+    count_lanes(x, w, n, bit_lanes_);
+    lane_words_ += n;
+    if (lane_words_ >= std::uint64_t{1} << 31)
+        flush_bits();
+}
+
+void Full_Channel::flush_bits()
+{
+    for (std::size_t b = 0; b < 24; ++b)
+        for (auto& lane : bit_lanes_[b]) {
+            bit_errors_[b] += lane;
+            lane = 0;
+        }
+    lane_words_ = 0;
 }
 
 void Full_Channel::take_changed()
@@ -1406,6 +1426,7 @@ Channel_Report Full_Channel::report() const
     if ((m.known & 0x7FFF) == 0x7FFF)
         f.source_seconds = full::message_seconds(m.value);
     f.compared = c.compared_;
+    c.flush_bits();
     f.bit_errors = c.bit_errors_;
     f.finer_than_24 = c.finer_;
     int low = 0;

@@ -132,6 +132,8 @@ private:
     void flush_learned();
     void refine_mix();
     void take_fractions(const double* x, std::size_t n, const std::int32_t* w);
+    void count_bits(const std::int32_t* x, const std::int32_t* w, std::size_t n);
+    void flush_bits();
     bool fits(double x, double predicted, std::int32_t word) const;
     int settle_bit(const Full_Frames& frames, std::uint64_t f, std::uint64_t from, std::uint64_t to);
     void take(double x, std::int32_t word, double predicted, std::uint64_t t);
@@ -206,6 +208,10 @@ private:
     std::uint64_t changed_ = 0;  // of those, lone samples changed in place
     std::uint64_t nonfinite_ = 0;
     std::array<std::uint64_t, 24> bit_errors_{};
+    // Bit errors counted eight words side by side (bit b in [b]), added
+    // into bit_errors_ for the report, or before a lane could fill.
+    std::uint32_t bit_lanes_[24][8] = {};
+    std::uint64_t lane_words_ = 0;
     std::uint32_t grid_ = 0;
     bool finer_ = false;
     double word_min_ = 0, word_max_ = 0;    // x - word
