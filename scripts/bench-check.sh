@@ -12,7 +12,8 @@
 # kova-check on each file, 8 channels too. Then the same for the full
 # signal: an hour at 192 kHz against cat, and 10-minute files of each kind
 # of verdict against a libsndfile read (exact, cut to 16 bits, dithered to
-# 16 bits, a gain in floats, resampled, a drifting clock, 8 channels, a
+# 16 bits, a gain in floats, a gain cut to 16 bits, ffmpeg's shibata dither
+# to 16 bits with its own gain, resampled, a drifting clock, 8 channels, a
 # fold-down). The files (about 19 GB) are removed at the end, whatever
 # happens.
 set -euo pipefail
@@ -112,6 +113,9 @@ sox "$dir/fexact.wav" -D -b 16 "$dir/f16.wav"
 gst-launch-1.0 -q filesrc location="$dir/fexact.wav" ! wavparse ! audioconvert dithering=tpdf noise-shaping=high ! \
   audio/x-raw,format=S16LE ! wavenc ! filesink location="$dir/fdither.wav"
 ffmpeg -v error -i "$dir/fexact.wav" -af volume=-6dB -c:a pcm_f32le "$dir/fgainf.wav"
+sox -D "$dir/fexact.wav" -b 16 "$dir/fhalf16.wav" vol 0.5
+# Its noise shaping is for 44.1 and 48 kHz.
+ffmpeg -v error -i "$dir/f48.wav" -af aresample=osf=s16:dither_method=shibata -c:a pcm_s16le "$dir/fshibata.wav"
 sox "$dir/f441.wav" "$dir/fresampled.wav" rate 48000
 ffmpeg -v error -i "$dir/f48.wav" -af asetrate=48001,aresample=48000 -c:a pcm_s24le "$dir/fdrift.wav"
 sox "$dir/f48s.wav" "$dir/ffold.wav" remix 1,2
@@ -119,7 +123,7 @@ rm -f "$dir/f441.wav" "$dir/f48.wav" "$dir/f48s.wav"
 
 hyperfine --style basic --runs "$runs" --warmup 1 --export-csv "$dir/full.csv" \
   -n cat "cat $dir/full.wav > /dev/null" -n check "$bin/kova-check $dir/full.wav > /dev/null"
-full=(fexact f16 fdither fgainf fresampled fdrift feight ffold)
+full=(fexact f16 fdither fgainf fhalf16 fshibata fresampled fdrift feight ffold)
 args=()
 for f in "${full[@]}"; do
   args+=(-n "read-$f" "$bin/kova_sndfile_read $dir/$f.wav" -n "check-$f" "$bin/kova-check $dir/$f.wav > /dev/null")
