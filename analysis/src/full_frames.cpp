@@ -91,10 +91,25 @@ void Full_Frames::keep(std::uint64_t from)
         t += n;
     }
     // The ring holds one run of frames: this one, joined to the last where
-    // it follows on.
-    if (from != ring_to_)
-        ring_from_ = from;
+    // it follows on, or where only frames held as tables came between.
+    if (from != ring_to_) {
+        bool tables = from > ring_to_;
+        for (std::uint64_t t = ring_to_; t < from && tables;) {
+            const Table_Run* r = table_run(t);
+            tables = r != nullptr;
+            t = tables ? r->to : t;
+        }
+        if (tables) {
+            gaps_.push_back({ring_to_, from});
+        } else {
+            ring_from_ = from;
+            gaps_.clear();
+        }
+    }
     ring_to_ = end_;
+    gaps_.erase(std::remove_if(gaps_.begin(), gaps_.end(),
+                               [&](const Gap& g) { return g.to + ring_frames_ < ring_to_; }),
+                gaps_.end());
 }
 
 bool Full_Frames::held(std::uint64_t t) const
@@ -105,7 +120,7 @@ bool Full_Frames::held(std::uint64_t t) const
         return true;
     if (in_ring(t))
         return true;
-    return t + ring_frames_ >= end_ && table_run(t) != nullptr;
+    return table_run(t) != nullptr;
 }
 
 std::size_t Full_Frames::run(int channel, std::uint64_t t, std::size_t want, Raw_View& raw) const
@@ -132,7 +147,7 @@ bool Full_Frames::values(int channel, std::uint64_t from, std::size_t n, double*
         std::size_t got = run(channel, from, n, raw);
         if (got == 0) {
             // Held as a table: its values, one by one.
-            const Table_Run* r = from + ring_frames_ >= end_ ? table_run(from) : nullptr;
+            const Table_Run* r = table_run(from);
             if (!r)
                 return false;
             const auto ch = static_cast<std::size_t>(channel);

@@ -5,8 +5,10 @@
 // back: searching, or following the words through noise). Frames passed
 // over as the pattern's are held as missing.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "decode.h"
@@ -50,7 +52,7 @@ public:
     // Whether [from, to) lies within one run held as a table.
     bool one_table_run(std::uint64_t from, std::uint64_t to) const
     {
-        const Table_Run* r = from + ring_frames_ >= end_ ? table_run(from) : nullptr;
+        const Table_Run* r = table_run(from);
         return r && to <= r->to;
     }
     // The block's own frames, for the compare of whole frames.
@@ -76,12 +78,25 @@ private:
     std::size_t ring_frames_;
     std::vector<unsigned char> ring_;
     // The frames the ring holds: [ring_from_, ring_to_), the last
-    // ring_frames_ of them at most.
+    // ring_frames_ of them at most, but for runs between that are held as
+    // tables (which frames are is a matter of how the calls came, so the
+    // frames before them stay).
     std::uint64_t ring_from_ = 0;
     std::uint64_t ring_to_ = 0;
+    struct Gap {
+        std::uint64_t from, to;
+    };
+    std::vector<Gap> gaps_;
     bool in_ring(std::uint64_t t) const
     {
-        return t >= ring_from_ && t < ring_to_ && t + ring_frames_ >= ring_to_;
+        if (t < ring_from_ || t >= ring_to_ || t + ring_frames_ < ring_to_)
+            return false;
+        if (gaps_.empty() || t >= gaps_.back().to)
+            return true;
+        // In order, apart: the last that begins at t or before.
+        const auto g = std::upper_bound(gaps_.begin(), gaps_.end(), t,
+                                        [](std::uint64_t v, const Gap& x) { return v < x.from; });
+        return g == gaps_.begin() || t >= std::prev(g)->to;
     }
     std::vector<Table_Run> table_runs_;
     const unsigned char* block_ = nullptr;
