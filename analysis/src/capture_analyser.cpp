@@ -78,9 +78,9 @@ void Capture_Analyser::feed(const void* frames, std::size_t count)
         // While every channel holds a table, the frames are compared as they
         // lie, all channels at once.
         bool all = true;
-        for (std::size_t ch = 0; ch < n_channels && all; ++ch) {
+        for (std::size_t ch = 0; ch < n_channels; ++ch) {
             tables[ch] = trackers_[ch]->expected(phases[ch]);
-            all = tables[ch] != nullptr;
+            all = all && tables[ch] != nullptr;
         }
         if (all) {
             const std::size_t matched =
@@ -100,6 +100,7 @@ void Capture_Analyser::feed(const void* frames, std::size_t count)
         const std::size_t n = std::min(count, detail::Tracker::kBlock);
         // The pattern's analysis sees no further than where the full
         // signal was found.
+        for (std::size_t ch = 0; ch < n_channels; ++ch) full_->set_pattern_held(ch, tables[ch] != nullptr);
         feed_each(data, full_->feed(data, n));
         if (full_events_.sink)
             full_events_.pass_on();

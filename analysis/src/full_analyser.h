@@ -32,6 +32,9 @@ public:
     // words, silence): never the full signal, held as those tables.
     void skip(std::size_t count, const std::vector<const Raw_Table*>& tables, const std::vector<int>& phases);
     bool claimed() const { return claimed_; }
+    // Which channels the pattern's analysis holds the table of: their
+    // windows are looked at for its cycle first.
+    void set_pattern_held(std::size_t channel, bool held) { channels_[channel].set_pattern_held(held); }
 
     std::vector<Channel_Report> finish();
     std::vector<Channel_Report> so_far() const;

@@ -223,6 +223,20 @@ void sum_run(const std::int32_t* xi, const std::int32_t* w, std::size_t n, Run_F
     f.grid = grid;
 }
 
+// Neither a number missing nor the pattern's cycle (or silence) repeated.
+bool free_of_cycle(const double* x, std::size_t n)
+{
+    std::size_t repeating = 0;
+    for (std::size_t t = kCycle; t < n; ++t) {
+        if (std::isnan(x[t]))
+            return false;
+        repeating = x[t] == x[t - kCycle] ? repeating + 1 : 0;
+        if (repeating >= static_cast<std::size_t>(kCycle))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void Full_Channel::Sum::add_product(std::int64_t a, std::int64_t b)
@@ -383,8 +397,11 @@ bool Full_Channel::try_window(const Full_Frames& frames, std::uint64_t s, std::u
     if (frames.one_table_run(s - lead, s + kFullWindow))
         return false;
     // The pilot first, on the window's first samples: most windows end here.
+    // Where the pattern's analysis holds this channel's table, its cycle
+    // found among them ends the window as the test below would, for less.
     double first[kPilotProbe];
-    if (!frames.values(index_, s, kPilotProbe, first) || !probe_.take(first))
+    if (!frames.values(index_, s, kPilotProbe, first) ||
+        (pattern_held_ && !free_of_cycle(first, kPilotProbe)) || !probe_.take(first))
         return false;
     // The capture's own rate class first; another one is a rate changed
     // without resampling.
@@ -401,14 +418,8 @@ bool Full_Channel::try_window(const Full_Frames& frames, std::uint64_t s, std::u
         return false;
     const double* x = scratch_.data() + lead;
     bool unfit = false;
-    std::size_t repeating = 0;
-    for (std::size_t t = kCycle; t < scratch_.size(); ++t) {
-        if (std::isnan(scratch_[t]))
-            return false;
-        repeating = scratch_[t] == scratch_[t - kCycle] ? repeating + 1 : 0;
-        if (repeating >= static_cast<std::size_t>(kCycle))
-            return false;
-    }
+    if (!free_of_cycle(scratch_.data(), scratch_.size()))
+        return false;
     for (const int r : order) {
         if (!any || !probe_.pilot(r))
             continue;

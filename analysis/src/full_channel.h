@@ -54,6 +54,9 @@ public:
             return pos_;
         return std::nullopt;
     }
+    // The pattern's analysis holds this channel's table (the next samples
+    // are expected to repeat its cycle).
+    void set_pattern_held(bool held) { pattern_held_ = held; }
     // Where its first lock was decided: the end of the window it was found in.
     std::optional<std::uint64_t> decided_at() const { return decided_at_; }
 
@@ -165,6 +168,7 @@ private:
     std::uint64_t unfit_first_ = 0;
     std::uint64_t unfit_next_ = 0;
     bool resume_tried_ = false;  // the places near the break, tried
+    bool pattern_held_ = false;
     std::optional<std::uint64_t> decided_at_;
 
     // The model: where, what and how.
