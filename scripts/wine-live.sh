@@ -109,7 +109,8 @@ if [[ $audio == pulse ]]; then
   # Stopped for 300 ms mid-run: a loss there is the machine's, never the
   # chain's. Wine's buffers may also carry the capture through whole.
   (sleep 0.8 && paplay k3.wav) &
-  win kova-check --listen 'Monitor of Null Output' -r 48k --seconds 5 --expect-duration 3s >stall.out 2>stall.err &
+  "$WINELOADER" "$windows_bin/kova-check.exe" --listen 'Monitor of Null Output' -r 48k --seconds 5 --expect-duration 3s \
+    >stall.out 2>stall.err &
   pid=$!
   sleep 2.5
   kill -STOP $pid
