@@ -10,15 +10,17 @@
 namespace kova::report {
 namespace {
 
-// A pipe hands over 64 KiB at a time; a file is read a megabyte per call.
-constexpr std::size_t kBlock = 1 << 20;
+// A pipe hands over 64 KiB at a time, and blocks of samples skip the buffer:
+// it serves headers and small reads, so no more of it is touched (a page
+// fault each 4 KiB costs a short file more than its analysis).
+constexpr std::size_t kBlock = 64 * 1024;
 // Requests from this size on (blocks of samples) go straight to the caller.
 constexpr std::size_t kDirect = 16 * 1024;
 
 }  // namespace
 
 Byte_Input::Byte_Input(cli::Fd fd, std::optional<std::uint64_t> size)
-    : fd_(std::move(fd)), size_(size), buffer_(kBlock)
+    : fd_(std::move(fd)), size_(size), buffer_(new unsigned char[kBlock])
 {
 }
 
@@ -35,15 +37,15 @@ bool Byte_Input::fill()
         return false;
     if (begin_ == end_)
         begin_ = end_ = 0;
-    else if (end_ == buffer_.size()) {
-        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    else if (end_ == kBlock) {
+        std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
         end_ -= begin_;
         begin_ = 0;
     }
-    if (end_ == buffer_.size())
+    if (end_ == kBlock)
         return true;
     for (;;) {
-        const ssize_t n = ::read(fd_.get(), buffer_.data() + end_, buffer_.size() - end_);
+        const ssize_t n = ::read(fd_.get(), buffer_.get() + end_, kBlock - end_);
         if (n > 0) {
             end_ += static_cast<std::size_t>(n);
             return true;
@@ -59,10 +61,10 @@ bool Byte_Input::fill()
 
 std::size_t Byte_Input::peek(const unsigned char*& bytes, std::size_t n)
 {
-    n = std::min(n, buffer_.size());
+    n = std::min(n, kBlock);
     while (end_ - begin_ < n && fill()) {
     }
-    bytes = buffer_.data() + begin_;
+    bytes = buffer_.get() + begin_;
     return std::min(n, end_ - begin_);
 }
 
@@ -99,7 +101,7 @@ std::size_t Byte_Input::read(unsigned char* out, std::size_t n)
                 break;
         }
         const std::size_t take = std::min(n - got, end_ - begin_);
-        std::memcpy(out + got, buffer_.data() + begin_, take);
+        std::memcpy(out + got, buffer_.get() + begin_, take);
         begin_ += take;
         got += take;
     }

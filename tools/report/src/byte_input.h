@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -38,8 +39,8 @@ private:
 
     cli::Fd fd_;
     std::optional<std::uint64_t> size_;
-    std::vector<unsigned char> buffer_;
-    std::size_t begin_ = 0;  // what the buffer holds, not yet taken
+    std::unique_ptr<unsigned char[]> buffer_;  // kBlock bytes, touched only as far as read
+    std::size_t begin_ = 0;                    // what the buffer holds, not yet taken
     std::size_t end_ = 0;
     std::uint64_t offset_ = 0;
     bool at_end_ = false;

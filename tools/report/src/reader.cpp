@@ -1,7 +1,7 @@
 #include "kova/report/reader.h"
 
 #include <algorithm>
-#include <vector>
+#include <memory>
 
 #include "kova/analysis/capture_analyser.h"
 #include "kova/report/source.h"
@@ -11,8 +11,9 @@ namespace {
 
 // Bytes read at a time, whatever the layout: large enough that reading
 // costs no more than the reading itself, small enough to stay in the cache
-// the analysis goes over it in.
-constexpr std::size_t kBlockBytes = 1 << 20;
+// the analysis goes over it in; each page of it is faulted in once, which a
+// short file feels.
+constexpr std::size_t kBlockBytes = 256 * 1024;
 
 }  // namespace
 
@@ -34,8 +35,9 @@ Result<Capture> read_capture(const std::string& path, const std::function<void(d
     // them itself: nothing on the way can round a sample.
     analysis::Capture_Analyser analyser(f.rate, f.channels, f.sample, events);
     const std::size_t block = std::max<std::size_t>(1, kBlockBytes / frame_bytes(f));
-    std::vector<std::uint64_t> buffer((block * frame_bytes(f) + 7) / 8);  // aligned for 8-byte values
-    auto* bytes = reinterpret_cast<unsigned char*>(buffer.data());
+    // Aligned for 8-byte values; not cleared, the source writes what is read.
+    std::unique_ptr<std::uint64_t[]> buffer(new std::uint64_t[(block * frame_bytes(f) + 7) / 8]);
+    auto* bytes = reinterpret_cast<unsigned char*>(buffer.get());
     std::uint64_t frames = 0;
     for (;;) {
         const auto n = source.read(bytes, block);
