@@ -1,5 +1,6 @@
 #include "full_code.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kova::analysis::detail {
@@ -9,16 +10,28 @@ const Full_Code& Full_Code::get()
     static const Full_Code code = [] {
         Full_Code c;
         c.bits = full::code_bits();
-        c.index_of.assign(std::size_t{1} << full::kCodeBits, -1);
+        c.low_.assign(std::size_t{1} << full::kCodeBits, 0);
         std::uint32_t state = full::kCodeStart;
         // Only indexes whose 17 bits all lie in the table name it.
         for (std::int32_t i = 0; i + full::kCodeBits <= full::kTableLength; ++i) {
-            c.index_of[state] = i;
+            if (i + 1 < kHigh) {
+                c.low_[state] = static_cast<std::uint16_t>(i + 1);
+            } else {
+                c.low_[state] = kHigh;
+                c.high_.emplace_back(state, i);
+            }
             state = full::next_code_state(state);
         }
+        std::sort(c.high_.begin(), c.high_.end());
         return c;
     }();
     return code;
+}
+
+std::int32_t Full_Code::high_index(std::uint32_t state) const
+{
+    const auto it = std::lower_bound(high_.begin(), high_.end(), std::make_pair(state, std::int32_t{0}));
+    return it != high_.end() && it->first == state ? it->second : -1;
 }
 
 const std::int32_t* Full_Words::table(int channel, int channels, int repeat)

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "kova/analysis/sample_format.h"
@@ -18,9 +19,22 @@ namespace kova::analysis::detail {
 // The code's index of every 17-bit state, -1 for a state the table never
 // reaches; and the code's bits. Made once per process, shared read-only.
 struct Full_Code {
-    std::vector<std::int32_t> index_of;  // 2^17
-    std::vector<std::uint8_t> bits;      // kTableLength
+    std::int32_t index_of(std::uint32_t state) const
+    {
+        const std::uint16_t v = low_[state];
+        return v != kHigh ? static_cast<std::int32_t>(v) - 1 : high_index(state);
+    }
+    std::vector<std::uint8_t> bits;  // kTableLength
     static const Full_Code& get();
+
+private:
+    // Index + 1 in sixteen bits, 0 for none: half the pages of a table of
+    // ints, each a page fault at start. The last few indexes, which do not
+    // fit, are looked up among the few states that name them.
+    static constexpr std::uint16_t kHigh = 0xFFFF;
+    std::int32_t high_index(std::uint32_t state) const;
+    std::vector<std::uint16_t> low_;                            // 2^17
+    std::vector<std::pair<std::uint32_t, std::int32_t>> high_;  // by state
 };
 
 // Where a source position reads its table, when the segment's symbol

@@ -54,7 +54,7 @@ std::vector<Piece> read_code(const double* x, std::size_t n, std::uint64_t first
         if (++run < static_cast<std::size_t>(full::kCodeBits))
             continue;
         const std::size_t w = t + 1 - full::kCodeBits;
-        const std::int32_t idx = code.index_of[state];
+        const std::int32_t idx = code.index_of(state);
         const int wq = static_cast<int>(((first + w + static_cast<std::uint64_t>(psi)) % period) / repeat);
         if (idx < 0 || (idx / repeat) % 4 != wq) {
             last = -2;
