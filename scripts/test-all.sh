@@ -87,6 +87,16 @@ cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j"$jobs"
 run_suite "tsan (live library)" build/tsan ctest --test-dir build/tsan -L live-unit --output-on-failure
 
+# The live commands' full-signal paths (kova-play and kova-check --listen,
+# kova-loop) under AddressSanitizer against the JACK server: the asan build
+# has them already, and the two cases take about 15 s. Slower there, they
+# lose audio on this machine more often, made again as the live suites' are.
+step "test linux-asan live (JACK, full signal)"
+run_suite "linux-asan live (full signal)" build/linux-asan \
+  env ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS=suppressions=$PWD/scripts/lsan-live.supp:print_suppressions=0 \
+  scripts/sound-server.sh jack -- scripts/ctest-live.sh --test-dir build/linux-asan -L '^sound-server$' -R Full \
+  --output-on-failure
+
 # One layout for every C++ source, so that a diff shows only what changed.
 step "check the layout of the sources"
 run_check "format (clang-format)" scripts/check-format.sh
