@@ -58,16 +58,37 @@ inline std::int32_t level_residual(double x, double g, std::int32_t w, double o)
     return static_cast<std::int32_t>(d);
 }
 
+typedef double V4 __attribute__((vector_size(32)));
+typedef long long M4 __attribute__((vector_size(32)));
+typedef std::int32_t I4 __attribute__((vector_size(16)));
+
 // A run's differences at a level: the products of neighbours, the sum and
-// the sum of squares.
+// the sum of squares. The differences four at a time in lanes of our own,
+// where the clamps are a vector unit's maximum and minimum (GCC takes the
+// scalar ones apart into compares and blends); each the one a sample alone
+// gives.
 KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
 void level_lag(const double* x, const std::int32_t* w, std::size_t n, double g, double o, std::int32_t* d,
                std::int64_t& lag, std::int64_t& sum, std::int64_t& sum_sq)
 {
-    for (std::size_t k = 0; k < n; ++k) d[k] = level_residual(x[k], g, w[k], o);
-    std::int64_t l = 0, s = 0, q = 0;
-    for (std::size_t k = 1; k < n; ++k) l += static_cast<std::int64_t>(d[k]) * d[k - 1];
-    for (std::size_t k = 0; k < n; ++k) {
+    constexpr double kLimit = 1073741824.0;
+    const V4 lo = {-kLimit, -kLimit, -kLimit, -kLimit}, hi = {kLimit, kLimit, kLimit, kLimit};
+    std::size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        V4 v;
+        std::memcpy(&v, x + k, sizeof v);
+        const V4 wv = {static_cast<double>(w[k]), static_cast<double>(w[k + 1]),
+                       static_cast<double>(w[k + 2]), static_cast<double>(w[k + 3])};
+        V4 e = v - g * wv - o;
+        e = e < lo ? lo : e;
+        e = e > hi ? hi : e;
+        const I4 di = __builtin_convertvector(e, I4);
+        std::memcpy(d + k, &di, sizeof di);
+    }
+    for (; k < n; ++k) d[k] = level_residual(x[k], g, w[k], o);
+    std::int64_t l = 0, s = d[0], q = static_cast<std::int64_t>(d[0]) * d[0];
+    for (std::size_t k = 1; k < n; ++k) {
+        l += static_cast<std::int64_t>(d[k]) * d[k - 1];
         s += d[k];
         q += static_cast<std::int64_t>(d[k]) * d[k];
     }
@@ -77,8 +98,6 @@ void level_lag(const double* x, const std::int32_t* w, std::size_t n, double g, 
 }
 
 typedef std::uint32_t Words __attribute__((vector_size(32)));
-typedef double V4 __attribute__((vector_size(32)));
-typedef long long M4 __attribute__((vector_size(32)));
 
 // The bits in which x and w differ, counted per position into lanes[24]
 // of eight words side by side: bit b lands in nibble b / 4 of the sum for
