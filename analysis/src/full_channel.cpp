@@ -211,13 +211,15 @@ void fit_run(const double* x, const std::int32_t* w, std::size_t n, double g, do
 }
 
 KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
-void sum_run(const std::int32_t* xi, const std::int32_t* w, std::size_t n, Run_Figures& f)
+void sum_run(const std::int32_t* xi, const std::int32_t* w, std::size_t n, bool with_lag, Run_Figures& f)
 {
     std::int64_t sr = 0, srr = 0, srw = 0, sw = 0, sww = 0, lag = 0;
     std::int32_t lo = 0, hi = 0;
     std::uint32_t differ = 0, grid = 0;
-    for (std::size_t k = 1; k < n; ++k)
-        lag += static_cast<std::int64_t>(xi[k] - w[k]) * (xi[k - 1] - w[k - 1]);
+    // At a level the products of neighbours come from x - g w instead.
+    if (with_lag)
+        for (std::size_t k = 1; k < n; ++k)
+            lag += static_cast<std::int64_t>(xi[k] - w[k]) * (xi[k - 1] - w[k - 1]);
     f.lag = lag;
     for (std::size_t k = 0; k < n; ++k) {
         const std::int32_t r = xi[k] - w[k];
@@ -1084,7 +1086,7 @@ bool Full_Channel::take_run(const double* x, std::size_t n, std::uint64_t t, std
             // The words' own level: x - w against the offset, from the run's
             // least and greatest difference, in whole numbers.
             for (std::size_t k = 0; k < n; ++k) xi[k] = static_cast<std::int32_t>(x[k]);
-            sum_run(xi, w, n, f);
+            sum_run(xi, w, n, true, f);
             if (f.lo - o < -tolerance_ || f.hi - o > tolerance_)
                 return false;
             off_step_ += f.lo - o <= -step_ || f.hi - o >= step_;
@@ -1097,7 +1099,7 @@ bool Full_Channel::take_run(const double* x, std::size_t n, std::uint64_t t, std
             level_min_ = std::min(level_min_, f.glo);
             level_max_ = std::max(level_max_, f.ghi);
             if (whole) {
-                sum_run(xi, w, n, f);
+                sum_run(xi, w, n, false, f);
                 std::int32_t d[full::kSegment];
                 std::int64_t lag = 0, sum = 0, sum_sq = 0;
                 level_lag(x, w, n, g, o, d, lag, sum, sum_sq);
