@@ -62,6 +62,18 @@ typedef double V4 __attribute__((vector_size(32)));
 typedef long long M4 __attribute__((vector_size(32)));
 typedef std::int32_t I4 __attribute__((vector_size(16)));
 
+// x - g w at four samples, in the lanes of the vector loops that call it
+// (through a reference: a vector returned would change the ABI by target).
+__attribute__((always_inline)) inline void level_diff4(const double* x, const std::int32_t* w, double g,
+                                                       V4& e)
+{
+    V4 v;
+    std::memcpy(&v, x, sizeof v);
+    const V4 wv = {static_cast<double>(w[0]), static_cast<double>(w[1]), static_cast<double>(w[2]),
+                   static_cast<double>(w[3])};
+    e = v - g * wv;
+}
+
 // A run's differences at a level: the products of neighbours, the sum and
 // the sum of squares. The differences four at a time in lanes of our own,
 // where the clamps are a vector unit's maximum and minimum (GCC takes the
@@ -75,11 +87,9 @@ void level_lag(const double* x, const std::int32_t* w, std::size_t n, double g, 
     const V4 lo = {-kLimit, -kLimit, -kLimit, -kLimit}, hi = {kLimit, kLimit, kLimit, kLimit};
     std::size_t k = 0;
     for (; k + 4 <= n; k += 4) {
-        V4 v;
-        std::memcpy(&v, x + k, sizeof v);
-        const V4 wv = {static_cast<double>(w[k]), static_cast<double>(w[k + 1]),
-                       static_cast<double>(w[k + 2]), static_cast<double>(w[k + 3])};
-        V4 e = v - g * wv - o;
+        V4 e;
+        level_diff4(x + k, w + k, g, e);
+        e -= o;
         e = e < lo ? lo : e;
         e = e > hi ? hi : e;
         const I4 di = __builtin_convertvector(e, I4);
@@ -169,11 +179,8 @@ void fit_run(const double* x, const std::int32_t* w, std::size_t n, double g, do
     V4 lo4 = {}, hi4 = {};
     std::size_t k = 0;
     for (; k + 4 <= n; k += 4) {
-        V4 v;
-        std::memcpy(&v, x + k, sizeof v);
-        const V4 wv = {static_cast<double>(w[k]), static_cast<double>(w[k + 1]),
-                       static_cast<double>(w[k + 2]), static_cast<double>(w[k + 3])};
-        const V4 e = v - g * wv;
+        V4 e;
+        level_diff4(x + k, w + k, g, e);
         const V4 t = e - o;
         const V4 d = t < 0 ? -t : t;
         bad4 |= (d <= tolerance) == 0;
