@@ -757,6 +757,8 @@ bool Full_Channel::adopt(const Full_Frames& frames, const Full_Lock& lock, const
     state_ = State::tracking;
     ever_exact_ = ever_exact_ || exact_;
     pos_ = t;
+    adopted_at_ = t;
+    adopted_window_ = same_model ? std::nullopt : std::optional<std::uint64_t>(s);
     misses_.clear();
     return true;
 }
@@ -1373,8 +1375,12 @@ void Full_Channel::break_at(std::uint64_t t)
     break_source_ = source_;
     break_exact_ = exact_;
     floor_ = t;
-    next_test_ = t;
-    resume_tried_ = false;
+    // Broken where it was just taken up, before a sample fitted (a window
+    // whose unread segments hid samples that do not fit): looked for again
+    // from there it would be found again, for ever, so past it.
+    const bool again = span_ && t == adopted_at_;
+    next_test_ = again && adopted_window_ ? std::max(t, *adopted_window_ + 1) : t;
+    resume_tried_ = again;
     pos_ = t;
     gap_ = Outside{};
     gap_counted_ = t;

@@ -192,6 +192,10 @@ private:
 
     // The break being resumed from.
     std::uint64_t break_at_ = 0;
+    // Where the span was last taken up, and the window it was found in
+    // (none: resumed near the break).
+    std::uint64_t adopted_at_ = 0;
+    std::optional<std::uint64_t> adopted_window_;
     std::int64_t break_delta_ = 0;
     Full_Source break_source_;
     bool break_exact_ = false;
