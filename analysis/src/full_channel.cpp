@@ -96,9 +96,11 @@ void level_lag(const double* x, const std::int32_t* w, std::size_t n, double g, 
         std::memcpy(d + k, &di, sizeof di);
     }
     for (; k < n; ++k) d[k] = level_residual(x[k], g, w[k], o);
-    std::int64_t l = 0, s = d[0], q = static_cast<std::int64_t>(d[0]) * d[0];
-    for (std::size_t k = 1; k < n; ++k) {
-        l += static_cast<std::int64_t>(d[k]) * d[k - 1];
+    // From zero: a run of no samples has no first difference to start from.
+    std::int64_t l = 0, s = 0, q = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k > 0)
+            l += static_cast<std::int64_t>(d[k]) * d[k - 1];
         s += d[k];
         q += static_cast<std::int64_t>(d[k]) * d[k];
     }
