@@ -434,7 +434,10 @@ std::string line_of(const std::string& out, const std::string& file)
 }
 
 // Resampled from `source` to the file's rate, faster by `ppm`: the family is
-// the source's, the ratio the capture's rate over the source's sped up.
+// the source's, the ratio the capture's rate over the source's sped up. A
+// drift under 0.1 ppm is below what the report names (a second of dithered
+// 16-bit words measures a clock within a few hundredths of a ppm: 0.03 rms
+// over 200 of sox's dithers, 0.08 at most), so that is the least tolerance.
 void expect_resampled(const std::string& json, long source, long rate, double ppm)
 {
     SCOPED_TRACE(json.substr(0, 40));
@@ -442,7 +445,7 @@ void expect_resampled(const std::string& json, long source, long rate, double pp
     expect_has(json, std::string("\"family_rate\":") + (source % 44100 == 0 ? "44100" : "48000"));
     expect_has(json, "\"source_rate\":" + std::to_string(source) + "}");
     EXPECT_NEAR(number_after(json, "ratio"), static_cast<double>(rate) / source / (1 + ppm * 1e-6), 1e-6);
-    EXPECT_NEAR(number_after(json, "drift_ppm"), ppm, std::max(0.01 * std::fabs(ppm), 0.05));
+    EXPECT_NEAR(number_after(json, "drift_ppm"), ppm, std::max(0.01 * std::fabs(ppm), 0.1));
 }
 
 const long kRates[] = {44100, 48000, 88200, 96000, 176400, 192000};
@@ -491,7 +494,7 @@ TEST_F(KovaCheckChains, ResamplingWithinAFamilyIsNamedWhateverTheResampler)
         "format S32_LE } converter \"samplerate_best\" }' > alsa/.asoundrc && "
         "HOME=$PWD/alsa sox -q k48000_1.wav -b 32 -t alsa up && "
         "sox -t raw -r 192000 -e signed -b 32 -c 1 alsa.raw -b 24 alsa.wav");
-    shell("sox k96000_1.wav -b 16 sox16.wav rate -v 48000");
+    shell("sox -R k96000_1.wav -b 16 sox16.wav rate -v 48000");
     const auto r = check({"--json", "soxr.wav", "swr.wav", "gst.wav", "alsa.wav", "sox16.wav"});
     EXPECT_EQ(r.exit_code, 1);
     expect_resampled(line_of(r.out, "soxr.wav"), 48000, 96000, 0);
