@@ -85,12 +85,8 @@ int main(int argc, char** argv)
 {
     // A capture opened while descriptor 1 or 2 is closed would take its
     // number, and the report would go into it.
-    if (!kova::cli::open_standard_descriptors())
+    if (!kova::cli::begin_command(argc, argv))
         return kUsageError;  // nowhere to say so
-#ifdef _WIN32
-    // argv holds the names in the ANSI code page, which cannot hold them all.
-    kova::cli::windows::start_command(argc, argv);
-#endif
     std::vector<std::string> files;
     std::string rate_text;
     std::string duration_text;

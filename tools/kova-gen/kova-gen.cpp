@@ -22,9 +22,7 @@
 #include "kova/status.h"
 #include "kova/version.h"
 #include "target.h"
-#ifdef _WIN32
-#include "kova/cli/windows.h"
-#else
+#ifndef _WIN32
 #include "signal_cleanup.h"
 #endif
 
@@ -99,12 +97,9 @@ std::string full_file_name(long rate, int seconds, int channels)
 
 int main(int argc, char** argv)
 {
-    if (!kova::cli::open_standard_descriptors())
+    if (!kova::cli::begin_command(argc, argv))
         return kRunError;  // nowhere to say so
-#ifdef _WIN32
-    // argv holds the names in the ANSI code page, which cannot hold them all.
-    kova::cli::windows::start_command(argc, argv);
-#else
+#ifndef _WIN32
     kova::cli::install_signal_cleanup();
 #endif
 

@@ -9,9 +9,6 @@
 #include "kova/cli/exit_status.h"
 #include "kova/cli/printable.h"
 #include "kova/cli/standard_fds.h"
-#ifdef _WIN32
-#include "kova/cli/windows.h"
-#endif
 #include "kova/live/host.h"
 #include "kova/live/host_flags.h"
 #include "kova/version.h"
@@ -30,12 +27,8 @@ void complain(const std::string& message)
 
 int main(int argc, char** argv)
 {
-    if (!kova::cli::open_standard_descriptors())
+    if (!kova::cli::begin_command(argc, argv))
         return kUsageError;  // nowhere to say so
-#ifdef _WIN32
-    // argv holds the names in the ANSI code page, which cannot hold them all.
-    kova::cli::windows::start_command(argc, argv);
-#endif
 
     kova::loop::Loop_Options options;
     std::string rate_text = "48000";

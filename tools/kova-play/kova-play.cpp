@@ -13,9 +13,6 @@
 #include "kova/cli/exit_status.h"
 #include "kova/cli/printable.h"
 #include "kova/cli/standard_fds.h"
-#ifdef _WIN32
-#include "kova/cli/windows.h"
-#endif
 #include "kova/cli/status_line.h"
 #include "kova/cli/stop_signals.h"
 #include "kova/full_signal.h"
@@ -48,12 +45,8 @@ int fail(const std::string& message)
 
 int main(int argc, char** argv)
 {
-    if (!kova::cli::open_standard_descriptors())
+    if (!kova::cli::begin_command(argc, argv))
         return kUsageError;  // nowhere to say so
-#ifdef _WIN32
-    // argv holds the names in the ANSI code page, which cannot hold them all.
-    kova::cli::windows::start_command(argc, argv);
-#endif
 
     std::string rate_text = "44100";
     std::string duration_text = "1";

@@ -23,6 +23,11 @@ bool open_standard_descriptors()
     return true;
 }
 
+bool begin_command(int&, char**&)
+{
+    return open_standard_descriptors();
+}
+
 bool same_file(int a, int b)
 {
     struct stat sa {

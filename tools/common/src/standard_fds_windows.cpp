@@ -30,6 +30,14 @@ bool open_standard_descriptors()
     return true;
 }
 
+bool begin_command(int& argc, char**& argv)
+{
+    if (!open_standard_descriptors())
+        return false;
+    windows::start_command(argc, argv);
+    return true;
+}
+
 // One file on one volume; a pipe or a console is only ever itself.
 bool same_file(int a, int b)
 {

@@ -14,6 +14,11 @@ namespace kova::cli {
 // would receive the summary line. False when even /dev/null cannot be
 // opened.
 bool open_standard_descriptors();
+// What every command does first: the standard descriptors as above, and on
+// Windows argc and argv replaced by the UTF-8 command line (the narrow one
+// goes through the ANSI code page, which cannot hold every name). False
+// when even the null device cannot be opened: there is nowhere to say so.
+bool begin_command(int& argc, char**& argv);
 
 // True when both descriptors lead to the same file, pipe or device, however
 // each was named: "-", /dev/stdout, /dev/fd/1, a shell's 2>&1.
