@@ -981,10 +981,16 @@ bool Full_Channel::step_tracking(const Full_Frames& frames, bool finishing)
             const bool known = predict(t, predicted, word);
             const double x = run[k];
             if (known && fits(x, predicted, word)) {
-                if (!misses_.empty())
-                    take_changed();
+                if (misses_.empty()) {
+                    take(x, word, predicted, t);
+                    continue;
+                }
+                // Past the changed words the runs take over again here, not
+                // where the call's samples happen to end.
+                take_changed();
                 take(x, word, predicted, t);
-                continue;
+                n = k + 1;
+                break;
             }
             nonfinite_ += std::isnan(x);
             misses_.push_back({t, x, word, known});
