@@ -26,6 +26,10 @@ public:
     // returns how many did.
     std::size_t decode(Raw_View raw, std::size_t count, double* out) const;
     double decode_one(const unsigned char* sample) const;
+    // Integers of three bytes or fewer (whole(), whose values are whole
+    // steps within 24 bits): the same values as decode gives, as integers.
+    void decode_whole(Raw_View raw, std::size_t count, std::int32_t* out) const;
+    bool whole() const { return !is_float_ && format_.bytes <= 3; }
 
     // Whether a decoded value is the word exactly, in the capture's own
     // scale: bits below the word must be zero, unless the format declares

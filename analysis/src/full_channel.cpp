@@ -74,29 +74,13 @@ __attribute__((always_inline)) inline void level_diff4(const double* x, const st
     e = v - g * wv;
 }
 
-// A run's differences at a level: the products of neighbours, the sum and
-// the sum of squares. The differences four at a time in lanes of our own,
-// where the clamps are a vector unit's maximum and minimum (GCC takes the
-// scalar ones apart into compares and blends); each the one a sample alone
-// gives.
+// The sums of a run's differences at a level: the products of neighbours,
+// the sum and the sum of squares. From zero: a run of no samples has no
+// first difference to start from.
 KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
-void level_lag(const double* x, const std::int32_t* w, std::size_t n, double g, double o, std::int32_t* d,
-               std::int64_t& lag, std::int64_t& sum, std::int64_t& sum_sq)
+void level_lag(const std::int32_t* d, std::size_t n, std::int64_t& lag, std::int64_t& sum,
+               std::int64_t& sum_sq)
 {
-    constexpr double kLimit = 1073741824.0;
-    const V4 lo = {-kLimit, -kLimit, -kLimit, -kLimit}, hi = {kLimit, kLimit, kLimit, kLimit};
-    std::size_t k = 0;
-    for (; k + 4 <= n; k += 4) {
-        V4 e;
-        level_diff4(x + k, w + k, g, e);
-        e -= o;
-        e = e < lo ? lo : e;
-        e = e > hi ? hi : e;
-        const I4 di = __builtin_convertvector(e, I4);
-        std::memcpy(d + k, &di, sizeof di);
-    }
-    for (; k < n; ++k) d[k] = level_residual(x[k], g, w[k], o);
-    // From zero: a run of no samples has no first difference to start from.
     std::int64_t l = 0, s = 0, q = 0;
     for (std::size_t k = 0; k < n; ++k) {
         if (k > 0)
@@ -171,9 +155,64 @@ struct Run_Figures {
     std::int64_t lag = 0;     // the products of neighbours' x - w
 };
 
+// A run at a level other than unity in one pass over whole steps: x - g w
+// against the tolerance and the step, its least and greatest, and each
+// sample's difference at the level as level_residual gives it, clamped in
+// lanes of our own (a vector unit's maximum and minimum; GCC takes the
+// scalar clamps apart into compares and blends).
+KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
+void fit_level(const std::int32_t* xi, const std::int32_t* w, std::size_t n, double g, double o,
+               double tolerance, double step, std::int32_t* d, Run_Figures& f)
+{
+    constexpr double kLimit = 1073741824.0;
+    const V4 lo = {-kLimit, -kLimit, -kLimit, -kLimit}, hi = {kLimit, kLimit, kLimit, kLimit};
+    M4 bad4 = {}, off4 = {};  // a true compare is all ones
+    V4 lo4 = {}, hi4 = {};
+    std::size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const V4 xv = {static_cast<double>(xi[k]), static_cast<double>(xi[k + 1]),
+                       static_cast<double>(xi[k + 2]), static_cast<double>(xi[k + 3])};
+        const V4 wv = {static_cast<double>(w[k]), static_cast<double>(w[k + 1]),
+                       static_cast<double>(w[k + 2]), static_cast<double>(w[k + 3])};
+        const V4 e = xv - g * wv;
+        V4 t = e - o;
+        const V4 a = t < 0 ? -t : t;
+        bad4 |= (a <= tolerance) == 0;
+        off4 -= a >= step;
+        lo4 = lo4 < e ? lo4 : e;
+        hi4 = hi4 > e ? hi4 : e;
+        t = t < lo ? lo : t;
+        t = t > hi ? hi : t;
+        const I4 di = __builtin_convertvector(t, I4);
+        std::memcpy(d + k, &di, sizeof di);
+    }
+    int bad = (bad4[0] | bad4[1] | bad4[2] | bad4[3]) != 0;
+    auto off = static_cast<std::uint32_t>(off4[0] + off4[1] + off4[2] + off4[3]);
+    double glo = 0, ghi = 0;
+    for (int j = 0; j < 4; ++j) {
+        glo = glo < lo4[j] ? glo : lo4[j];
+        ghi = ghi > hi4[j] ? ghi : hi4[j];
+    }
+    for (; k < n; ++k) {
+        const double e = xi[k] - g * w[k];
+        const double a = std::fabs(e - o);
+        bad |= !(a <= tolerance);
+        off += a >= step;
+        glo = glo < e ? glo : e;
+        ghi = ghi > e ? ghi : e;
+        d[k] = level_residual(xi[k], g, w[k], o);
+    }
+    f.glo = glo;
+    f.ghi = ghi;
+    f.bad = bad;
+    f.off_step = off;
+}
+
+// The same for samples that are no whole number of steps (floats, 32-bit
+// integers).
 KOVA_TARGET_CLONES("avx2", "default")
 void fit_run(const double* x, const std::int32_t* w, std::size_t n, double g, double o, double tolerance,
-             double step, bool whole, std::int32_t* xi, Run_Figures& f)
+             double step, Run_Figures& f)
 {
     // Four lanes of our own: GCC takes no minimum of doubles side by side
     // by itself. Each difference is the one a sample alone gives.
@@ -207,14 +246,6 @@ void fit_run(const double* x, const std::int32_t* w, std::size_t n, double g, do
     }
     f.glo = glo;
     f.ghi = ghi;
-    // `whole`: integers of three bytes or fewer, whole steps within 24 bits.
-    if (whole) {
-        for (std::size_t k = 0; k < n; ++k) xi[k] = static_cast<std::int32_t>(x[k]);
-    } else {
-        // Not a number (then bad) is taken as 0, never converted.
-        for (std::size_t k = 0; k < n; ++k)
-            xi[k] = static_cast<std::int32_t>(x[k] == x[k] && std::fabs(x[k]) < 2147483647.0 ? x[k] : 0.0);
-    }
     f.bad = bad;
     f.off_step = off;
 }
@@ -965,14 +996,28 @@ bool Full_Channel::step_tracking(const Full_Frames& frames, bool finishing)
         }
         // A run is a segment at most: on the stack, never grown and zeroed.
         double run[full::kSegment];
-        decoder_.decode(raw, n, run);
-        if (want > 1 && misses_.empty()) {
+        if (want > 1 && misses_.empty() && source_.channel != 0) {
             const auto p = static_cast<std::uint64_t>(static_cast<std::int64_t>(pos_) - lock_.delta);
-            if (take_run(run, n, pos_, full_index(p, lock_.message.symbol(p / full::kSegment)))) {
+            const std::uint32_t index = full_index(p, lock_.message.symbol(p / full::kSegment));
+            bool taken;
+            if (!exact_ && decoder_.whole()) {
+                // Whole steps: as integers, and as values only if judged alone.
+                std::int32_t xi[full::kSegment];
+                decoder_.decode_whole(raw, n, xi);
+                taken = take_whole(xi, n, pos_, index);
+                if (!taken)
+                    for (std::size_t k = 0; k < n; ++k) run[k] = xi[k];
+            } else {
+                decoder_.decode(raw, n, run);
+                taken = take_run(run, n, pos_, index);
+            }
+            if (taken) {
                 pos_ += n;
                 progressed = true;
                 continue;
             }
+        } else {
+            decoder_.decode(raw, n, run);
         }
         for (std::size_t k = 0; k < n; ++k) {
             const std::uint64_t t = pos_ + k;
@@ -1080,12 +1125,10 @@ void Full_Channel::note_lag(std::uint64_t t, std::int64_t first, std::int64_t la
 
 bool Full_Channel::take_run(const double* x, std::size_t n, std::uint64_t t, std::uint32_t index)
 {
-    // A segment's run at once, where every sample fits: sums of whole
-    // numbers per run (added exactly), loops without branches. Samples that
-    // are no whole number of steps are summed one by one, in order.
+    // A segment's run at once, where every sample fits: exact words, or
+    // samples that are no whole number of steps, summed one by one in order.
     if (source_.channel == 0)
         return false;
-    const bool whole = !decoder_.is_float() && decoder_.bytes() <= 3;
     const std::int32_t* w = tables_[source_.channel - 1] + index;
     if (exact_) {
         bool all = true;
@@ -1095,57 +1138,71 @@ bool Full_Channel::take_run(const double* x, std::size_t n, std::uint64_t t, std
         compared_ += n;
         grid_ |= 1;
     } else {
-        const double g = source_.weights[source_.channel - 1];
-        const double o = source_.offset;
-        std::int32_t xi[full::kSegment];
         Run_Figures f;
-        if (whole && g == 1.0) {
-            // The words' own level: x - w against the offset, from the run's
-            // least and greatest difference, in whole numbers.
-            for (std::size_t k = 0; k < n; ++k) xi[k] = static_cast<std::int32_t>(x[k]);
-            sum_run(xi, w, n, true, f);
-            if (f.lo - o < -tolerance_ || f.hi - o > tolerance_)
-                return false;
-            off_step_ += f.lo - o <= -step_ || f.hi - o >= step_;
-            note_lag(t, xi[0] - w[0], xi[n - 1] - w[n - 1], f.lag, n, f.sr, f.srr);
-        } else {
-            fit_run(x, w, n, g, o, tolerance_, step_, whole, xi, f);
-            if (f.bad)
-                return false;
-            off_step_ += f.off_step;
-            level_min_ = std::min(level_min_, f.glo);
-            level_max_ = std::max(level_max_, f.ghi);
-            if (whole) {
-                sum_run(xi, w, n, false, f);
-                std::int32_t d[full::kSegment];
-                std::int64_t lag = 0, sum = 0, sum_sq = 0;
-                level_lag(x, w, n, g, o, d, lag, sum, sum_sq);
-                note_lag(t, d[0], d[n - 1], lag, n, sum, sum_sq);
-            }
-        }
-        if (!whole) {
-            take_fractions(x, n, w);
-        } else {
-            count_bits(xi, w, n);
-            compared_ += n;
-            differing_ += f.differ;
-            current_.s.differing += f.differ;
-            grid_ |= f.grid & 0xFFFFFF;
-            word_min_ = std::min(word_min_, static_cast<double>(f.lo));
-            word_max_ = std::max(word_max_, static_cast<double>(f.hi));
-            sum_sq_.add(f.srr);
-            // x = w + r: its sums from the words' and the residual's.
-            current_.sw.add(f.sw);
-            current_.sww.add(f.sww);
-            current_.sx.add(f.sw + f.sr);
-            current_.sxw.add(f.sww + f.srw);
-            current_.n += n;
-        }
+        fit_run(x, w, n, source_.weights[source_.channel - 1], source_.offset, tolerance_, step_, f);
+        if (f.bad)
+            return false;
+        off_step_ += f.off_step;
+        level_min_ = std::min(level_min_, f.glo);
+        level_max_ = std::max(level_max_, f.ghi);
+        take_fractions(x, n, w);
     }
+    took_run(t, n);
+    return true;
+}
+
+bool Full_Channel::take_whole(const std::int32_t* xi, std::size_t n, std::uint64_t t, std::uint32_t index)
+{
+    // The same for whole steps within 24 bits, not exact: sums of whole
+    // numbers per run (added exactly), loops without branches.
+    const std::int32_t* w = tables_[source_.channel - 1] + index;
+    const double g = source_.weights[source_.channel - 1];
+    const double o = source_.offset;
+    Run_Figures f;
+    if (g == 1.0) {
+        // The words' own level: x - w against the offset, from the run's
+        // least and greatest difference, in whole numbers.
+        sum_run(xi, w, n, true, f);
+        if (f.lo - o < -tolerance_ || f.hi - o > tolerance_)
+            return false;
+        off_step_ += f.lo - o <= -step_ || f.hi - o >= step_;
+        note_lag(t, xi[0] - w[0], xi[n - 1] - w[n - 1], f.lag, n, f.sr, f.srr);
+    } else {
+        std::int32_t d[full::kSegment];
+        fit_level(xi, w, n, g, o, tolerance_, step_, d, f);
+        if (f.bad)
+            return false;
+        off_step_ += f.off_step;
+        level_min_ = std::min(level_min_, f.glo);
+        level_max_ = std::max(level_max_, f.ghi);
+        sum_run(xi, w, n, false, f);
+        std::int64_t lag = 0, sum = 0, sum_sq = 0;
+        level_lag(d, n, lag, sum, sum_sq);
+        note_lag(t, d[0], d[n - 1], lag, n, sum, sum_sq);
+    }
+    count_bits(xi, w, n);
+    compared_ += n;
+    differing_ += f.differ;
+    current_.s.differing += f.differ;
+    grid_ |= f.grid & 0xFFFFFF;
+    word_min_ = std::min(word_min_, static_cast<double>(f.lo));
+    word_max_ = std::max(word_max_, static_cast<double>(f.hi));
+    sum_sq_.add(f.srr);
+    // x = w + r: its sums from the words' and the residual's.
+    current_.sw.add(f.sw);
+    current_.sww.add(f.sww);
+    current_.sx.add(f.sw + f.sr);
+    current_.sxw.add(f.sww + f.srw);
+    current_.n += n;
+    took_run(t, n);
+    return true;
+}
+
+void Full_Channel::took_run(std::uint64_t t, std::size_t n)
+{
     last_ = t + n - 1;
     last_position_ = static_cast<std::uint64_t>(static_cast<std::int64_t>(last_) - lock_.delta);
     current_.s.last = last_;
-    return true;
 }
 
 std::size_t Full_Channel::take_learned(Raw_View raw, std::size_t n, std::uint64_t t, std::uint32_t index)

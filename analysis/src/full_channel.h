@@ -131,6 +131,8 @@ private:
     bool place_piece(const double* x, std::uint64_t from, std::uint64_t n, std::int64_t around,
                      Full_Lock& lock) const;
     bool take_run(const double* x, std::size_t n, std::uint64_t t, std::uint32_t index);
+    bool take_whole(const std::int32_t* xi, std::size_t n, std::uint64_t t, std::uint32_t index);
+    void took_run(std::uint64_t t, std::size_t n);
     std::size_t take_learned(Raw_View raw, std::size_t n, std::uint64_t t, std::uint32_t index);
     void flush_learned();
     void refine_mix();
