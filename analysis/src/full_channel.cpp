@@ -74,25 +74,6 @@ __attribute__((always_inline)) inline void level_diff4(const double* x, const st
     e = v - g * wv;
 }
 
-// The sums of a run's differences at a level: the products of neighbours,
-// the sum and the sum of squares. From zero: a run of no samples has no
-// first difference to start from.
-KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
-void level_lag(const std::int32_t* d, std::size_t n, std::int64_t& lag, std::int64_t& sum,
-               std::int64_t& sum_sq)
-{
-    std::int64_t l = 0, s = 0, q = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (k > 0)
-            l += static_cast<std::int64_t>(d[k]) * d[k - 1];
-        s += d[k];
-        q += static_cast<std::int64_t>(d[k]) * d[k];
-    }
-    lag = l;
-    sum = s;
-    sum_sq = q;
-}
-
 typedef std::uint32_t Words __attribute__((vector_size(32)));
 
 // The bits in which x and w differ, counted per position into lanes[24]
@@ -152,47 +133,55 @@ struct Run_Figures {
     std::int32_t lo = 0, hi = 0;
     std::uint32_t differ = 0, grid = 0;
     double glo = 0, ghi = 0;  // x - g w, at a gain g
-    std::int64_t lag = 0;     // the products of neighbours' x - w
+    // The products of neighbours' differences (x - w at unity, else at the
+    // level), and at a level their sum and the sum of their squares.
+    std::int64_t lag = 0, dsum = 0, dsq = 0;
 };
+
+typedef double V8 __attribute__((vector_size(64)));
+typedef long long M8 __attribute__((vector_size(64)));
+typedef std::int32_t I8 __attribute__((vector_size(32)));
 
 // A run at a level other than unity in one pass over whole steps: x - g w
 // against the tolerance and the step, its least and greatest, and each
 // sample's difference at the level as level_residual gives it, clamped in
 // lanes of our own (a vector unit's maximum and minimum; GCC takes the
-// scalar clamps apart into compares and blends).
+// scalar clamps apart into compares and blends), eight at a time.
 KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
 void fit_level(const std::int32_t* xi, const std::int32_t* w, std::size_t n, double g, double o,
                double tolerance, double step, std::int32_t* d, Run_Figures& f)
 {
     constexpr double kLimit = 1073741824.0;
-    const V4 lo = {-kLimit, -kLimit, -kLimit, -kLimit}, hi = {kLimit, kLimit, kLimit, kLimit};
-    M4 bad4 = {}, off4 = {};  // a true compare is all ones
-    V4 lo4 = {}, hi4 = {};
+    const V8 lo = -kLimit + V8{}, hi = kLimit + V8{};
+    M8 bad8 = {}, off8 = {};  // a true compare is all ones
+    V8 lo8 = {}, hi8 = {};
     std::size_t k = 0;
-    for (; k + 4 <= n; k += 4) {
-        const V4 xv = {static_cast<double>(xi[k]), static_cast<double>(xi[k + 1]),
-                       static_cast<double>(xi[k + 2]), static_cast<double>(xi[k + 3])};
-        const V4 wv = {static_cast<double>(w[k]), static_cast<double>(w[k + 1]),
-                       static_cast<double>(w[k + 2]), static_cast<double>(w[k + 3])};
-        const V4 e = xv - g * wv;
-        V4 t = e - o;
-        const V4 a = t < 0 ? -t : t;
-        bad4 |= (a <= tolerance) == 0;
-        off4 -= a >= step;
-        lo4 = lo4 < e ? lo4 : e;
-        hi4 = hi4 > e ? hi4 : e;
+    for (; k + 8 <= n; k += 8) {
+        I8 xv, wv;
+        std::memcpy(&xv, xi + k, sizeof xv);
+        std::memcpy(&wv, w + k, sizeof wv);
+        const V8 e = __builtin_convertvector(xv, V8) - g * __builtin_convertvector(wv, V8);
+        V8 t = e - o;
+        const V8 a = t < 0 ? -t : t;
+        bad8 |= (a <= tolerance) == 0;
+        off8 -= a >= step;
+        lo8 = lo8 < e ? lo8 : e;
+        hi8 = hi8 > e ? hi8 : e;
         t = t < lo ? lo : t;
         t = t > hi ? hi : t;
-        const I4 di = __builtin_convertvector(t, I4);
+        const I8 di = __builtin_convertvector(t, I8);
         std::memcpy(d + k, &di, sizeof di);
     }
-    int bad = (bad4[0] | bad4[1] | bad4[2] | bad4[3]) != 0;
-    auto off = static_cast<std::uint32_t>(off4[0] + off4[1] + off4[2] + off4[3]);
+    long long bad_lanes = 0, off_lanes = 0;
     double glo = 0, ghi = 0;
-    for (int j = 0; j < 4; ++j) {
-        glo = glo < lo4[j] ? glo : lo4[j];
-        ghi = ghi > hi4[j] ? ghi : hi4[j];
+    for (int j = 0; j < 8; ++j) {
+        bad_lanes |= bad8[j];
+        off_lanes += off8[j];
+        glo = glo < lo8[j] ? glo : lo8[j];
+        ghi = ghi > hi8[j] ? ghi : hi8[j];
     }
+    int bad = bad_lanes != 0;
+    auto off = static_cast<std::uint32_t>(off_lanes);
     for (; k < n; ++k) {
         const double e = xi[k] - g * w[k];
         const double a = std::fabs(e - o);
@@ -250,17 +239,15 @@ void fit_run(const double* x, const std::int32_t* w, std::size_t n, double g, do
     f.off_step = off;
 }
 
-KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
-void sum_run(const std::int32_t* xi, const std::int32_t* w, std::size_t n, bool with_lag, Run_Figures& f)
+// `level`: d holds the differences at the level, d[-1] zero so that the
+// first has no neighbour to multiply; all in the one pass.
+template <bool level>
+__attribute__((always_inline)) inline void sum_body(const std::int32_t* xi, const std::int32_t* w,
+                                                    const std::int32_t* d, std::size_t n, Run_Figures& f)
 {
-    std::int64_t sr = 0, srr = 0, srw = 0, sw = 0, sww = 0, lag = 0;
+    std::int64_t sr = 0, srr = 0, srw = 0, sw = 0, sww = 0, lag = 0, dsum = 0, dsq = 0;
     std::int32_t lo = 0, hi = 0;
     std::uint32_t differ = 0, grid = 0;
-    // At a level the products of neighbours come from x - g w instead.
-    if (with_lag)
-        for (std::size_t k = 1; k < n; ++k)
-            lag += static_cast<std::int64_t>(xi[k] - w[k]) * (xi[k - 1] - w[k - 1]);
-    f.lag = lag;
     for (std::size_t k = 0; k < n; ++k) {
         const std::int32_t r = xi[k] - w[k];
         lo = lo < r ? lo : r;
@@ -272,6 +259,11 @@ void sum_run(const std::int32_t* xi, const std::int32_t* w, std::size_t n, bool 
         sww += static_cast<std::int64_t>(w[k]) * w[k];
         differ += r != 0;
         grid |= static_cast<std::uint32_t>(xi[k]);
+        if (level) {
+            lag += static_cast<std::int64_t>(d[k]) * d[k - 1];
+            dsum += d[k];
+            dsq += static_cast<std::int64_t>(d[k]) * d[k];
+        }
     }
     f.sr = sr;
     f.srr = srr;
@@ -282,6 +274,28 @@ void sum_run(const std::int32_t* xi, const std::int32_t* w, std::size_t n, bool 
     f.hi = hi;
     f.differ = differ;
     f.grid = grid;
+    if (level) {
+        f.lag = lag;
+        f.dsum = dsum;
+        f.dsq = dsq;
+    }
+}
+
+// A run's sums: with d (see sum_body) at a level, else at the words' own,
+// where the products of neighbours come from x - w.
+KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
+void sum_run(const std::int32_t* xi, const std::int32_t* w, const std::int32_t* d, std::size_t n,
+             Run_Figures& f)
+{
+    if (d) {
+        sum_body<true>(xi, w, d, n, f);
+        return;
+    }
+    std::int64_t lag = 0;
+    for (std::size_t k = 1; k < n; ++k)
+        lag += static_cast<std::int64_t>(xi[k] - w[k]) * (xi[k - 1] - w[k - 1]);
+    f.lag = lag;
+    sum_body<false>(xi, w, nullptr, n, f);
 }
 
 // Neither a number missing nor the pattern's cycle (or silence) repeated.
@@ -1162,23 +1176,22 @@ bool Full_Channel::take_whole(const std::int32_t* xi, std::size_t n, std::uint64
     if (g == 1.0) {
         // The words' own level: x - w against the offset, from the run's
         // least and greatest difference, in whole numbers.
-        sum_run(xi, w, n, true, f);
+        sum_run(xi, w, nullptr, n, f);
         if (f.lo - o < -tolerance_ || f.hi - o > tolerance_)
             return false;
         off_step_ += f.lo - o <= -step_ || f.hi - o >= step_;
         note_lag(t, xi[0] - w[0], xi[n - 1] - w[n - 1], f.lag, n, f.sr, f.srr);
     } else {
-        std::int32_t d[full::kSegment];
-        fit_level(xi, w, n, g, o, tolerance_, step_, d, f);
+        std::int32_t d[full::kSegment + 1];
+        d[0] = 0;
+        fit_level(xi, w, n, g, o, tolerance_, step_, d + 1, f);
         if (f.bad)
             return false;
         off_step_ += f.off_step;
         level_min_ = std::min(level_min_, f.glo);
         level_max_ = std::max(level_max_, f.ghi);
-        sum_run(xi, w, n, false, f);
-        std::int64_t lag = 0, sum = 0, sum_sq = 0;
-        level_lag(d, n, lag, sum, sum_sq);
-        note_lag(t, d[0], d[n - 1], lag, n, sum, sum_sq);
+        sum_run(xi, w, d + 1, n, f);
+        note_lag(t, d[1], d[n], f.lag, n, f.dsum, f.dsq);
     }
     count_bits(xi, w, n);
     compared_ += n;
