@@ -144,43 +144,43 @@ typedef std::int32_t I8 __attribute__((vector_size(32)));
 
 // A run at a level other than unity in one pass over whole steps: x - g w
 // against the tolerance and the step, its least and greatest, and each
-// sample's difference at the level as level_residual gives it, clamped in
-// lanes of our own (a vector unit's maximum and minimum; GCC takes the
-// scalar clamps apart into compares and blends), eight at a time.
-KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
-void fit_level(const std::int32_t* xi, const std::int32_t* w, std::size_t n, double g, double o,
-               double tolerance, double step, std::int32_t* d, Run_Figures& f)
+// sample's difference at the level as level_residual gives it, in lanes of
+// our own (GCC takes no minimum of doubles side by side by itself), four or
+// eight at a time. Within the tolerance no clamp is needed; a lane outside
+// it converts 0 instead, and the run is not taken.
+template <typename V, typename M, typename I>
+__attribute__((always_inline)) inline void fit_lanes(const std::int32_t* xi, const std::int32_t* w,
+                                                     std::size_t n, double g, double o, double tolerance,
+                                                     double step, std::int32_t* d, Run_Figures& f)
 {
-    constexpr double kLimit = 1073741824.0;
-    const V8 lo = -kLimit + V8{}, hi = kLimit + V8{};
-    M8 bad8 = {}, off8 = {};  // a true compare is all ones
-    V8 lo8 = {}, hi8 = {};
+    constexpr std::size_t lanes = sizeof(V) / sizeof(double);
+    M ok = ~M{}, offs = {};  // a true compare is all ones
+    V lo = {}, hi = {};
     std::size_t k = 0;
-    for (; k + 8 <= n; k += 8) {
-        I8 xv, wv;
+    for (; k + lanes <= n; k += lanes) {
+        I xv, wv;
         std::memcpy(&xv, xi + k, sizeof xv);
         std::memcpy(&wv, w + k, sizeof wv);
-        const V8 e = __builtin_convertvector(xv, V8) - g * __builtin_convertvector(wv, V8);
-        V8 t = e - o;
-        const V8 a = t < 0 ? -t : t;
-        bad8 |= (a <= tolerance) == 0;
-        off8 -= a >= step;
-        lo8 = lo8 < e ? lo8 : e;
-        hi8 = hi8 > e ? hi8 : e;
-        t = t < lo ? lo : t;
-        t = t > hi ? hi : t;
-        const I8 di = __builtin_convertvector(t, I8);
+        const V e = __builtin_convertvector(xv, V) - g * __builtin_convertvector(wv, V);
+        const V t = e - o;
+        const V a = t < 0 ? -t : t;
+        const M in = a <= tolerance;
+        ok &= in;
+        offs -= a >= step;
+        lo = lo < e ? lo : e;
+        hi = hi > e ? hi : e;
+        const I di = __builtin_convertvector(in ? t : 0, I);
         std::memcpy(d + k, &di, sizeof di);
     }
-    long long bad_lanes = 0, off_lanes = 0;
+    long long all = ~0LL, off_lanes = 0;
     double glo = 0, ghi = 0;
-    for (int j = 0; j < 8; ++j) {
-        bad_lanes |= bad8[j];
-        off_lanes += off8[j];
-        glo = glo < lo8[j] ? glo : lo8[j];
-        ghi = ghi > hi8[j] ? ghi : hi8[j];
+    for (std::size_t j = 0; j < lanes; ++j) {
+        all &= ok[j];
+        off_lanes += offs[j];
+        glo = glo < lo[j] ? glo : lo[j];
+        ghi = ghi > hi[j] ? ghi : hi[j];
     }
-    int bad = bad_lanes != 0;
+    int bad = all == 0;
     auto off = static_cast<std::uint32_t>(off_lanes);
     for (; k < n; ++k) {
         const double e = xi[k] - g * w[k];
@@ -195,6 +195,27 @@ void fit_level(const std::int32_t* xi, const std::int32_t* w, std::size_t n, dou
     f.ghi = ghi;
     f.bad = bad;
     f.off_step = off;
+}
+
+#ifdef KOVA_TARGET_WIDE
+KOVA_TARGET_WIDE void fit_level(const std::int32_t* xi, const std::int32_t* w, std::size_t n, double g,
+                                double o, double tolerance, double step, std::int32_t* d, Run_Figures& f)
+{
+    fit_lanes<V8, M8, I8>(xi, w, n, g, o, tolerance, step, d, f);
+}
+
+__attribute__((target("avx2"))) void fit_level(const std::int32_t* xi, const std::int32_t* w, std::size_t n,
+                                               double g, double o, double tolerance, double step,
+                                               std::int32_t* d, Run_Figures& f)
+{
+    fit_lanes<V4, M4, I4>(xi, w, n, g, o, tolerance, step, d, f);
+}
+#endif
+
+KOVA_TARGET_DEFAULT void fit_level(const std::int32_t* xi, const std::int32_t* w, std::size_t n, double g,
+                                   double o, double tolerance, double step, std::int32_t* d, Run_Figures& f)
+{
+    fit_lanes<V4, M4, I4>(xi, w, n, g, o, tolerance, step, d, f);
 }
 
 // The same for samples that are no whole number of steps (floats, 32-bit
