@@ -138,10 +138,6 @@ struct Run_Figures {
     std::int64_t lag = 0, dsum = 0, dsq = 0;
 };
 
-typedef double V8 __attribute__((vector_size(64)));
-typedef long long M8 __attribute__((vector_size(64)));
-typedef std::int32_t I8 __attribute__((vector_size(32)));
-
 // Integers as doubles, element by element: GCC converts that with one
 // instruction, where converting a vector of eight takes it apart.
 __attribute__((always_inline)) inline void to_doubles(const std::int32_t* p, V4& v)
@@ -150,12 +146,18 @@ __attribute__((always_inline)) inline void to_doubles(const std::int32_t* p, V4&
            static_cast<double>(p[3])};
 }
 
+#ifdef KOVA_TARGET_WIDE
+typedef double V8 __attribute__((vector_size(64)));
+typedef long long M8 __attribute__((vector_size(64)));
+typedef std::int32_t I8 __attribute__((vector_size(32)));
+
 __attribute__((always_inline)) inline void to_doubles(const std::int32_t* p, V8& v)
 {
     v = V8{static_cast<double>(p[0]), static_cast<double>(p[1]), static_cast<double>(p[2]),
            static_cast<double>(p[3]), static_cast<double>(p[4]), static_cast<double>(p[5]),
            static_cast<double>(p[6]), static_cast<double>(p[7])};
 }
+#endif
 
 // A run at a level other than unity in one pass over whole steps: x - g w
 // against the tolerance and the step, its least and greatest, and each
@@ -184,7 +186,7 @@ __attribute__((always_inline)) inline void fit_lanes(const std::int32_t* xi, con
         offs -= a >= step;
         lo = lo < e ? lo : e;
         hi = hi > e ? hi : e;
-        const I di = __builtin_convertvector(in ? t : 0, I);
+        const I di = __builtin_convertvector(in ? t : V{}, I);
         std::memcpy(d + k, &di, sizeof di);
     }
     long long all = ~0LL, off_lanes = 0;
