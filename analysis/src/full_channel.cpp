@@ -180,7 +180,13 @@ __attribute__((always_inline)) inline void fit_lanes(const std::int32_t* xi, con
         to_doubles(w + k, wv);
         const V e = xv - g * wv;
         const V t = e - o;
-        const V a = t < 0 ? -t : t;
+        // |t| as its sign bit cleared: one instruction, where GCC keeps a
+        // compare and a blend for t < 0 ? -t : t.
+        M bits;
+        std::memcpy(&bits, &t, sizeof bits);
+        bits &= 0x7FFFFFFFFFFFFFFFLL;
+        V a;
+        std::memcpy(&a, &bits, sizeof a);
         const M in = a <= tolerance;
         ok &= in;
         offs -= a >= step;
