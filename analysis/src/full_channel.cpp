@@ -138,6 +138,18 @@ struct Run_Figures {
     std::int64_t lag = 0, dsum = 0, dsq = 0;
 };
 
+// A sample past the last whole set of lanes, into the fit's figures.
+inline void fit_one(double x, std::int32_t w, double g, double o, double tolerance, double step,
+                    Run_Figures& f)
+{
+    const double e = x - g * w;
+    const double a = std::fabs(e - o);
+    f.bad |= !(a <= tolerance);
+    f.off_step += a >= step;
+    f.glo = f.glo < e ? f.glo : e;
+    f.ghi = f.ghi > e ? f.ghi : e;
+}
+
 // Integers as doubles, element by element: GCC converts that with one
 // instruction, where converting a vector of eight takes it apart.
 __attribute__((always_inline)) inline void to_doubles(const std::int32_t* p, V4& v)
@@ -203,21 +215,14 @@ __attribute__((always_inline)) inline void fit_lanes(const std::int32_t* xi, con
         glo = glo < lo[j] ? glo : lo[j];
         ghi = ghi > hi[j] ? ghi : hi[j];
     }
-    int bad = all == 0;
-    auto off = static_cast<std::uint32_t>(off_lanes);
-    for (; k < n; ++k) {
-        const double e = xi[k] - g * w[k];
-        const double a = std::fabs(e - o);
-        bad |= !(a <= tolerance);
-        off += a >= step;
-        glo = glo < e ? glo : e;
-        ghi = ghi > e ? ghi : e;
-        d[k] = level_residual(xi[k], g, w[k], o);
-    }
+    f.bad = all == 0;
+    f.off_step = static_cast<std::uint32_t>(off_lanes);
     f.glo = glo;
     f.ghi = ghi;
-    f.bad = bad;
-    f.off_step = off;
+    for (; k < n; ++k) {
+        fit_one(xi[k], w[k], g, o, tolerance, step, f);
+        d[k] = level_residual(xi[k], g, w[k], o);
+    }
 }
 
 #ifdef KOVA_TARGET_WIDE
@@ -262,25 +267,16 @@ void fit_run(const double* x, const std::int32_t* w, std::size_t n, double g, do
         lo4 = lo4 < e ? lo4 : e;
         hi4 = hi4 > e ? hi4 : e;
     }
-    int bad = (bad4[0] | bad4[1] | bad4[2] | bad4[3]) != 0;
-    auto off = static_cast<std::uint32_t>(off4[0] + off4[1] + off4[2] + off4[3]);
+    f.bad = (bad4[0] | bad4[1] | bad4[2] | bad4[3]) != 0;
+    f.off_step = static_cast<std::uint32_t>(off4[0] + off4[1] + off4[2] + off4[3]);
     double glo = 0, ghi = 0;
     for (int j = 0; j < 4; ++j) {
         glo = glo < lo4[j] ? glo : lo4[j];
         ghi = ghi > hi4[j] ? ghi : hi4[j];
     }
-    for (; k < n; ++k) {
-        const double e = x[k] - g * w[k];
-        const double d = std::fabs(e - o);
-        bad |= !(d <= tolerance);
-        off += d >= step;
-        glo = glo < e ? glo : e;
-        ghi = ghi > e ? ghi : e;
-    }
     f.glo = glo;
     f.ghi = ghi;
-    f.bad = bad;
-    f.off_step = off;
+    for (; k < n; ++k) fit_one(x[k], w[k], g, o, tolerance, step, f);
 }
 
 // `level`: d holds the differences at the level, d[-1] zero so that the
