@@ -1658,6 +1658,9 @@ Channel_Report Full_Channel::report() const
         else if (f.cut == Word_Cut::none && at_gain && c.level_min_ >= -32 * q - slack &&
                  c.level_max_ <= 32 * q + slack && shaped())
             f.cut = Word_Cut::shaped;
+        else if (f.cut == Word_Cut::none && at_gain && c.level_min_ >= -4 * q - slack &&
+                 c.level_max_ <= 4 * q + slack)
+            f.cut = Word_Cut::dithered;
         cut_at_gain = at_gain && f.cut != Word_Cut::none;
     }
     r.truncated = f.word_bits < 24 && differs;

@@ -139,7 +139,8 @@ TEST_F(KovaCheckFull, ExactCopiesAreBitPerfectInEveryContainer)
 // sox's x0.5 the words at that gain are cut as without it. ffmpeg keeps 32 bits even when told 20 (its
 // output_sample_bits only scales the dither): finer than 24 bits, the words changed, no cut. ffmpeg's
 // shibata dither (noise-shaped) comes with a gain of its own, about x0.99902: the gain, and the dither
-// shaped at that gain.
+// shaped at that gain. ffmpeg's x0.9 then sox's 16 bits with its default dither: the gain, and the
+// dither at that gain.
 TEST_F(KovaCheckFull, WordLengthAndDitherAreNamed)
 {
     shell(
@@ -165,7 +166,8 @@ TEST_F(KovaCheckFull, WordLengthAndDitherAreNamed)
         "! audio/x-raw,format=S16LE ! wavenc ! filesink location=gst16shaped.wav && "
         "sox f2.wav -b 16 sox16shaped.wav dither -s && sox -D f2.wav -b 16 half16.wav vol 0.5 && "
         "ffmpeg -v error -i f2.wav -af aresample=osf=s16:dither_method=shibata -c:a pcm_s16le "
-        "ff16shaped.wav");
+        "ff16shaped.wav && ffmpeg -v error -i f2.wav -af volume=0.9 -c:a pcm_s24le v09.wav && "
+        "sox v09.wav -b 16 v09d16.wav");
 
     struct Case {
         const char* file;
@@ -186,6 +188,7 @@ TEST_F(KovaCheckFull, WordLengthAndDitherAreNamed)
         {"sox16shaped.wav", "[\"altered\",\"truncated\"]", 16, "noise-shaped"},
         {"ff16shaped.wav", "[\"gain\",\"altered\",\"truncated\"]", 16, "noise-shaped"},
         {"sox20d.wav", "[\"altered\",\"truncated\"]", 20, "dithered"},
+        {"v09d16.wav", "[\"gain\",\"altered\",\"truncated\"]", 16, "dithered"},
         {"ff20d.wav", "[\"altered\"]", 24, "none"},
     };
     for (const auto& c : cases) {
