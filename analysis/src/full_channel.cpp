@@ -614,7 +614,7 @@ bool Full_Channel::enter_tone(std::uint64_t first, std::uint64_t s, const double
 {
     const Pilot_Fit fit = fit_pilot(x, kFullWindow, s, rate_, hz);
     // The pilot under the signal's noise: a pure tone carries all its swing.
-    if (!(fit.fraction >= 0.5 && fit.fraction <= 0.98))
+    if (!(fit.fraction >= 0.5 && fit.fraction <= 0.99))
         return false;
     if (!span_) {
         span_ = true;
@@ -1736,7 +1736,15 @@ Channel_Report Full_Channel::report() const
         const bool own_family =
             rate_ % s.family_rate == 0 &&
             (rate_ / s.family_rate == 1 || rate_ / s.family_rate == 2 || rate_ / s.family_rate == 4);
-        if (!own_family || std::fabs(s.drift_ppm) >= 0.1) {
+        // At its own speed in its own family, what the pilot carries
+        // against the rest tells the rate it was made at: another one than
+        // the capture's is a resampler within the family.
+        const long from = own_family ? c.tone_->source_rate(s.family_rate, rate_) : 0;
+        if (from > 0 && from != rate_ && std::fabs(s.drift_ppm) < 0.1) {
+            s.source_rate = from;
+            s.ratio = static_cast<double>(rate_) / (static_cast<double>(from) * (1 + s.drift_ppm * 1e-6));
+        }
+        if (!own_family || std::fabs(s.drift_ppm) >= 0.1 || s.source_rate > 0) {
             r.resampled = true;
             r.resampling = s;
         } else {

@@ -149,7 +149,45 @@ bool Pilot_Tracker::take(const double* x, std::size_t n, std::uint64_t first, lo
     if (!(f.fraction >= kHeld) || !(ratio > 0.75 && ratio < 1.33))
         return false;
     phase_.add(static_cast<double>(first) + static_cast<double>(n) / 2, std::arg(f.amplitude));
+    power_ += std::norm(f.amplitude) / 2 * static_cast<double>(n);
+    swing_ += std::norm(f.amplitude) / 2 / f.fraction * static_cast<double>(n);
     return true;
+}
+
+double pilot_spread(long source, long family_rate, long rate)
+{
+    const int r = static_cast<int>(source / family_rate);
+    // A harmonic at k / 4 of the family rate lies below the lower half-rate.
+    const double below = static_cast<double>(std::min(source, rate)) / 2;
+    double pilot = 0;
+    for (int k = 1; k < 2 * r; k += 2) {
+        if (static_cast<double>(k) * static_cast<double>(family_rate) / 4 >= below)
+            break;
+        const double g = std::sin(kPi * k / 4) / (r * std::sin(kPi * k / (4.0 * r)));
+        pilot += g * g;
+    }
+    const double g1 = std::sin(kPi / 4) / (r * std::sin(kPi / (4.0 * r)));
+    const double noise = (0.25 + 1.0 / 48) / 4.5 * std::min(1.0, static_cast<double>(rate) / source);
+    return (pilot - g1 * g1 + noise) / (g1 * g1);
+}
+
+long Pilot_Tracker::source_rate(long family_rate, long rate) const
+{
+    if (!(power_ > 0))
+        return 0;
+    const double spread = swing_ / power_ - 1;
+    // A resampler's filter takes a little of the noise near its edge (up to
+    // about a tenth); a fold-down of channels a little of their own.
+    long found = 0;
+    for (const long source : {family_rate, 2 * family_rate, 4 * family_rate}) {
+        const double p = pilot_spread(source, family_rate, rate);
+        if (spread >= 0.88 * p && spread <= 1.08 * p) {
+            if (found != 0)
+                return 0;
+            found = source;
+        }
+    }
+    return found;
 }
 
 double Pilot_Tracker::drift_ppm(long rate) const

@@ -280,9 +280,23 @@ TEST_F(KovaCheckFull, GainAndInversionAreMeasured)
 // Resampled: 44.1 kHz through ffmpeg's and GStreamer's resamplers to 48 kHz
 // (ratio 48000 / 44100 = 1.088435), and a clock 1 Hz fast (ffmpeg asetrate
 // 48001, GStreamer's raw samples taken at 48001 Hz, each resampled back to
-// 48000: +1 / 48000 = +20.83 ppm, ratio 48000 / 48001).
+// 48000: +1 / 48000 = +20.83 ppm, ratio 48000 / 48001). Within the family,
+// 48 kHz up to 192 kHz (ratio 4) and 192 kHz down to 48 kHz (ratio 0.25).
 TEST_F(KovaCheckFull, ResamplingAndDriftAreMeasured)
 {
+    shell("sox f2.wav -b 24 up192.wav rate -v 192k && sox f8.wav -b 24 down48.wav rate -v 48k");
+    const auto within = check({"up192.wav", "down48.wav"}).out;
+    expect_has(within,
+               "up192.wav  ch2  resampled  192 kHz  2 s (0 s \u2013 2 s)\n"
+               "    resampled: from 48 kHz (the 48 kHz family, its pilot at 12 kHz) to 192 kHz, "
+               "ratio 4.000000\n");
+    expect_has(within,
+               "down48.wav  ch8  resampled  48 kHz  1 s (0 s \u2013 1 s)\n"
+               "    resampled: from 192 kHz (the 48 kHz family, its pilot at 12 kHz) to 48 kHz, "
+               "ratio 0.250000\n");
+    const auto up = check({"--json", "up192.wav"}).out;
+    expect_has(up, "\"family_rate\":48000,\"ratio\":4,\"drift_ppm\":");
+    expect_has(up, "\"source_rate\":48000}");
     shell(
         "ffmpeg -v error -i f1.wav -ar 48000 -c:a pcm_s24le ff48.wav && "
         "gst-launch-1.0 -q filesrc location=f1.wav ! wavparse ! audioconvert ! audioresample ! "

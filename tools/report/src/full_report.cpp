@@ -206,9 +206,12 @@ std::string full_resampling_text(const Channel_Report& r, long rate)
 {
     if (r.resampling) {
         const auto& s = *r.resampling;
-        std::string out = kIndent + std::string("resampled: from the ") + rate_text(s.family_rate) +
-                          " family (its pilot at " + rate_text(s.family_hz) + ") to " + rate_text(rate) +
-                          ", ratio " + format("%.6f", s.ratio) + "\n";
+        const std::string family = rate_text(s.family_rate) + " family" +
+                                   (s.source_rate > 0 ? ", its" : " (its") + " pilot at " +
+                                   rate_text(s.family_hz) + ")";
+        std::string out = kIndent + std::string("resampled: from ") +
+                          (s.source_rate > 0 ? rate_text(s.source_rate) + " (the " : "the ") + family +
+                          " to " + rate_text(rate) + ", ratio " + format("%.6f", s.ratio) + "\n";
         if (std::fabs(s.drift_ppm) >= 0.1)
             out += kIndent + std::string("clock drift ") + format("%+.2f", s.drift_ppm) +
                    " ppm (the signal arrives " + (s.drift_ppm > 0 ? "faster" : "slower") +
