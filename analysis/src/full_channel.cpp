@@ -76,25 +76,30 @@ __attribute__((always_inline)) inline void level_diff4(const double* x, const st
 
 typedef std::uint32_t Words __attribute__((vector_size(32)));
 
+KOVA_TARGET_DEFAULT void count_lanes(const std::int32_t* x, const std::int32_t* w, std::size_t n,
+                                     std::uint32_t (*lanes)[kFullBitLanes]);
+
 // The bits in which x and w differ, counted per position into lanes[24]
-// of eight words side by side: bit b lands in nibble b / 4 of the sum for
-// b % 4, which holds fifteen words; the nibbles then go into bytes, which
-// hold seventeen such sums, and the bytes into the lanes.
-KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
-void count_lanes(const std::int32_t* x, const std::int32_t* w, std::size_t n, std::uint32_t (*lanes)[8])
+// of eight or sixteen words side by side (W's lanes): bit b lands in nibble
+// b / 4 of the sum for b % 4, which holds fifteen words; the nibbles then go
+// into bytes, which hold seventeen such sums, and the bytes into the lanes.
+template <typename W>
+__attribute__((always_inline)) inline void count_words(const std::int32_t* x, const std::int32_t* w,
+                                                       std::size_t n, std::uint32_t (*lanes)[kFullBitLanes])
 {
+    constexpr std::size_t width = sizeof(W) / sizeof(std::uint32_t);
     constexpr std::uint32_t kNibbles = 0x111111;  // bits 0, 4, ... 20
     constexpr std::uint32_t kLow = 0x0F0F0F;
     std::size_t k = 0;
-    while (n - k >= 8) {
-        Words bytes[8] = {};  // [j]: bits j, j + 8 and j + 16 in bytes 0 to 2
-        for (int round = 0; round < 17 && n - k >= 8; ++round) {
-            Words nibbles[4] = {};
-            for (int row = 0; row < 15 && n - k >= 8; ++row, k += 8) {
-                Words a, b;
-                std::memcpy(&a, x + k, sizeof a);
-                std::memcpy(&b, w + k, sizeof b);
-                const Words e = a ^ b;
+    while (n - k >= width) {
+        W bytes[8] = {};  // [j]: bits j, j + 8 and j + 16 in bytes 0 to 2
+        for (int round = 0; round < 17 && n - k >= width; ++round) {
+            W nibbles[4] = {};
+            for (int row = 0; row < 15 && n - k >= width; ++row, k += width) {
+                W xv, wv;
+                std::memcpy(&xv, x + k, sizeof xv);
+                std::memcpy(&wv, w + k, sizeof wv);
+                const W e = xv ^ wv;
                 nibbles[0] += e & kNibbles;
                 nibbles[1] += e >> 1 & kNibbles;
                 nibbles[2] += e >> 2 & kNibbles;
@@ -106,9 +111,9 @@ void count_lanes(const std::int32_t* x, const std::int32_t* w, std::size_t n, st
             }
         }
         for (int j = 0; j < 8; ++j) {
-            const Words parts[3] = {bytes[j] & 0xFF, bytes[j] >> 8 & 0xFF, bytes[j] >> 16};
+            const W parts[3] = {bytes[j] & 0xFF, bytes[j] >> 8 & 0xFF, bytes[j] >> 16};
             for (int p = 0; p < 3; ++p) {
-                Words lane;
+                W lane;
                 std::memcpy(&lane, lanes[j + 8 * p], sizeof lane);
                 lane += parts[p];
                 std::memcpy(lanes[j + 8 * p], &lane, sizeof lane);
@@ -117,11 +122,33 @@ void count_lanes(const std::int32_t* x, const std::int32_t* w, std::size_t n, st
     }
     if (k < n) {
         // The last words with zeros after them, which differ in no bit.
-        std::int32_t a[8] = {}, b[8] = {};
+        std::int32_t a[width] = {}, b[width] = {};
         std::memcpy(a, x + k, (n - k) * sizeof *a);
         std::memcpy(b, w + k, (n - k) * sizeof *b);
-        count_lanes(a, b, 8, lanes);
+        count_lanes(a, b, width, lanes);
     }
+}
+
+#ifdef KOVA_TARGET_WIDE
+typedef std::uint32_t Words16 __attribute__((vector_size(64)));
+
+KOVA_TARGET_WIDE void count_lanes(const std::int32_t* x, const std::int32_t* w, std::size_t n,
+                                  std::uint32_t (*lanes)[kFullBitLanes])
+{
+    count_words<Words16>(x, w, n, lanes);
+}
+
+__attribute__((target("avx2"))) void count_lanes(const std::int32_t* x, const std::int32_t* w, std::size_t n,
+                                                 std::uint32_t (*lanes)[kFullBitLanes])
+{
+    count_words<Words>(x, w, n, lanes);
+}
+#endif
+
+KOVA_TARGET_DEFAULT void count_lanes(const std::int32_t* x, const std::int32_t* w, std::size_t n,
+                                     std::uint32_t (*lanes)[kFullBitLanes])
+{
+    count_words<Words>(x, w, n, lanes);
 }
 
 // What a run of samples held against its words and their prediction,

@@ -21,6 +21,9 @@
 
 namespace kova::analysis::detail {
 
+// Words whose differing bits are counted side by side, at the widest.
+constexpr std::size_t kFullBitLanes = 16;
+
 class Full_Channel {
 public:
     Full_Channel(int index, long rate, const Sample_Format& format, Event_Sink* sink, Full_Words& words);
@@ -218,9 +221,9 @@ private:
     std::uint64_t changed_ = 0;  // of those, lone samples changed in place
     std::uint64_t nonfinite_ = 0;
     std::array<std::uint64_t, 24> bit_errors_{};
-    // Bit errors counted eight words side by side (bit b in [b]), added
-    // into bit_errors_ for the report, or before a lane could fill.
-    std::uint32_t bit_lanes_[24][8] = {};
+    // Bit errors counted up to kFullBitLanes words side by side (bit b in
+    // [b]), added into bit_errors_ for the report, or before a lane could fill.
+    std::uint32_t bit_lanes_[24][kFullBitLanes] = {};
     std::uint64_t lane_words_ = 0;
     std::uint32_t grid_ = 0;
     bool finer_ = false;
