@@ -1763,11 +1763,11 @@ Channel_Report Full_Channel::report() const
         const bool own_family =
             rate_ % s.family_rate == 0 &&
             (rate_ / s.family_rate == 1 || rate_ / s.family_rate == 2 || rate_ / s.family_rate == 4);
-        // At its own speed in its own family, what the pilot carries
-        // against the rest tells the rate it was made at: another one than
-        // the capture's is a resampler within the family.
+        // In its own family, what the pilot carries against the rest tells
+        // the rate it was made at: another one than the capture's is a
+        // resampler within the family.
         const long from = own_family ? c.tone_->source_rate(s.family_rate, rate_) : 0;
-        if (from > 0 && from != rate_ && std::fabs(s.drift_ppm) < 0.1) {
+        if (from > 0 && from != rate_) {
             s.source_rate = from;
             s.ratio = static_cast<double>(rate_) / (static_cast<double>(from) * (1 + s.drift_ppm * 1e-6));
         }

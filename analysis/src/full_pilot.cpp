@@ -149,8 +149,14 @@ bool Pilot_Tracker::take(const double* x, std::size_t n, std::uint64_t first, lo
     if (!(f.fraction >= kHeld) || !(ratio > 0.75 && ratio < 1.33))
         return false;
     phase_.add(static_cast<double>(first) + static_cast<double>(n) / 2, std::arg(f.amplitude));
-    power_ += std::norm(f.amplitude) / 2 * static_cast<double>(n);
-    swing_ += std::norm(f.amplitude) / 2 / f.fraction * static_cast<double>(n);
+    // Blocks of the first one's length only: a drift takes the same share
+    // of the pilot from each, given back when the drift is known.
+    if (block_ == 0)
+        block_ = n;
+    if (n == block_) {
+        power_ += std::norm(f.amplitude) / 2;
+        swing_ += std::norm(f.amplitude) / 2 / f.fraction;
+    }
     return true;
 }
 
@@ -175,7 +181,14 @@ long Pilot_Tracker::source_rate(long family_rate, long rate) const
 {
     if (!(power_ > 0))
         return 0;
-    const double spread = swing_ / power_ - 1;
+    // Fitted at the nominal frequency, a block of n samples keeps
+    // |sin(n d / 2) / (n sin(d / 2))| of a pilot d radians a sample off it.
+    const double d = omega_of(first_.hz, rate) * drift_ppm(rate) * 1e-6;
+    const auto n = static_cast<double>(block_);
+    const double kept = std::fabs(d * n) < 1e-9 ? 1.0 : std::sin(n * d / 2) / (n * std::sin(d / 2));
+    if (!(std::fabs(kept) > 0.5))
+        return 0;
+    const double spread = swing_ / (power_ / (kept * kept)) - 1;
     // A resampler's filter takes a little of the noise near its edge (up to
     // about a tenth); a fold-down of channels a little of their own.
     long found = 0;

@@ -43,8 +43,8 @@ public:
     double drift_ppm(long rate) const;
     // The rate of the family_rate's three the pilot came from at this
     // capture rate, or 0 where none or more than one fits: from the power
-    // beside the pilot over the pilot's, over all blocks taken (see
-    // pilot_spread).
+    // beside the pilot over the pilot's, over the blocks taken (see
+    // pilot_spread), with what the drift took of the pilot given back.
     long source_rate(long family_rate, long rate) const;
 
 private:
@@ -55,6 +55,7 @@ private:
     long rate_ = 0;
     std::vector<double> cos_, sin_;     // e^(-i w t) of a block's samples, t from 0
     double power_ = 0.0, swing_ = 0.0;  // the pilot's and all the swing's, summed over blocks
+    std::size_t block_ = 0;
 };
 
 }  // namespace kova::analysis::detail

@@ -281,10 +281,13 @@ TEST_F(KovaCheckFull, GainAndInversionAreMeasured)
 // (ratio 48000 / 44100 = 1.088435), and a clock 1 Hz fast (ffmpeg asetrate
 // 48001, GStreamer's raw samples taken at 48001 Hz, each resampled back to
 // 48000: +1 / 48000 = +20.83 ppm, ratio 48000 / 48001). Within the family,
-// 48 kHz up to 192 kHz (ratio 4) and 192 kHz down to 48 kHz (ratio 0.25).
+// 48 kHz up to 192 kHz (ratio 4) and 192 kHz down to 48 kHz (ratio 0.25);
+// 192 kHz sped up 300 ppm to 96 kHz (ratio 96000 / (192000 * 1.0003) = 0.499850).
 TEST_F(KovaCheckFull, ResamplingAndDriftAreMeasured)
 {
-    shell("sox f2.wav -b 24 up192.wav rate -v 192k && sox f8.wav -b 24 down48.wav rate -v 48k");
+    shell(
+        "sox f2.wav -b 24 up192.wav rate -v 192k && sox f8.wav -b 24 down48.wav rate -v 48k && "
+        "sox f8.wav -b 24 fast96.wav speed 1.0003 rate -v 96k");
     const auto within = check({"up192.wav", "down48.wav"}).out;
     expect_has(within,
                "up192.wav  ch2  resampled  192 kHz  2 s (0 s \u2013 2 s)\n"
@@ -297,6 +300,10 @@ TEST_F(KovaCheckFull, ResamplingAndDriftAreMeasured)
     const auto up = check({"--json", "up192.wav"}).out;
     expect_has(up, "\"family_rate\":48000,\"ratio\":4,\"drift_ppm\":");
     expect_has(up, "\"source_rate\":48000}");
+    const auto fast96 = check({"--json", "fast96.wav"}).out;
+    expect_has(fast96, "\"source_rate\":192000}");
+    EXPECT_NEAR(number_after(fast96, "ratio"), 0.499850, 2e-6);
+    EXPECT_NEAR(number_after(fast96, "drift_ppm"), 300, 0.1);
     shell(
         "ffmpeg -v error -i f1.wav -ar 48000 -c:a pcm_s24le ff48.wav && "
         "gst-launch-1.0 -q filesrc location=f1.wav ! wavparse ! audioconvert ! audioresample ! "
