@@ -12,7 +12,7 @@ set -uo pipefail
 dir=$2
 temp="$dir/Testing/Temporary"
 kept=$(mktemp)
-trap 'rm -f "$kept"' EXIT
+trap 'rm -f "$kept" "$kept.log"' EXIT
 
 # The names of the tests that failed in the last run whose output does not
 # say the machine lost audio; ctest's log holds each test's output between
@@ -26,22 +26,26 @@ failed_otherwise() {
   ' "$temp/LastTest.log"
 }
 
+# A first run that never got to its tests (one that cannot be listed) leaves
+# the logs of the run before it: gone, they cannot make that run's failures
+# again and call the suite passed.
+rm -f "$temp/LastTest.log" "$temp/LastTestsFailed.log"
 ctest "$@" | tee "$kept"
 rc=${PIPESTATUS[0]}
 total=$(sed -n 's/.* tests failed out of \([0-9][0-9]*\)$/\1/p' "$kept" | tail -1)
-cp "$temp/LastTest.log" "$kept.log"
+cp "$temp/LastTest.log" "$kept.log" 2>/dev/null
 for again in 2 3; do
   (( rc != 0 )) || break
-  [[ -s $temp/LastTestsFailed.log && -z $(failed_otherwise) ]] || break
+  [[ -n $total && -s $temp/LastTestsFailed.log && -z $(failed_otherwise) ]] || break
   echo "ctest-live: every failure above was audio lost on this machine; run $again of 3 of those tests"
   ctest "$@" --rerun-failed
   rc=$?
   cat "$temp/LastTest.log" >>"$kept.log"
 done
 # The skips' reasons are read from the log later: keep every run's.
-mv "$kept.log" "$temp/LastTest.log"
+[[ ! -e $kept.log ]] || mv "$kept.log" "$temp/LastTest.log"
+[[ -n $total ]] || exit "$rc"
 fail=0
 (( rc == 0 )) || fail=$(wc -l <"$temp/LastTestsFailed.log")
-[[ -n $total ]] || exit "$rc"
 echo "$(( (total - fail) * 100 / total ))% tests passed, $fail tests failed out of $total"
 exit "$rc"
