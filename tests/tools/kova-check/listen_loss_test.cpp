@@ -11,6 +11,7 @@
 #include "kova/live/capture.h"
 #include "kova/live/drain_thread.h"
 #include "kova/live/samples.h"
+#include "kova/report/run.h"
 #include "listen_judge.h"
 
 namespace {
@@ -63,6 +64,10 @@ TEST(CaptureLoss, AFullRingEndsTheCaptureWhereItFilledNotADropout)
     EXPECT_EQ(capture.loss()->at, 4 * kBlock);
     EXPECT_EQ(capture.loss()->kept, 2 * kBlock);
     EXPECT_EQ(capture.overrun_frames(), 3 * kBlock);
+    // Said as this machine's loss, as a host's is.
+    EXPECT_NE(
+        kova::report::loss_line(*capture.loss(), 2 * kBlock, kRate, "kova-check").find("on this machine"),
+        std::string::npos);
 
     bool drained = false;
     const auto reports = judge(capture, drained);

@@ -19,9 +19,10 @@ std::string seconds_at(std::uint64_t frames, long rate)
 std::string loss_line(const live::Capture_Loss& loss, std::uint64_t kept, long rate,
                       const std::string& program)
 {
-    const std::string what = loss.cause == live::Capture_Loss::Cause::ring_full
-                                 ? "the analysis fell behind and " + program + " itself lost samples"
-                                 : std::string("the host reported input it had dropped on this machine");
+    const std::string what =
+        loss.cause == live::Capture_Loss::Cause::ring_full
+            ? "the analysis fell behind on this machine and " + program + " itself lost samples"
+            : std::string("the host reported input it had dropped on this machine");
     return what + " at " + seconds_at(loss.at, rate) +
            " (not the chain's doing); the report covers the capture up to " + seconds_at(kept, rate) +
            ", before the buffers the gap may lie in";

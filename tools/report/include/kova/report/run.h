@@ -37,7 +37,8 @@ std::string seconds_at(std::uint64_t frames, long rate);
 
 // The line a run ends with when this machine lost samples: where and why,
 // and up to where the report goes (`kept` frames, short of the buffers that
-// may hold the gap).
+// may hold the gap). Either cause says "on this machine", the words the
+// live suites make a test again for (scripts/ctest-live.sh).
 std::string loss_line(const live::Capture_Loss& loss, std::uint64_t kept, long rate,
                       const std::string& program);
 
