@@ -63,3 +63,14 @@ std::optional<std::size_t> Recorder::silence_since_signal() const
             return samples_.size() / c - 1 - i / c;
     return std::nullopt;
 }
+
+std::string Recorder::loss() const
+{
+    const auto lost = capture_ ? capture_->loss() : std::nullopt;
+    if (!lost)
+        return "";
+    return std::string(lost->cause == kova::live::Capture_Loss::Cause::host_gap
+                           ? "the host reported input it had dropped on this machine"
+                           : "the recorder fell behind on this machine") +
+           " after " + std::to_string(lost->at) + " frames; nothing after was kept";
+}

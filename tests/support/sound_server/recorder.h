@@ -28,8 +28,10 @@ public:
     // Frames since the last non-zero sample on any channel; nullopt before any.
     std::optional<std::size_t> silence_since_signal() const;
 
-    std::size_t overrun_frames() const { return capture_ ? capture_->overrun_frames() : 0; }
-    unsigned long host_overflows() const { return capture_ ? capture_->host_overflows() : 0; }
+    // Empty unless this machine lost input (the host said so, or the ring
+    // was full): then nothing after it was kept, and this says so in the
+    // words scripts/ctest-live.sh makes a test again for.
+    std::string loss() const;
 
 private:
     std::string error_;

@@ -123,7 +123,9 @@ TEST_F(Loop, TheFullSignalNamesTheMapAndTheLatencyFromItself)
 // another that the first feeds. The round trip is again one period, but the
 // two streams start in different cycles, so their frame counts are lined up
 // on the steady clock, to within the callbacks' timing: 1024 frames give or
-// take a millisecond.
+// take a millisecond on a quiet machine, a few on a busy one (1090 seen on
+// two loaded cores), so a quarter of a period, where a stream counted from
+// the wrong cycle would be a whole one off.
 TEST_F(Loop, TwoDevicesRunTwoStreamsLinedUpOnTheSteadyClock)
 {
     const std::string pid = std::to_string(getpid());
@@ -137,7 +139,7 @@ TEST_F(Loop, TwoDevicesRunTwoStreamsLinedUpOnTheSteadyClock)
         const auto at =
             r.out.find("{\"input\":" + std::to_string(c) + ",\"outputs\":[" + std::to_string(c) + "]");
         ASSERT_NE(at, std::string::npos) << r.out;
-        EXPECT_NEAR(json_number_field(r.out.substr(at), "latency_samples"), 1024, 48) << r.out;
+        EXPECT_NEAR(json_number_field(r.out.substr(at), "latency_samples"), 1024, 256) << r.out;
         EXPECT_NE(json_channel(r.out, c).find("\"verdicts\":[\"bit-perfect\"]"), std::string::npos) << r.out;
     }
 }

@@ -36,13 +36,19 @@ protected:
     }
 
     // Keeps draining until the child has ended and the recording has been
-    // silent for a quarter of a second after carrying something. Bounded.
+    // silent for a quarter of a second after carrying something. Bounded;
+    // a recording that lost input on this machine can only wait, so it
+    // stops there and says why.
     static void play_out(Child& child, Recorder& recorder, std::chrono::seconds limit)
     {
         const auto deadline = Clock::now() + limit;
         bool ended = false;
         while (Clock::now() < deadline) {
             recorder.drain();
+            if (const std::string lost = recorder.loss(); !lost.empty()) {
+                ADD_FAILURE() << lost;
+                return;
+            }
             ended = ended || child.ended();
             const auto quiet = recorder.silence_since_signal();
             if (ended && quiet && *quiet >= kRate / 4)
@@ -71,8 +77,7 @@ TEST_F(KovaPlay, PlaysEveryWordExactlyOnEveryChannel)
     EXPECT_EQ(child.result().exit_code, 0);
     EXPECT_EQ(child.result().err, "");
     EXPECT_EQ(child.result().out, client_ + ": 48000 Hz, 1 s, 2 channels\n");
-    EXPECT_EQ(recorder->overrun_frames(), 0u) << "the recorder fell behind on this machine";
-    EXPECT_EQ(recorder->host_overflows(), 0u) << "the host reported input it had dropped on this machine";
+    EXPECT_EQ(recorder->loss(), "");
     ASSERT_EQ(recorder->channels(), 2);
     for (int c = 0; c < 2; ++c) {
         // 1 s at 48 kHz: 48000 samples, 16000 whole cycles, none lost or added.
@@ -121,10 +126,12 @@ TEST_F(KovaPlay, StopsCleanlyOnSigint)
     auto child = kova_play({"-r", "48k", "-d", "60", "--device", client_});
     // Interrupted once the pattern is seen coming back.
     const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (!recorder->silence_since_signal() && !child.ended() && Clock::now() < deadline) {
+    while (!recorder->silence_since_signal() && recorder->loss().empty() && !child.ended() &&
+           Clock::now() < deadline) {
         recorder->drain();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    ASSERT_EQ(recorder->loss(), "");
     ASSERT_TRUE(recorder->silence_since_signal()) << "nothing came back";
     ASSERT_FALSE(child.ended());
     kill(child.pid(), SIGINT);

@@ -23,15 +23,16 @@ TEST_F(Duplex, GetsBackEveryWordOnEveryChannel)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
         recorder.drain();
+        if (!recorder.loss().empty())
+            break;
         const auto quiet = recorder.silence_since_signal();
         if (player.frames_sent() == kRate && quiet && *quiet >= kRate / 4)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 
-    EXPECT_EQ(player.underflows(), 0u);
-    EXPECT_EQ(recorder.overrun_frames(), 0u) << "the recorder fell behind on this machine";
-    EXPECT_EQ(recorder.host_overflows(), 0u) << "the host reported input it had dropped on this machine";
+    EXPECT_EQ(player.underflows(), 0u) << "the host reported gaps in what was played on this machine";
+    ASSERT_EQ(recorder.loss(), "");
     ASSERT_EQ(recorder.channels(), 2);  // the server's two loopback ports
     for (int c = 0; c < 2; ++c) {
         const Region got = pattern_region(recorder.samples(), 2, c);
