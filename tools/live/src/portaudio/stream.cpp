@@ -235,7 +235,8 @@ Result<void> Portaudio_Stream::close(bool drain)
         handle_ = handle;  // abandoned as it stands
         abandon();
         char text[96];
-        std::snprintf(text, sizeof text, "the host did not stop the stream within %.1f s and was left to it",
+        std::snprintf(text, sizeof text,
+                      "the host did not stop the stream within %.1f s on this machine and was left to it",
                       deadline);
         return Error{text};
     }
