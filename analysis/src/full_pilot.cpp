@@ -12,6 +12,9 @@ namespace {
 // A block still holds the pilot while it carries this share of the swing,
 // at a size within a quarter of the first.
 constexpr double kHeld = 0.4;
+// Radians the pilot may walk within a block fitted at nominal: it keeps
+// sin(w / 2) / (w / 2), 0.8 of its swing, and as much against the first.
+constexpr double kWalk = 2.2;
 
 double omega_of(long hz, long rate)
 {
@@ -107,7 +110,7 @@ Pilot_Fit Pilot_Tracker::fit(const double* x, std::size_t n, std::uint64_t first
         const std::size_t m = std::max<std::size_t>(n, 4096);
         cos_.resize(m);
         sin_.resize(m);
-        const double w = omega_of(first_.hz, rate);
+        const double w = omega_of(first_.hz, rate) + shift_;
         for (std::size_t t = 0; t < m; ++t) {
             cos_[t] = std::cos(w * static_cast<double>(t));
             sin_[t] = -std::sin(w * static_cast<double>(t));
@@ -122,11 +125,13 @@ Pilot_Fit Pilot_Tracker::fit(const double* x, std::size_t n, std::uint64_t first
     double* im = q.im;
     double* tre = q.tre;
     double* tim = q.tim;
-    // Turned back to the nominal phase at `first`, in whole numbers exact
-    // however far in.
-    const double start = static_cast<double>(static_cast<std::uint64_t>(first_.hz) * first %
-                                             static_cast<std::uint64_t>(rate)) *
-                         2 * kPi / static_cast<double>(rate);
+    // Turned back to the phase at `first`, the nominal part in whole numbers
+    // exact however far in.
+    double start = static_cast<double>(static_cast<std::uint64_t>(first_.hz) * first %
+                                       static_cast<std::uint64_t>(rate)) *
+                   2 * kPi / static_cast<double>(rate);
+    if (shift_ != 0)
+        start += std::fmod(shift_ * static_cast<double>(first), 2 * kPi);
     const std::complex<double> turn(std::cos(start), -std::sin(start));
     const std::complex<double> sum = std::complex<double>(total(re), total(im)) * turn;
     const std::complex<double> turns = std::complex<double>(total(tre), total(tim)) * turn;
@@ -144,6 +149,23 @@ Pilot_Fit Pilot_Tracker::fit(const double* x, std::size_t n, std::uint64_t first
 
 bool Pilot_Tracker::take(const double* x, std::size_t n, std::uint64_t first, long rate)
 {
+    if (block_ == 0) {
+        // How fast the pilot turns from nominal, from the block's eighths
+        // (a clock 1500 ppm off turns it less than half a turn between
+        // two): where it would walk too far round within a block, the
+        // blocks are fitted at that frequency instead. A short last block
+        // alone tells too little.
+        const std::size_t m = n >= 1024 ? n / 8 : 0;
+        std::complex<double> turned;
+        for (std::size_t k = 0; m > 0 && k + 1 < 8; ++k)
+            turned += std::conj(fit_pilot(x + k * m, m, first + k * m, rate, first_.hz).amplitude) *
+                      fit_pilot(x + (k + 1) * m, m, first + (k + 1) * m, rate, first_.hz).amplitude;
+        const double shift = m > 0 ? std::arg(turned) / static_cast<double>(m) : 0.0;
+        if (std::fabs(shift) * static_cast<double>(n) > kWalk) {
+            shift_ = shift;
+            rate_ = 0;  // the turns made again at that frequency
+        }
+    }
     const Pilot_Fit f = fit(x, n, first, rate);
     const double ratio = std::abs(f.amplitude) / std::abs(first_.amplitude);
     if (!(f.fraction >= kHeld) || !(ratio > 0.75 && ratio < 1.33))
@@ -181,9 +203,9 @@ long Pilot_Tracker::source_rate(long family_rate, long rate) const
 {
     if (!(power_ > 0))
         return 0;
-    // Fitted at the nominal frequency, a block of n samples keeps
+    // Fitted at the frequency taken, a block of n samples keeps
     // |sin(n d / 2) / (n sin(d / 2))| of a pilot d radians a sample off it.
-    const double d = omega_of(first_.hz, rate) * drift_ppm(rate) * 1e-6;
+    const double d = omega_of(first_.hz, rate) * drift_ppm(rate) * 1e-6 - shift_;
     const auto n = static_cast<double>(block_);
     const double kept = std::fabs(d * n) < 1e-9 ? 1.0 : std::sin(n * d / 2) / (n * std::sin(d / 2));
     if (!(std::fabs(kept) > 0.5))
@@ -205,8 +227,8 @@ long Pilot_Tracker::source_rate(long family_rate, long rate) const
 
 double Pilot_Tracker::drift_ppm(long rate) const
 {
-    const auto slope = phase_.slope();  // radians per sample beyond nominal
-    return slope ? *slope / omega_of(first_.hz, rate) * 1e6 : 0.0;
+    const auto slope = phase_.slope();  // radians per sample beyond the frequency taken
+    return slope ? (*slope + shift_) / omega_of(first_.hz, rate) * 1e6 : 0.0;
 }
 
 }  // namespace kova::analysis::detail

@@ -52,6 +52,7 @@ private:
 
     Pilot_Fit first_;
     Phase_Line phase_;
+    double shift_ = 0.0;  // of the frequency fitted at, from nominal
     long rate_ = 0;
     std::vector<double> cos_, sin_;     // e^(-i w t) of a block's samples, t from 0
     double power_ = 0.0, swing_ = 0.0;  // the pilot's and all the swing's, summed over blocks

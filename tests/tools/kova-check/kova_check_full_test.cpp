@@ -283,6 +283,9 @@ TEST_F(KovaCheckFull, GainAndInversionAreMeasured)
 // 48000: +1 / 48000 = +20.83 ppm, ratio 48000 / 48001). Within the family,
 // 48 kHz up to 192 kHz (ratio 4) and 192 kHz down to 48 kHz (ratio 0.25);
 // 192 kHz sped up 300 ppm to 96 kHz (ratio 96000 / (192000 * 1.0003) = 0.499850).
+// A clock 1000 ppm slow across the families: 44.1 kHz at sox's speed 0.999
+// to 48 kHz, (0.999 - 1) * 10^6 = -1000 ppm, ratio 48000 / (44100 * 0.999)
+// = 1.089525.
 TEST_F(KovaCheckFull, ResamplingAndDriftAreMeasured)
 {
     shell(
@@ -304,6 +307,11 @@ TEST_F(KovaCheckFull, ResamplingAndDriftAreMeasured)
     expect_has(fast96, "\"source_rate\":192000}");
     EXPECT_NEAR(number_after(fast96, "ratio"), 0.499850, 2e-6);
     EXPECT_NEAR(number_after(fast96, "drift_ppm"), 300, 0.1);
+    shell("sox f1.wav -b 24 slow48.wav speed 0.999 rate -v 48k");
+    const auto slow = check({"--json", "slow48.wav"}).out;
+    expect_has(slow, "\"verdicts\":[\"resampled\"]");
+    EXPECT_NEAR(number_after(slow, "drift_ppm"), -1000, 10);
+    EXPECT_NEAR(number_after(slow, "ratio"), 1.089525, 2e-6);
     shell(
         "ffmpeg -v error -i f1.wav -ar 48000 -c:a pcm_s24le ff48.wav && "
         "gst-launch-1.0 -q filesrc location=f1.wav ! wavparse ! audioconvert ! audioresample ! "
