@@ -1645,6 +1645,16 @@ Channel_Report Full_Channel::report() const
     f.finer_than_24 = c.finer_;
     int low = 0;
     while (low < 24 && !(c.grid_ >> low & 1)) ++low;
+    // Against the words at the gain measured: one of 2^k moves every word k
+    // bits up, and its grid with it, without a bit lost. A grid coarser
+    // still is a cut, counted in the capture's bits.
+    const Stretch_Acc* level = c.level_.n > 0 || c.level_.level ? &c.level_ : nullptr;
+    if (level && c.source_.channel > 0 && low > 0) {
+        const double up = std::log2(std::fabs(level->s.gain_factor));
+        const double k = std::round(up);
+        if (k >= low && std::fabs(up - k) < 1e-6)
+            low = 0;
+    }
     f.word_bits = c.finer_ || c.grid_ == 0 ? 24 : 24 - low;
 
     // What the words came through as: cut to fewer bits, at a level, with noise.
@@ -1695,7 +1705,6 @@ Channel_Report Full_Channel::report() const
     r.channels = !single || c.source_.channel != index_ + 1;
 
     // The level, from the longest stretch that was not exact.
-    const Stretch_Acc* level = c.level_.n > 0 || c.level_.level ? &c.level_ : nullptr;
     if (level && single && (f.cut == Word_Cut::none || cut_at_gain)) {
         const auto& s = level->s;
         r.gain_factor = s.gain_factor;

@@ -264,17 +264,19 @@ TEST_F(KovaCheckFull, ChannelsAreNamed)
 }
 
 // Volume: sox's x0.5 exactly, ffmpeg's -6 dB (10^(-6/20) = 0.501187), sox's
-// x-1 the words inverted.
+// x-1 the words inverted; ffmpeg's x2 (20 log10 2 = +6.02 dB) leaves every
+// word even and none cut (the signal peaks at -20 dBFS).
 TEST_F(KovaCheckFull, GainAndInversionAreMeasured)
 {
     shell(
         "sox -D f2.wav half.wav vol 0.5 && ffmpeg -v error -i f2.wav -af volume=-6dB -c:a pcm_s24le db6.wav "
         "&& "
-        "sox -D f2.wav inv.wav vol -1");
-    const auto r = check({"half.wav", "db6.wav", "inv.wav"});
+        "sox -D f2.wav inv.wav vol -1 && ffmpeg -v error -i f2.wav -af volume=2.0 -c:a pcm_s24le x2.wav");
+    const auto r = check({"half.wav", "db6.wav", "inv.wav", "x2.wav"});
     expect_has(r.out, "half.wav  ch1  gain  48 kHz  2 s (0 s \u2013 2 s)\n    gain -6.02 dB (x0.500000)\n");
     expect_has(r.out, "db6.wav  ch2  gain  48 kHz  2 s (0 s \u2013 2 s)\n    gain -6.00 dB (x0.501187)\n");
     expect_has(r.out, "inv.wav  ch1  inverted  48 kHz  2 s (0 s \u2013 2 s)\n");
+    expect_has(r.out, "x2.wav  ch2  gain  48 kHz  2 s (0 s \u2013 2 s)\n    gain +6.02 dB (x2.000000)\n");
 }
 
 // Resampled: 44.1 kHz through ffmpeg's and GStreamer's resamplers to 48 kHz
