@@ -64,8 +64,8 @@ void decode_16le(const unsigned char* p, std::size_t stride, std::size_t count, 
 // The same into 24-bit steps as integers. Two channels' worth in four bytes
 // a sample (the stereo frame) loads whole: the other channel's half shifted
 // out, the last sample alone so as never to read past the end.
-KOVA_TARGET_CLONES("arch=x86-64-v4", "avx2", "default")
-void whole_16le(const unsigned char* p, std::size_t stride, std::size_t count, std::int32_t* out)
+__attribute__((always_inline)) inline void whole_16le_scalar(const unsigned char* p, std::size_t stride,
+                                                             std::size_t count, std::int32_t* out)
 {
     if (stride == 2) {
         for (std::size_t i = 0; i < count; ++i) {
@@ -91,6 +91,49 @@ void whole_16le(const unsigned char* p, std::size_t stride, std::size_t count, s
         std::memcpy(&s, p + i * stride, sizeof s);
         out[i] = s * 256;
     }
+}
+
+#ifdef KOVA_TARGET_WIDE
+typedef std::int16_t Halves32 __attribute__((vector_size(64)));
+typedef std::int16_t Halves8 __attribute__((vector_size(16)));
+typedef std::int32_t Whole8 __attribute__((vector_size(32)));
+
+// Wider frames (three to eight channels): eight samples picked at once out
+// of the 128 bytes from the first, where those bytes end within the
+// samples' own (up to the last one's last byte).
+KOVA_TARGET_WIDE void whole_16le(const unsigned char* p, std::size_t stride, std::size_t count,
+                                 std::int32_t* out)
+{
+    std::size_t i = 0;
+    if (stride > 4 && stride <= 16 && stride % 2 == 0 && count * stride >= 128 + stride) {
+        Halves32 pick;
+        for (int k = 0; k < 32; ++k) pick[k] = static_cast<std::int16_t>(k < 8 ? k * stride / 2 : 0);
+        const std::size_t last = (count - 1) * stride + 2;
+        for (; i * stride + 128 <= last; i += 8) {
+            Halves32 a, b;
+            std::memcpy(&a, p + i * stride, sizeof a);
+            std::memcpy(&b, p + i * stride + 64, sizeof b);
+            const Halves32 c = __builtin_shuffle(a, b, pick);
+            Halves8 h;
+            std::memcpy(&h, &c, sizeof h);
+            const Whole8 v = __builtin_convertvector(h, Whole8) * 256;
+            std::memcpy(out + i, &v, sizeof v);
+        }
+    }
+    whole_16le_scalar(p + i * stride, stride, count - i, out + i);
+}
+
+__attribute__((target("avx2"))) void whole_16le(const unsigned char* p, std::size_t stride, std::size_t count,
+                                                std::int32_t* out)
+{
+    whole_16le_scalar(p, stride, count, out);
+}
+#endif
+
+KOVA_TARGET_DEFAULT void whole_16le(const unsigned char* p, std::size_t stride, std::size_t count,
+                                    std::int32_t* out)
+{
+    whole_16le_scalar(p, stride, count, out);
 }
 
 }  // namespace
