@@ -50,10 +50,15 @@ public:
     bool looks_back() const { return state_ != State::tracking; }
     // Following the words: the first frame not yet judged. Those from it on
     // are read later (a segment's first samples wait for the ones after
-    // them), whatever block they came in.
+    // them; words that did not fit are read again where they turn out a
+    // break), whatever block they came in.
     std::optional<std::uint64_t> waits_from(const Full_Frames& frames) const
     {
-        if (state_ == State::tracking && pos_ < frames.end())
+        if (state_ != State::tracking)
+            return std::nullopt;
+        if (!misses_.empty())
+            return misses_.front().t;
+        if (pos_ < frames.end())
             return pos_;
         return std::nullopt;
     }
