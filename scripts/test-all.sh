@@ -130,7 +130,7 @@ run_check "fuzz (25 s per target)" scripts/fuzz.sh 25 fresh
 # and stopped after; one at a time, so that they do not crowd the server's
 # cycle. Those that need PulseAudio's resampler and volume run in a private
 # PulseAudio server of their own. A test failed only by audio this machine
-# lost is made again, as the Wine suites do (scripts/ctest-live.sh).
+# lost is made again (scripts/ctest-live.sh), as is a Wine one that never started.
 step "test linux live (JACK)"
 run_suite "linux live (JACK)" build/linux scripts/sound-server.sh jack -- scripts/ctest-live.sh --test-dir build/linux -L '^sound-server$' --output-on-failure
 step "test linux live (PulseAudio)"

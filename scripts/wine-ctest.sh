@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs one Windows build's tests, build/<arch> unless --test-dir names
 # another build of that architecture, under that architecture's Wine loader
-# and prefix; needs a display (scripts/with-xvfb.sh gives one).
+# and prefix; needs a display (scripts/with-xvfb.sh gives one). A test
+# whose program never printed a line is made again (scripts/ctest-live.sh):
+# now and then Wine ends a process before the program starts.
 #   scripts/wine-ctest.sh win32|win64 [--test-dir DIR] [--audio pulse|alsa] [CTEST_ARGUMENT...]
 # --audio has Wine's audio endpoints come from its PulseAudio or its ALSA
 # driver for this run (the prefix's HKCU\Software\Wine\Drivers Audio,
@@ -31,7 +33,7 @@ if [[ -n $audio ]]; then
   export KOVA_WINE_AUDIO=$audio
 fi
 rc=0
-ctest --test-dir "$test_dir" --output-on-failure "$@" || rc=$?
+scripts/ctest-live.sh --test-dir "$test_dir" --output-on-failure "$@" || rc=$?
 if [[ -n $audio ]]; then
   "$WINELOADER" reg delete "$drivers" /v Audio /f >/dev/null 2>&1 || true
 fi
