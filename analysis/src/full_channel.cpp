@@ -1048,8 +1048,13 @@ bool Full_Channel::step_tracking(const Full_Frames& frames, bool finishing)
     bool progressed = false;
     while (pos_ < frames.end()) {
         const std::int64_t pos = static_cast<std::int64_t>(pos_) - lock_.delta;
+        // Within the signal, a segment's rest is taken as a run, however
+        // short: a run of one where a block ended, taken alone, would add
+        // to the sums in another order than where it did not.
         std::size_t want = 1;
+        bool in_signal = false;
         if (pos >= 0 && static_cast<std::uint64_t>(pos) < full::kMaxSamples) {
+            in_signal = true;
             const auto f = static_cast<std::uint64_t>(pos) / full::kSegment;
             const auto j = static_cast<std::uint64_t>(pos) % full::kSegment;
             if (!lock_.message.has_bit(f)) {
@@ -1064,7 +1069,7 @@ bool Full_Channel::step_tracking(const Full_Frames& frames, bool finishing)
         std::size_t n = frames.run(index_, pos_, want, raw);
         if (n == 0)
             return progressed;  // not held: passed over
-        if (want > 1 && misses_.empty() && learned_) {
+        if (in_signal && misses_.empty() && learned_) {
             const auto p = static_cast<std::uint64_t>(static_cast<std::int64_t>(pos_) - lock_.delta);
             const std::size_t k =
                 take_learned(raw, n, pos_, full_index(p, lock_.message.symbol(p / full::kSegment)));
@@ -1077,7 +1082,7 @@ bool Full_Channel::step_tracking(const Full_Frames& frames, bool finishing)
         }
         // A run is a segment at most: on the stack, never grown and zeroed.
         double run[full::kSegment];
-        if (want > 1 && misses_.empty() && source_.channel != 0) {
+        if (in_signal && misses_.empty() && source_.channel != 0) {
             const auto p = static_cast<std::uint64_t>(static_cast<std::int64_t>(pos_) - lock_.delta);
             const std::uint32_t index = full_index(p, lock_.message.symbol(p / full::kSegment));
             bool taken;
