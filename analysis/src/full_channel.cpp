@@ -327,7 +327,7 @@ __attribute__((always_inline)) inline void sum_body(const std::int32_t* xi, cons
         differ += r != 0;
         grid |= static_cast<std::uint32_t>(xi[k]);
         if (level) {
-            lag += static_cast<std::int64_t>(d[k]) * d[k - 1];
+            lag += static_cast<std::int64_t>(d[k]) * d[static_cast<std::ptrdiff_t>(k) - 1];
             dsum += d[k];
             dsq += static_cast<std::int64_t>(d[k]) * d[k];
         }
